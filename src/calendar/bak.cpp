@@ -1,0 +1,3 @@
+#include "calendar/bak.h"
+
+void Bak_Days_Extend(const char*) {}

@@ -1,0 +1,3 @@
+#include "calendar/kal.h"
+
+void Kal_Days_Extend(const char*) {}

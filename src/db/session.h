@@ -1,0 +1,22 @@
+// The job's database session: connect, make the schema current, commit.
+//
+// The driver calls Str_Upper on the schema and Sql_Connect once; the phases
+// call Sql_Commit where they end a unit of work.
+#pragma once
+
+#include <cstdint>
+
+// Connects as login/password@net and makes `schema` (already upper-cased)
+// the current schema. Returns 0 when both stand; otherwise the non-zero
+// status of the step that failed. Refuses, with a non-zero status and no
+// statement issued, a connect text over 100 characters and a schema that is
+// longer than 67 characters or not a plain identifier (a letter, then
+// letters, digits, _, $ or #).
+int32_t Sql_Connect(const char* login, const char* password, const char* net, const char* schema);
+
+// Commits; returns 1 on success and 0 on failure (the reverse of every other
+// database operation). Nothing is logged.
+int32_t Sql_Commit();
+
+// Upper-cases a..z in place (bytes 128..255 stay); returns text.
+char* Str_Upper(char* text);

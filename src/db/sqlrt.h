@@ -1,0 +1,104 @@
+// SQL runtime: runs the job's embedded-SQL statement texts in the one session.
+//
+// Callers are the session module and the phases. They pass their statement
+// texts exactly as written for the precompiler:
+//   - placeholders :b0, :b1, ...; a placeholder directly followed by a second
+//     one (":b2:b3") is one host variable with its indicator;
+//   - a select-into names its outputs in "into :b0:b1,..." before "from";
+//   - a cursor's select has no into list; its outputs come with each fetch.
+// The runtime parses each text once, prepares it once per session and keeps
+// it, keyed by the text's address: texts must live for the whole run (string
+// literals). The backend is chosen at connect time from the net service name.
+//
+// Host variables are given in order of appearance, one SqlVar per host
+// variable (the indicator travels inside it). A placeholder that appears
+// several times takes one SqlVar per appearance. A select-into takes its
+// outputs first, then its inputs, as they stand in the text.
+//
+// Every call sets SqlCode and returns it:
+//     0  success
+//  1403  no row (select-into), no further row (fetch)
+//    -1  unique key violated
+//  -904  invalid column name
+//  -942  table or view does not exist
+// -1405  NULL fetched into a variable without indicator
+// -2112  select-into found more than one row
+// other negative values: any other failure. A failed statement undoes only
+// its own effect; the transaction goes on.
+//
+// Values: STRING outputs longer than size - 1 are cut to size - 1 characters
+// (the statement still succeeds, the indicator holds the full length); NULL
+// sets the indicator to -1 and leaves the variable alone. Inputs: an
+// indicator of -1 or an empty text is sent as NULL. Not thread-safe: one
+// session per process, as the job has.
+#pragma once
+
+#include <cstdint>
+#include <initializer_list>
+
+extern int SqlCode;
+
+struct SqlVar {
+  enum Kind : unsigned char { kString, kInteger };
+  Kind kind;
+  int32_t size;   // STRING: buffer size including the NUL
+  void* data;     // char[size] or int32_t
+  int16_t* ind;   // indicator, or null
+};
+
+inline SqlVar SqlStr(char* buf, int32_t size, int16_t* ind = nullptr) {
+  return SqlVar{SqlVar::kString, size, buf, ind};
+}
+// Input only: the runtime never writes through an input variable.
+inline SqlVar SqlStr(const char* text, int32_t size, int16_t* ind = nullptr) {
+  return SqlVar{SqlVar::kString, size, const_cast<char*>(text), ind};
+}
+inline SqlVar SqlInt(int32_t* v, int16_t* ind = nullptr) {
+  return SqlVar{SqlVar::kInteger, sizeof(int32_t), v, ind};
+}
+inline SqlVar SqlInt(const int32_t* v, int16_t* ind = nullptr) {
+  return SqlVar{SqlVar::kInteger, sizeof(int32_t), const_cast<int32_t*>(v), ind};
+}
+
+using SqlVars = std::initializer_list<SqlVar>;
+
+// Opens the session. connect_text is "login/password@netservice"; the net
+// service name's scheme picks the backend ("sqlite:DIR" for the embedded one).
+int Sql_Rt_Connect(const char* connect_text);
+
+// Ends the session and forgets every prepared statement (tests, tools; the
+// job itself ends with the process). Uncommitted work is rolled back.
+void Sql_Rt_Disconnect();
+
+// Insert, update, delete or select-into.
+int Sql_Exec(const char* text, SqlVars vars = {});
+
+// Cursor: open reads its inputs, fetch writes one row into `out`, close.
+// Several cursors may be open at once; an open cursor survives a commit.
+int Sql_Cur_Open(const char* text, SqlVars in = {});
+int Sql_Cur_Fetch(const char* text, SqlVars out);
+int Sql_Cur_Close(const char* text);
+
+// Dynamic statement: prepare a text held in a variable, then execute it
+// without host variables.
+int Sql_Dyn_Prepare(const char* text);
+int Sql_Dyn_Execute();
+
+// Makes the transaction's changes permanent; sessions and cursors go on.
+int Sql_Rt_Commit();
+
+// Counters for the benchmark: statement executions (exec, open, fetch) and
+// prepares since the session opened.
+struct SqlStats {
+  long executions;
+  long prepares;
+};
+SqlStats Sql_Stats();
+
+// Test support: the nth call (1-based, counted from now) of the given kind
+// whose statement text contains text_part fails with `code` without touching
+// the database; `times` consecutive matching calls fail (-1: all from then on).
+// An empty text_part matches every statement of that kind.
+enum class SqlOp { kExec, kOpen, kFetch, kClose, kCommit, kDynamic };
+void Sql_Fault_Add(const char* text_part, SqlOp op, int nth, int code, int times = 1);
+void Sql_Fault_Clear();

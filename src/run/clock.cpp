@@ -1,0 +1,9 @@
+#include "run/clock.h"
+
+namespace {
+std::time_t fixed_now = 0;
+}
+
+std::time_t Clock_Now() { return fixed_now != 0 ? fixed_now : std::time(nullptr); }
+
+void Clock_Set_For_Test(std::time_t t) { fixed_now = t; }
