@@ -1,1 +1,1 @@
-// placeholder
+int main() { return 0; }
