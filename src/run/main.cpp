@@ -1,1 +1,3 @@
-int main() { return 0; }
+#include "run/driver.h"
+
+int main(int argc, char** argv) { return Dayset_Main(argc, argv); }

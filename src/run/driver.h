@@ -1,0 +1,10 @@
+// The run driver: the whole control flow of the job.
+//
+// main() hands its arguments to Dayset_Main and exits with its result:
+//   0  the phases ran (also when they logged row errors)
+//   1  DAYSET.LOG could not be created, or the connect or schema switch failed
+//   2  wrong argument count, or an argument or configuration value that is
+//      invalid or longer than its room
+#pragma once
+
+int Dayset_Main(int argc, char** argv);

@@ -1,0 +1,18 @@
+// Progress for a person watching a run: one self-updating line on standard
+// error (phase, persons done, days written, elapsed time), only when standard
+// error is a terminal. Scheduled runs, whose standard error is a file or a
+// pipe, get nothing, so their output stays as it was.
+//
+// The driver calls Progress_Init, Progress_Phase and Progress_Done; the person
+// phase reports each finished person. Every call is cheap when inactive.
+#pragma once
+
+// Decides once whether progress is shown (standard error is a terminal).
+void Progress_Init();
+bool Progress_Active();
+
+void Progress_Phase(const char* name);
+// One person finished, with the number of time-group days it wrote.
+void Progress_Person(long days);
+// Ends the line.
+void Progress_Done();

@@ -1,0 +1,173 @@
+// The job as an operator runs it: the real executable in a scratch directory.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "config/ini.h"
+#include "testdb.h"
+
+namespace {
+
+using testdb::ReadFile;
+
+struct Outcome {
+  int status;
+  std::string out;
+  std::string err;
+  std::string log;
+};
+
+class DriverTest : public ::testing::Test {
+ protected:
+  // Runs dayset with `args` (already shell-quoted) in the scratch directory.
+  Outcome Run(const std::string& args) {
+    Outcome o;
+    std::string cmd = "cd '" + dir_.path() + "' && '" + testdb::BinaryPath("dayset") + "' " + args +
+                      " 2>'" + dir_.file("stderr.txt") + "'";
+    o.status = testdb::RunCommand(cmd, &o.out);
+    o.err = ReadFile(dir_.file("stderr.txt"));
+    o.log = ReadFile(dir_.file("DAYSET.LOG"));
+    return o;
+  }
+
+  // A configuration file the job can read, with the four connection values.
+  std::string Config(const std::string& login, const std::string& pass, const std::string& net,
+                     const std::string& schema) {
+    std::string path = dir_.file("dayset.ini");
+    EXPECT_EQ(Ini_Record_Put(path.c_str(), "DB", 1, "LOGIN", login.c_str()), 0);
+    EXPECT_EQ(Ini_Record_Put(path.c_str(), "DB", 2, "PASS", pass.c_str()), 0);
+    EXPECT_EQ(Ini_Record_Put(path.c_str(), "DB", 3, "NET8", net.c_str()), 0);
+    EXPECT_EQ(Ini_Record_Put(path.c_str(), "DB", 4, "SCHEMA", schema.c_str()), 0);
+    return "dayset.ini";
+  }
+
+  testdb::TempDir dir_;
+};
+
+const char kUsage[] =
+    "Aufruf: dayset [BegDat] [EndeJahr] [Pfad] [PnrVon] [PnrBis]\n"
+    "Bsp.: dayset 20041201 2006 ..\\files\\norvane.ini 0000 9999 \n";
+
+TEST_F(DriverTest, WrongArgumentCountShowsUsageAndLogsOnlyTheCount) {
+  struct Case {
+    const char* args;
+    const char* log;
+  } cases[] = {
+      {"", "Falsche Anzahl Parameter(= 5)! AnzParam: 0\n"},
+      {"20041201 2006 x.ini 0000", "Falsche Anzahl Parameter(= 5)! AnzParam: 4\n"},
+      {"20041201 2006 x.ini 0000 9999 extra", "Falsche Anzahl Parameter(= 5)! AnzParam: 6\n"},
+  };
+  for (const Case& c : cases) {
+    Outcome o = Run(c.args);
+    EXPECT_EQ(o.status, 2) << c.args;
+    EXPECT_EQ(o.out, kUsage) << c.args;
+    EXPECT_EQ(o.log, c.log) << c.args;
+  }
+}
+
+TEST_F(DriverTest, InvalidArgumentsAreRefusedBeforeAnyDatabaseWork) {
+  struct Case {
+    std::string args;
+    const char* name;
+  } cases[] = {
+      {"20041301 2006 x.ini 0 0", "BegDat"},
+      {"2004120 2006 x.ini 0 0", "BegDat"},
+      {"00 2006 x.ini 0 0", "BegDat"},
+      {"0 06 x.ini 0 0", "EndeJahr"},
+      {"0 20066 x.ini 0 0", "EndeJahr"},
+      {"0 2006 x.ini 123456789 9", "PnrVon"},
+      {"0 2006 x.ini 1 123456789", "PnrBis"},
+      {"0 2006 " + std::string(100, 'p') + " 0 0", "Pfad"},
+  };
+  for (const Case& c : cases) {
+    Outcome o = Run(c.args);
+    EXPECT_EQ(o.status, 2) << c.args;
+    EXPECT_TRUE(o.out.empty()) << c.args;
+    // One line, in the log and on standard error, naming the argument.
+    EXPECT_EQ(std::count(o.log.begin(), o.log.end(), '\n'), 1) << o.log;
+    EXPECT_NE(o.log.find(std::string("Parameter ") + c.name), std::string::npos) << o.log;
+    EXPECT_NE(o.err.find(o.log), std::string::npos) << o.err;
+  }
+}
+
+TEST_F(DriverTest, InvalidValueIsQuotedInTheRefusal) {
+  Outcome o = Run("20041301 2006 x.ini 0 0");
+  EXPECT_EQ(o.log,
+            "Error: Parameter BegDat ungueltig: \"20041301\"! Erlaubt: 0 oder ein gueltiges Datum JJJJMMTT.\n");
+}
+
+TEST_F(DriverTest, UnwritableLogFailsWithoutDatabaseWork) {
+  std::filesystem::create_directory(dir_.file("DAYSET.LOG"));
+  Outcome o = Run("0 2006 x.ini 0 0");
+  EXPECT_EQ(o.status, 1);
+  EXPECT_NE(o.err.find("DAYSET.LOG"), std::string::npos) << o.err;
+}
+
+TEST_F(DriverTest, MissingConfigurationConnectsWithEmptyValuesAndFails) {
+  Outcome o = Run("0 2006 missing.ini 0 0");
+  EXPECT_EQ(o.status, 1);
+  std::regex expected("Datum: [0-9]{8}\nFehler\\(DB-Connect\\)! RC:-[0-9]+ Name: Pwd:\\*\\*\\* Net: \n");
+  EXPECT_TRUE(std::regex_match(o.log, expected)) << o.log;
+}
+
+TEST_F(DriverTest, ConnectFailureShowsTheConfiguredValuesButNotThePassword) {
+  std::string ini = Config("scott", "tiger-secret", "nosuch:/x", "hrsystemx");
+  Outcome o = Run("0 2006 " + ini + " 0 0");
+  EXPECT_EQ(o.status, 1);
+  std::regex expected(
+      "Datum: [0-9]{8}\nFehler\\(DB-Connect\\)! RC:-[0-9]+ Name:scott Pwd:\\*\\*\\* Net:nosuch:/x \n");
+  EXPECT_TRUE(std::regex_match(o.log, expected)) << o.log;
+  EXPECT_EQ(o.err.find("tiger-secret"), std::string::npos);
+  EXPECT_EQ(o.out.find("tiger-secret"), std::string::npos);
+}
+
+TEST_F(DriverTest, OverlongConfigurationValuesAreRefused) {
+  std::string long_value(52, 'v');
+  struct Case {
+    const char* name;
+    bool shown;
+  } cases[] = {{"LOGIN", true}, {"PASS", false}, {"NET8", true}};
+  for (const Case& c : cases) {
+    std::string login = c.name == std::string("LOGIN") ? long_value : "scott";
+    std::string pass = c.name == std::string("PASS") ? long_value : "tiger";
+    std::string net = c.name == std::string("NET8") ? long_value : "sqlite:.";
+    std::filesystem::remove(dir_.file("dayset.ini"));
+    std::string ini = Config(login, pass, net, "hrsystemx");
+    Outcome o = Run("0 2006 " + ini + " 0 0");
+    EXPECT_EQ(o.status, 2) << c.name;
+    EXPECT_NE(o.log.find(std::string("Konfigurationswert ") + c.name), std::string::npos) << o.log;
+    EXPECT_EQ(o.log.find(long_value) != std::string::npos, c.shown) << o.log;
+    EXPECT_EQ(o.log.find("Fehler(DB-Connect)"), std::string::npos) << o.log;
+  }
+  std::filesystem::remove(dir_.file("dayset.ini"));
+  std::string ini = Config("scott", "tiger", "sqlite:.", std::string(22, 's'));
+  Outcome o = Run("0 2006 " + ini + " 0 0");
+  EXPECT_EQ(o.status, 2);
+  EXPECT_NE(o.log.find("Konfigurationswert SCHEMA"), std::string::npos) << o.log;
+}
+
+TEST_F(DriverTest, SchemaThatIsNotAnIdentifierFailsTheConnect) {
+  testdb::CreateSchemaFile(dir_.path());
+  std::string ini = Config("scott", "tiger", "sqlite:.", "hrsystem;drop table Hrs133Bakx");
+  Outcome o = Run("0 2006 " + ini + " 0 0");
+  EXPECT_EQ(o.status, 1);
+  EXPECT_NE(o.log.find("Fehler(DB-Connect)! RC:"), std::string::npos) << o.log;
+  EXPECT_EQ(testdb::QueryRows(dir_.file("HRSYSTEM.db"), "select count(*) from Hrs133Bak"),
+            std::vector<std::string>{"0"});
+}
+
+TEST_F(DriverTest, ConnectedRunLogsDateAndSchemaFirst) {
+  testdb::CreateSchemaFile(dir_.path());
+  std::string ini = Config("scott", "tiger", "sqlite:.", "hrsystemx");
+  Outcome o = Run("0 2006 " + ini + " 0 0");
+  EXPECT_EQ(o.status, 0) << o.err;
+  std::regex head("Datum: [0-9]{8}\nAktuelles Schema: HRSYSTEM \n[^]*");
+  EXPECT_TRUE(std::regex_match(o.log, head)) << o.log;
+  EXPECT_TRUE(o.err.empty()) << o.err;  // standard error is not a terminal here
+}
+
+}  // namespace
