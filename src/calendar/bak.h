@@ -6,4 +6,39 @@
 // after a failed next-day look-up). Failures go to RunLog.
 #pragma once
 
+#include <cstdint>
+
+#include "run/runlog.h"
+
+// The current day of the phase with its calendar attributes.
+struct BakSatz {
+  char BakDtm[kDateYmdSize];  // yyyymmdd
+  int32_t BakJhr;             // calendar year
+  int32_t BakMon;             // month 1..12
+  int32_t BakTag;             // day of the month
+  int32_t BakWch;             // ISO week 1..53
+  int32_t BakWtg;             // weekday 1..7 as the session's territory numbers it
+  int32_t BakJtg;             // day of the year 1..366
+  int32_t BakYow;             // year the ISO week belongs to
+};
+
+// EndDat: yyyymmdd, the last day to hold a row after the phase.
 void Bak_Days_Extend(const char* EndDat);
+
+// The latest stored day, or the database's current date when the table is
+// empty. Returns SqlCode; writes Dat (a DateYmd buffer) only when it is 0.
+int32_t Bak_LstDay_Get(char* Dat);
+
+// Replaces every field of *Satz by the attributes of the day after
+// Satz->BakDtm, read from that day's stored row, and sets BakYow. Returns
+// SqlCode (1403: Satz->BakDtm has no row); on any non-zero code *Satz is left
+// unchanged.
+int32_t Bak_NxtDay_Init(BakSatz* Satz);
+
+// Inserts *Satz as a new row stamped with sysdate. Returns SqlCode.
+int32_t Bak_NewDay_Ins(const BakSatz* Satz);
+
+// The ISO week-numbering year of a day from its calendar year, month and
+// ISO week: late-December days in week 1 belong to the next year, early
+// January days in week 52 or 53 to the year before.
+int32_t Bak_Yow_Calc(int32_t Jhr, int32_t Mon, int32_t Wch);
