@@ -1,0 +1,23 @@
+// Test support for the person phase: a callback at the points where a
+// process kill matters to the per-person unit of work.
+//
+// The job never sets a hook. Tests set one to stop the process (SIGKILL,
+// _exit) part-way through a person or around a person's commit, and then
+// show that a rerun completes the work. The hook is not reset by
+// Pnr_Run_Init; set it to null when done.
+#pragma once
+
+enum class PnrStep {
+  kDayDone,       // one day's record and time-group step are done
+  kBeforeCommit,  // the person's days and vacation years are done
+  kAfterCommit,   // Sql_Commit for the person has returned
+};
+
+// person: 1-based count of the persons worked on in this phase call;
+// pnr: their person number.
+using PnrHook = void (*)(PnrStep step, int person, const char* pnr);
+
+void Pnr_Hook_Set(PnrHook hook);
+
+// Called by the person modules; does nothing while no hook is set.
+void Pnr_Hook_Call(PnrStep step, const char* pnr);
