@@ -1,0 +1,790 @@
+// dayset-demo: makes a demo installation that the nightly calendar job can
+// run on at once.
+//
+//   dayset-demo [--persons N] [--seed S] [--start YYYYMMDD] [--net NAME] DIR
+//
+// DIR must not exist yet or be empty. It receives
+//   HRSYSTEM.db  the schema's DDL with a small personnel database in it,
+//   dayset.ini   the job's configuration file for that database,
+// and the job is then run from within DIR, where it also writes DAYSET.LOG:
+//   cd DIR && dayset 0 YEAR dayset.ini 0 0
+//
+// What the database holds (all of it derived from the seed, the start date
+// and the day the command runs; the same three give the same contents):
+//   - one base-calendar day, the day before the start date, for the job to
+//     extend from (it derives every later day from the stored one);
+//   - work calendars of both families, 101-103 (Hrs135Muw, Hrs133Kal) and
+//     201-203 (Hrs135Mu2, Hrs133Ka2), with weekly patterns in Hrs137Wch: an
+//     office week (x01), a seven-day week (x02) and a week without Sunday
+//     (x03). Each calendar holds one day, its latest day on or before the
+//     base day, so that the job extends it from the start date on rather
+//     than from the day it runs;
+//   - four working-time groups with rotations of 1, 7, 7 and 14 days and a
+//     plan row for every rotation day;
+//   - N persons 00000001..N with employment rows (mostly current, some
+//     ended, some persons with an older and a newer one), all pointing at
+//     calendars of the second family, and their assignments to groups,
+//     departments and cost centres (a few persons with overlapping ones, so
+//     that the log shows what the job does about them).
+//
+// Weekday numbers: the job's connection numbers weekdays as an Oracle client
+// does, by the territory in NLS_TERRITORY, else the territory part of
+// NLS_LANG (language_territory.charset), else AMERICA. AMERICA counts Sunday
+// as 1, the European territories Monday as 1. The base-calendar day and the
+// weekly patterns (WchTag) are numbered by the same rule from this command's
+// environment, so run the job with the same NLS settings.
+//
+// Dates are stored as the job's database keeps them: Julian day numbers at
+// local midnight (julianday('YYYY-MM-DD'), N.5); empty texts as NULL.
+//
+// Exit status: 0 done (one summary line on standard output), 1 failure (a
+// message on standard error; nothing is left behind), 2 usage error.
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "config/ini.h"
+#include "run/clock.h"
+
+#if __has_include("dayset_demo_schema.h")
+#include "dayset_demo_schema.h"  // kDemoSchemaSql: db/schema.sql, embedded at build time
+#define DAYSET_DEMO_SCHEMA_EMBEDDED 1
+#endif
+
+namespace {
+
+namespace fs = std::filesystem;
+namespace chr = std::chrono;
+using Day = chr::sys_days;
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+
+constexpr const char* kDbName = "HRSYSTEM.db";
+constexpr const char* kIniName = "dayset.ini";
+constexpr size_t kNetRoom = 51;  // the job's room for the net service name
+constexpr long kMaxPersons = 99999999;  // person numbers have 8 digits
+
+// A failure that ends the command; the message names the file and the cause,
+// never a configuration value.
+struct Failure {
+  std::string message;
+};
+
+// ---------------------------------------------------------------------------
+// Dates
+
+// yyyymmdd of a real calendar date in the years 1900 to 2999.
+std::optional<Day> Ymd_Parse(std::string_view text) {
+  if (text.size() != 8) return std::nullopt;
+  for (char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+  }
+  auto number = [&](size_t at, size_t len) {
+    int v = 0;
+    for (size_t i = at; i < at + len; ++i) v = v * 10 + (text[i] - '0');
+    return v;
+  };
+  int y = number(0, 4);
+  chr::year_month_day ymd{chr::year{y}, chr::month{static_cast<unsigned>(number(4, 2))},
+                          chr::day{static_cast<unsigned>(number(6, 2))}};
+  if (y < 1900 || y > 2999 || !ymd.ok()) return std::nullopt;
+  return Day{ymd};
+}
+
+std::string Ymd_Text(Day d) {
+  chr::year_month_day ymd{d};
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "%04d%02u%02u", static_cast<int>(ymd.year()),
+                static_cast<unsigned>(ymd.month()), static_cast<unsigned>(ymd.day()));
+  return buf;
+}
+
+int Year_Of(Day d) { return static_cast<int>(chr::year_month_day{d}.year()); }
+
+// The database's form of a date: the Julian day number of its local midnight.
+double Julian_Day(Day d) { return static_cast<double>(d.time_since_epoch().count()) + 2440587.5; }
+
+int Iso_Weekday(Day d) { return static_cast<int>(chr::weekday{d}.iso_encoding()); }  // Monday 1
+
+Day Monday_On_Or_Before(Day d) { return d - chr::days{Iso_Weekday(d) - 1}; }
+
+// The weekday number as the job's connection gives it (element 'd').
+int Weekday_Number(int iso_weekday, bool monday_first) {
+  return monday_first ? iso_weekday : iso_weekday % 7 + 1;
+}
+
+// The local date of the job's clock.
+Day Today() {
+  std::time_t now = Clock_Now();
+  std::tm local{};
+  localtime_r(&now, &local);
+  return Day{chr::year{local.tm_year + 1900} / (local.tm_mon + 1) / local.tm_mday};
+}
+
+// The attributes the base calendar keeps for a day.
+struct BakDay {
+  int BakJhr, BakMon, BakTag, BakWch, BakWtg, BakJtg, BakYow;
+};
+
+BakDay Bak_Day_Make(Day d, bool monday_first) {
+  chr::year_month_day ymd{d};
+  BakDay b{};
+  b.BakJhr = static_cast<int>(ymd.year());
+  b.BakMon = static_cast<int>(static_cast<unsigned>(ymd.month()));
+  b.BakTag = static_cast<int>(static_cast<unsigned>(ymd.day()));
+  b.BakJtg = static_cast<int>((d - Day{ymd.year() / chr::January / 1}).count()) + 1;
+  // ISO 8601: the week belongs to the year that holds its Thursday.
+  Day thursday = d + chr::days{4 - Iso_Weekday(d)};
+  chr::year week_year = chr::year_month_day{thursday}.year();
+  b.BakYow = static_cast<int>(week_year);
+  b.BakWch = static_cast<int>((thursday - Day{week_year / chr::January / 1}).count()) / 7 + 1;
+  b.BakWtg = Weekday_Number(Iso_Weekday(d), monday_first);
+  return b;
+}
+
+// ---------------------------------------------------------------------------
+// Weekday numbering of the job's connection
+
+bool Territory_Monday_First(std::string territory) {
+  for (char& c : territory) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+  static const char* const kMondayFirst[] = {
+      "GERMANY",     "AUSTRIA",   "SWITZERLAND", "FRANCE",         "BELGIUM",  "NETHERLANDS",
+      "LUXEMBOURG",  "ITALY",     "SPAIN",       "PORTUGAL",       "UNITED KINGDOM", "IRELAND",
+      "DENMARK",     "NORWAY",    "SWEDEN",      "FINLAND",        "ICELAND",  "POLAND",
+      "CZECH REPUBLIC", "SLOVAKIA", "HUNGARY",   "SLOVENIA",       "CROATIA",  "ROMANIA",
+      "BULGARIA",    "GREECE",    "ESTONIA",     "LATVIA",         "LITHUANIA", "RUSSIA",
+      "UKRAINE",     "SERBIA",    "CYPRUS",      "MALTA"};
+  for (const char* name : kMondayFirst) {
+    if (territory == name) return true;
+  }
+  return false;
+}
+
+// The territory the job's connection will use: NLS_TERRITORY, else the part of
+// NLS_LANG between '_' and '.', else AMERICA.
+std::string Territory_Get() {
+  const char* territory = std::getenv("NLS_TERRITORY");
+  if (territory != nullptr && *territory != '\0') return territory;
+  const char* lang = std::getenv("NLS_LANG");
+  if (lang != nullptr) {
+    std::string_view text(lang);
+    size_t underscore = text.find('_');
+    if (underscore != std::string_view::npos) {
+      std::string_view rest = text.substr(underscore + 1);
+      rest = rest.substr(0, rest.find('.'));
+      if (!rest.empty()) return std::string(rest);
+    }
+  }
+  return "AMERICA";
+}
+
+// ---------------------------------------------------------------------------
+// Pseudo-random numbers: splitmix64, so that a seed gives the same database
+// on every platform.
+
+class Random {
+ public:
+  explicit Random(uint64_t seed) : state_(seed) {}
+
+  uint64_t Next() {
+    uint64_t z = (state_ += 0x9e3779b97f4a7c15ULL);
+    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
+    z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
+    return z ^ (z >> 31);
+  }
+  // In [0, n) for n > 0.
+  int Below(int n) { return static_cast<int>(Next() % static_cast<uint64_t>(n)); }
+  // In [lo, hi].
+  int Between(int lo, int hi) { return lo + Below(hi - lo + 1); }
+  bool Percent(int p) { return Below(100) < p; }
+  template <typename T, size_t N>
+  const T& Pick(const T (&items)[N]) {
+    return items[Below(static_cast<int>(N))];
+  }
+
+ private:
+  uint64_t state_;
+};
+
+// ---------------------------------------------------------------------------
+// The demo's fixed master data
+
+// Day types by ISO weekday, Monday first; null: the pattern has no row.
+struct WorkCalendar {
+  const char* num;
+  const char* types[7];
+};
+constexpr WorkCalendar kFirstFamily[] = {
+    {"101", {"AT", "AT", "AT", "AT", "AT", "SA", "SO"}},
+    {"102", {"SD", "SD", "SD", "SD", "SD", "SD", "SD"}},
+    {"103", {"AT", "AT", "AT", "AT", "AT", "SA", nullptr}},
+};
+constexpr WorkCalendar kSecondFamily[] = {
+    {"201", {"AT", "AT", "AT", "AT", "AT", "SA", "SO"}},
+    {"202", {"SD", "SD", "SD", "SD", "SD", "SD", "SD"}},
+    {"203", {"AT", "AT", "AT", "AT", "AT", "SA", nullptr}},
+};
+enum CalendarKind { kOffice = 0, kSevenDay = 1, kNoSunday = 2 };
+
+struct PlanDay {
+  const char* azt;  // planned time hhmm
+  const char* vra;
+};
+struct TimeGroup {
+  const char* num;
+  int tge;  // days of the rotation
+  PlanDay plan[14];
+};
+constexpr PlanDay kWork{"0800", "NORMAL"};
+constexpr PlanDay kHalf{"0400", "TEILZEIT"};
+constexpr PlanDay kFree{"0000", "FREI"};
+constexpr PlanDay kEarly{"0800", "FRUEH"};
+constexpr PlanDay kLate{"0800", "SPAET"};
+constexpr TimeGroup kGroups[] = {
+    {"GLZ", 1, {{"0800", "GLEITZEIT"}}},
+    {"BUERO", 7, {kWork, kWork, kWork, kWork, kWork, kFree, kFree}},
+    {"TEILZEIT", 7, {kHalf, kHalf, kHalf, kHalf, kHalf, kFree, kFree}},
+    {"SCHICHT", 14,
+     {kEarly, kEarly, kEarly, kEarly, kEarly, kFree, kFree, kLate, kLate, kLate, kLate, kLate, kFree,
+      kFree}},
+};
+enum GroupIndex { kGlz = 0, kBuero = 1, kTeilzeit = 2, kSchicht = 3 };
+
+constexpr const char* kFirstNames[] = {"Anna",  "Ben",   "Clara", "David", "Emma",   "Felix", "Greta",
+                                       "Hanna", "Ida",   "Jonas", "Katrin", "Lukas", "Marie", "Niklas",
+                                       "Olga",  "Paul",  "Rita",  "Simon", "Tanja",  "Uwe"};
+constexpr const char* kLastNames[] = {"Bauer",   "Becker", "Berger", "Fischer", "Franke", "Hoffmann", "Keller",
+                                      "Koch",    "Lang",   "Lorenz", "Meyer",   "Neumann", "Richter", "Schmidt",
+                                      "Schulz",  "Vogel",  "Wagner", "Weber",   "Wolf",   "Zimmermann"};
+constexpr const char* kDepartments[] = {"VERWALTUNG", "VERTRIEB", "PRODUKTION", "LAGER",
+                                        "EDV",        "EINKAUF",  "PERSONAL",   "FINANZEN"};
+constexpr const char* kAkrCodes[] = {"TV1", "TV2", "AUSH", "LEIT"};
+constexpr const char* kAbrCodes[] = {"MON", "STD", "AUS"};
+constexpr const char* kKrtCodes[] = {"K1", "K2", "K3"};
+
+// ---------------------------------------------------------------------------
+// The database file, written through SQLite directly
+
+class Database {
+ public:
+  explicit Database(const std::string& path) : path_(path) {
+    if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
+        SQLITE_OK) {
+      std::string why = db_ != nullptr ? sqlite3_errmsg(db_) : "out of memory";
+      sqlite3_close(db_);
+      db_ = nullptr;
+      throw Failure{"cannot create " + path + ": " + why};
+    }
+  }
+  ~Database() { sqlite3_close(db_); }
+  Database(const Database&) = delete;
+  Database& operator=(const Database&) = delete;
+
+  void Exec(const char* sql, const char* what) {
+    char* err = nullptr;
+    if (sqlite3_exec(db_, sql, nullptr, nullptr, &err) != SQLITE_OK) {
+      std::string why = err != nullptr ? err : sqlite3_errmsg(db_);
+      sqlite3_free(err);
+      throw Failure{"cannot write " + path_ + " (" + what + "): " + why};
+    }
+  }
+  void Close() {
+    if (sqlite3_close(db_) != SQLITE_OK) throw Failure{"cannot close " + path_ + ": " + sqlite3_errmsg(db_)};
+    db_ = nullptr;
+  }
+  sqlite3* handle() const { return db_; }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+  sqlite3* db_ = nullptr;
+};
+
+// One insert statement, prepared once and run once per row. Values are bound
+// in column order; an empty text goes in as NULL.
+class Insert {
+ public:
+  Insert(Database& db, const char* table, const char* sql) : db_(db), table_(table) {
+    if (sqlite3_prepare_v2(db.handle(), sql, -1, &stmt_, nullptr) != SQLITE_OK) Fail("prepare");
+  }
+  ~Insert() { sqlite3_finalize(stmt_); }
+  Insert(const Insert&) = delete;
+  Insert& operator=(const Insert&) = delete;
+
+  Insert& Text(std::string_view v) {
+    Check(v.empty() ? sqlite3_bind_null(stmt_, next_)
+                    : sqlite3_bind_text(stmt_, next_, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT));
+    return *this;
+  }
+  Insert& Int(long v) {
+    Check(sqlite3_bind_int64(stmt_, next_, v));
+    return *this;
+  }
+  Insert& Date(Day d) {
+    Check(sqlite3_bind_double(stmt_, next_, Julian_Day(d)));
+    return *this;
+  }
+  Insert& Date(std::optional<Day> d) {
+    Check(d ? sqlite3_bind_double(stmt_, next_, Julian_Day(*d)) : sqlite3_bind_null(stmt_, next_));
+    return *this;
+  }
+  void Run() {
+    if (sqlite3_step(stmt_) != SQLITE_DONE) Fail("insert");
+    sqlite3_reset(stmt_);
+    sqlite3_clear_bindings(stmt_);
+    next_ = 1;
+    ++rows_;
+  }
+  long rows() const { return rows_; }
+
+ private:
+  void Check(int rc) {
+    if (rc != SQLITE_OK) Fail("bind");
+    ++next_;
+  }
+  [[noreturn]] void Fail(const char* what) {
+    throw Failure{"cannot write " + db_.path() + " (" + what + " " + table_ + "): " + sqlite3_errmsg(db_.handle())};
+  }
+
+  Database& db_;
+  const char* table_;
+  sqlite3_stmt* stmt_ = nullptr;
+  int next_ = 1;
+  long rows_ = 0;
+};
+
+std::string Schema_Sql() {
+#ifdef DAYSET_DEMO_SCHEMA_EMBEDDED
+  return kDemoSchemaSql;
+#else
+  // Built without the generated header: take the DDL from the source tree.
+  std::string path = std::string(DAYSET_SOURCE_DIR) + "/db/schema.sql";
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  if (!in || text.str().empty()) throw Failure{"cannot read the DDL " + path};
+  return text.str();
+#endif
+}
+
+// ---------------------------------------------------------------------------
+// The contents
+
+struct Settings {
+  long persons = 300;
+  uint64_t seed = 1;
+  std::optional<Day> start;
+  std::string net = "sqlite:.";
+  std::string dir;
+};
+
+struct Counts {
+  long persons = 0, employments = 0, assignments = 0, calendars = 0, groups = 0;
+};
+
+// One employment row of a person and the group it starts with.
+struct Employment {
+  Day gvo;
+  std::optional<Day> gbi;
+  int calendar;  // index into kSecondFamily
+  int group;     // index into kGroups
+  std::string akr, abr;
+};
+
+class DemoWriter {
+ public:
+  DemoWriter(Database& db, const Settings& settings, Day start, Day today, bool monday_first)
+      : db_(db),
+        rng_(settings.seed),
+        persons_(settings.persons),
+        start_(start),
+        base_(start - chr::days{1}),
+        today_(today),
+        monday_first_(monday_first),
+        bak_(db, "Hrs133Bak",
+             "insert into Hrs133Bak (BakDtm,BakJhr,BakMon,BakTag,BakWch,BakWtg,BakJtg,BakYow,BakDat)"
+             " values (?,?,?,?,?,?,?,?,?)"),
+        muw_(db, "Hrs135Muw", "insert into Hrs135Muw (MuwKal,MuwSta) values (?,1)"),
+        mu2_(db, "Hrs135Mu2", "insert into Hrs135Mu2 (Mu2Kal,Mu2Sta) values (?,1)"),
+        wch_(db, "Hrs137Wch", "insert into Hrs137Wch (WchKal,WchTag,WchTtp,WchSta) values (?,?,?,1)"),
+        kal_(db, "Hrs133Kal",
+             "insert into Hrs133Kal (KalNum,KalDtm,KalTtp,KalPtp,KalBtp,KalGwt,KalDat,KalSta)"
+             " values (?1,?2,?3,?3,?3,100,?4,1)"),
+        ka2_(db, "Hrs133Ka2",
+             "insert into Hrs133Ka2 (Ka2Num,Ka2Dtm,Ka2Ttp,Ka2Ptp,Ka2Btp,Ka2Gwt,Ka2Dat,Ka2Sta)"
+             " values (?1,?2,?3,?3,?3,100,?4,1)"),
+        agr_(db, "Hrs160Agr", "insert into Hrs160Agr (AgrNum,AgrTge) values (?,?)"),
+        wpl_(db, "Hrs161Wpl", "insert into Hrs161Wpl (WplAgr,WplTag,WplAzt,WplVra) values (?,?,?,?)"),
+        pnr_(db, "Hrs300Pnr", "insert into Hrs300Pnr (PnrNum,PnrNam,PnrSta) values (?,?,1)"),
+        bsv_(db, "Hrs310Bsv",
+             "insert into Hrs310Bsv (BsvPnr,BsvGvo,BsvGbi,BsvKal,BsvAkr,BsvAbr,BsvSta) values (?,?,?,?,?,?,1)"),
+        zuo_(db, "Hrs311Zuo",
+             "insert into Hrs311Zuo (ZuoPnr,ZuoGvo,ZuoGbi,ZuoSdt,ZuoStg,ZuoAgr,ZuoAbt,ZuoKst,ZuoKrt,ZuoKtr,ZuoVra)"
+             " values (?,?,?,?,?,?,?,?,?,?,?)") {}
+
+  Counts Write() {
+    BaseCalendar_Write();
+    WorkCalendars_Write(kFirstFamily, muw_, kal_);
+    WorkCalendars_Write(kSecondFamily, mu2_, ka2_);
+    Groups_Write();
+    for (long i = 1; i <= persons_; ++i) Person_Write(i);
+    Counts c;
+    c.persons = pnr_.rows();
+    c.employments = bsv_.rows();
+    c.assignments = zuo_.rows();
+    c.calendars = muw_.rows() + mu2_.rows();
+    c.groups = agr_.rows();
+    return c;
+  }
+
+ private:
+  void BaseCalendar_Write() {
+    BakDay b = Bak_Day_Make(base_, monday_first_);
+    bak_.Date(base_).Int(b.BakJhr).Int(b.BakMon).Int(b.BakTag).Int(b.BakWch).Int(b.BakWtg).Int(b.BakJtg);
+    bak_.Int(b.BakYow).Date(today_).Run();
+  }
+
+  template <size_t N>
+  void WorkCalendars_Write(const WorkCalendar (&family)[N], Insert& list, Insert& days) {
+    for (const WorkCalendar& cal : family) {
+      list.Text(cal.num).Run();
+      for (int iso = 1; iso <= 7; ++iso) {
+        if (cal.types[iso - 1] == nullptr) continue;
+        wch_.Text(cal.num).Int(Weekday_Number(iso, monday_first_)).Text(cal.types[iso - 1]).Run();
+      }
+      // The latest day on or before the base day that the pattern covers.
+      Day anchor = base_;
+      while (cal.types[Iso_Weekday(anchor) - 1] == nullptr) anchor -= chr::days{1};
+      days.Text(cal.num).Date(anchor).Text(cal.types[Iso_Weekday(anchor) - 1]).Date(today_).Run();
+    }
+  }
+
+  void Groups_Write() {
+    for (const TimeGroup& g : kGroups) {
+      agr_.Text(g.num).Int(g.tge).Run();
+      for (int day = 1; day <= g.tge; ++day) {
+        wpl_.Text(g.num).Int(day).Text(g.plan[day - 1].azt).Text(g.plan[day - 1].vra).Run();
+      }
+    }
+  }
+
+  // A calendar of the second family and a group that suits it.
+  void Profile_Pick(Employment* e) {
+    int r = rng_.Below(100);
+    if (r < 60) {
+      e->calendar = kOffice;
+      int g = rng_.Below(10);
+      e->group = g < 5 ? kBuero : g < 8 ? kGlz : kTeilzeit;
+    } else if (r < 80) {
+      e->calendar = kSevenDay;
+      e->group = kSchicht;
+    } else {
+      e->calendar = kNoSunday;
+      e->group = rng_.Percent(70) ? kBuero : kTeilzeit;
+    }
+    e->akr = rng_.Percent(85) ? rng_.Pick(kAkrCodes) : "";
+    e->abr = rng_.Percent(85) ? rng_.Pick(kAbrCodes) : "";
+  }
+
+  void Employment_Write(const std::string& pnr, const Employment& e) {
+    bsv_.Text(pnr).Date(e.gvo).Date(e.gbi).Text(kSecondFamily[e.calendar].num).Text(e.akr).Text(e.abr).Run();
+  }
+
+  // One assignment from gvo to gbi (open when empty) to `group`. Weekly and
+  // two-week rotations start on a Monday, so that rotation day 1 is a Monday.
+  void Assignment_Write(const std::string& pnr, Day gvo, std::optional<Day> gbi, int group, int department) {
+    const TimeGroup& g = kGroups[group];
+    Day sdt = g.tge == 1 ? gvo : Monday_On_Or_Before(gvo);
+    int stg = g.tge == 14 && rng_.Percent(50) ? 8 : 1;
+    char kst[16];
+    std::snprintf(kst, sizeof kst, "%d", 1000 + department * 100 + rng_.Below(10));
+    std::string krt = rng_.Percent(80) ? rng_.Pick(kKrtCodes) : "";
+    char ktr[16] = "";
+    if (rng_.Percent(70)) std::snprintf(ktr, sizeof ktr, "KT%02d", rng_.Below(20));
+    const char* vra = rng_.Percent(30) ? "STANDARD" : "";
+    zuo_.Text(pnr).Date(gvo).Date(gbi).Date(sdt).Int(stg).Text(g.num).Text(kDepartments[department]);
+    zuo_.Text(kst).Text(krt).Text(ktr).Text(vra).Run();
+  }
+
+  void Person_Write(long number) {
+    char pnr_text[16];
+    std::snprintf(pnr_text, sizeof pnr_text, "%08ld", number);
+    std::string pnr = pnr_text;
+    std::string name = std::string(rng_.Pick(kFirstNames)) + " " + rng_.Pick(kLastNames);
+    pnr_.Text(pnr).Text(name).Run();
+
+    Employment current;
+    Profile_Pick(&current);
+    int department = rng_.Below(static_cast<int>(std::size(kDepartments)));
+    int kind = rng_.Below(100);
+    if (kind < 80) {
+      // Current: open, or ending some time after today.
+      current.gvo = base_ - chr::days{rng_.Below(15 * 365)};
+      if (rng_.Percent(15)) current.gbi = today_ + chr::days{rng_.Between(30, 730)};
+    } else if (kind < 88) {
+      // Ended before today: the job leaves the person alone.
+      current.gvo = std::min(base_, today_ - chr::days{1}) - chr::days{rng_.Between(365, 10 * 365)};
+      current.gbi = today_ - chr::days{rng_.Between(1, 300)};
+    } else {
+      // An older relationship, closed the day before the newer one began, or
+      // (kind 94 and up) left open: the job takes the newer one.
+      current.gvo = base_ - chr::days{rng_.Below(4 * 365)};
+      Employment older;
+      Profile_Pick(&older);
+      older.gvo = current.gvo - chr::days{rng_.Between(2 * 365, 10 * 365)};
+      if (kind < 94) older.gbi = current.gvo - chr::days{1};
+      Employment_Write(pnr, older);
+      Assignment_Write(pnr, older.gvo, current.gvo - chr::days{1}, older.group, rng_.Below(8));
+    }
+    Employment_Write(pnr, current);
+
+    if (current.gbi && *current.gbi < today_) {
+      Assignment_Write(pnr, current.gvo, current.gbi, current.group, department);
+      return;
+    }
+    // Current relationships keep their last assignment open. Some change
+    // group or department during the first year; a few of those overlap.
+    if (rng_.Percent(40)) {
+      Day change = start_ + chr::days{rng_.Between(30, 330)};
+      Day first_end = change - chr::days{1};
+      if (rng_.Percent(5)) first_end += chr::days{rng_.Between(1, 10)};
+      Assignment_Write(pnr, current.gvo, first_end, current.group, department);
+      Employment next = current;
+      Profile_Pick(&next);  // keeps the calendar, may change the group
+      next.calendar = current.calendar;
+      int group = next.group;
+      if (current.calendar == kSevenDay) group = kSchicht;
+      if (current.calendar == kNoSunday && group == kGlz) group = kBuero;
+      if (rng_.Percent(50)) department = rng_.Below(static_cast<int>(std::size(kDepartments)));
+      Assignment_Write(pnr, change, std::nullopt, group, department);
+    } else {
+      Assignment_Write(pnr, current.gvo, std::nullopt, current.group, department);
+    }
+  }
+
+  Database& db_;
+  Random rng_;
+  long persons_;
+  Day start_, base_, today_;
+  bool monday_first_;
+  Insert bak_, muw_, mu2_, wch_, kal_, ka2_, agr_, wpl_, pnr_, bsv_, zuo_;
+};
+
+// ---------------------------------------------------------------------------
+// The command
+
+void Usage(FILE* out) {
+  std::fprintf(out,
+               "usage: dayset-demo [--persons N] [--seed S] [--start YYYYMMDD] [--net NAME] DIR\n"
+               "Creates a demo installation in DIR (new, or an empty directory): HRSYSTEM.db with\n"
+               "work calendars, working-time groups and persons, and dayset.ini for the job.\n"
+               "Then run the job from within DIR:  cd DIR && dayset 0 YEAR dayset.ini 0 0\n"
+               "  --persons N       persons 00000001..N, 0 to %ld (default 300)\n"
+               "  --seed S          seed of the generated contents, 0 to 2^64-1 (default 1)\n"
+               "  --start YYYYMMDD  first day the job creates (default 1 January of this year)\n"
+               "  --net NAME        net service name in dayset.ini, at most %zu characters\n"
+               "                    (default sqlite:. : the database in the job's directory)\n"
+               "Weekday numbers follow NLS_TERRITORY / NLS_LANG as the job's connection does\n"
+               "(AMERICA, Sunday 1, when neither is set): run the job with the same setting.\n",
+               kMaxPersons, kNetRoom);
+}
+
+// A decimal number without sign in [0, max].
+bool Number_Parse(const char* text, uint64_t max, uint64_t* value) {
+  if (*text == '\0') return false;
+  uint64_t v = 0;
+  for (const char* p = text; *p != '\0'; ++p) {
+    if (*p < '0' || *p > '9') return false;
+    uint64_t digit = static_cast<uint64_t>(*p - '0');
+    if (v > (max - digit) / 10) return false;
+    v = v * 10 + digit;
+  }
+  *value = v;
+  return true;
+}
+
+// Fills settings from the arguments; returns false (with a message on
+// standard error) on a usage error.
+bool Args_Parse(int argc, char** argv, Settings* s, bool* help) {
+  auto refuse = [](const std::string& why) {
+    std::fprintf(stderr, "dayset-demo: %s\n", why.c_str());
+    Usage(stderr);
+    return false;
+  };
+  bool have_dir = false;
+  for (int i = 1; i < argc; ++i) {
+    std::string_view arg = argv[i];
+    if (arg == "--help" || arg == "-h") {
+      *help = true;
+      return true;
+    }
+    if (arg.size() > 1 && arg[0] == '-') {
+      if (arg != "--persons" && arg != "--seed" && arg != "--start" && arg != "--net") {
+        return refuse("unknown option " + std::string(arg));
+      }
+      if (i + 1 >= argc) return refuse("option " + std::string(arg) + " needs a value");
+      const char* value = argv[++i];
+      uint64_t number = 0;
+      if (arg == "--persons") {
+        if (!Number_Parse(value, kMaxPersons, &number)) {
+          return refuse("--persons wants a number from 0 to " + std::to_string(kMaxPersons));
+        }
+        s->persons = static_cast<long>(number);
+      } else if (arg == "--seed") {
+        if (!Number_Parse(value, UINT64_MAX, &number)) return refuse("--seed wants a number from 0 to 2^64-1");
+        s->seed = number;
+      } else if (arg == "--start") {
+        s->start = Ymd_Parse(value);
+        if (!s->start) return refuse("--start wants a date YYYYMMDD in the years 1900 to 2999");
+      } else {
+        std::string_view net = value;
+        if (net.empty() || net.size() > kNetRoom) {
+          return refuse("--net wants 1 to " + std::to_string(kNetRoom) + " characters");
+        }
+        for (char c : net) {
+          if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) return refuse("--net holds a control character");
+        }
+        s->net = value;
+      }
+      continue;
+    }
+    if (have_dir) return refuse("only one DIR, please");
+    if (arg.empty()) return refuse("DIR is empty");
+    s->dir = argv[i];
+    have_dir = true;
+  }
+  if (!have_dir) return refuse("DIR is missing");
+  return true;
+}
+// What the command has created so far, removed again when it fails, so that
+// a rerun finds DIR as it was.
+class Leftovers {
+ public:
+  void Directory(const fs::path& dir) { dir_ = dir; }
+  void File(const fs::path& file) { files_.push_back(file); }
+  void Keep() {
+    files_.clear();
+    dir_.clear();
+  }
+  ~Leftovers() {
+    std::error_code ec;
+    for (const fs::path& f : files_) fs::remove(f, ec);
+    if (!dir_.empty()) fs::remove(dir_, ec);  // only when empty
+  }
+
+ private:
+  std::vector<fs::path> files_;
+  fs::path dir_;
+};
+
+void Directory_Prepare(const fs::path& dir, Leftovers* leftovers) {
+  std::error_code ec;
+  fs::file_status st = fs::status(dir, ec);
+  if (fs::exists(st)) {
+    if (!fs::is_directory(st)) throw Failure{dir.string() + " exists and is not a directory"};
+    bool empty = fs::is_empty(dir, ec);
+    if (ec) throw Failure{"cannot read " + dir.string() + ": " + ec.message()};
+    if (!empty) throw Failure{dir.string() + " is not empty; give a new or an empty directory"};
+    return;
+  }
+  if (ec && ec != std::errc::no_such_file_or_directory) {
+    throw Failure{"cannot look at " + dir.string() + ": " + ec.message()};
+  }
+  if (!fs::create_directories(dir, ec) || ec) {
+    throw Failure{"cannot create " + dir.string() + ": " + (ec ? ec.message() : "already there")};
+  }
+  leftovers->Directory(dir);
+}
+
+void Database_Write(const std::string& path, const Settings& s, Day start, Day today, bool monday_first,
+                    Counts* counts, Leftovers* leftovers) {
+  for (const char* suffix : {"", "-wal", "-shm", "-journal"}) leftovers->File(path + suffix);
+  std::string ddl = Schema_Sql();
+  Database db(path);
+  db.Exec(ddl.c_str(), "DDL");
+  db.Exec("begin immediate", "begin");
+  {
+    DemoWriter writer(db, s, start, today, monday_first);
+    *counts = writer.Write();
+  }
+  db.Exec("commit", "commit");
+  db.Close();
+}
+
+void Config_Write(const std::string& path, const std::string& net, Leftovers* leftovers) {
+  leftovers->File(path);
+  // The section and the numbers are not empty and not 0, so that the job's
+  // look-ups (empty section, number 0) take each record by its name alone.
+  // The job drops the last character of SCHEMA.
+  struct Record {
+    int32_t number;
+    const char* name;
+    const char* value;
+  } const records[] = {
+      {1, "LOGIN", "dayset"}, {2, "PASS", "demo"}, {3, "NET8", net.c_str()}, {4, "SCHEMA", "HRSYSTEMX"}};
+  for (const Record& r : records) {
+    int rc = Ini_Record_Put(path.c_str(), "DB", r.number, r.name, r.value);
+    if (rc != 0) throw Failure{std::string("cannot write ") + r.name + " into " + path + ": " + std::strerror(rc)};
+  }
+}
+
+int Demo_Main(int argc, char** argv) {
+  Settings s;
+  bool help = false;
+  if (!Args_Parse(argc, argv, &s, &help)) return kExitUsage;
+  if (help) {
+    Usage(stdout);
+    return kExitOk;
+  }
+  Day today = Today();
+  Day start = s.start ? *s.start : Day{chr::year{Year_Of(today)} / chr::January / 1};
+  std::string territory = Territory_Get();
+  bool monday_first = Territory_Monday_First(territory);
+
+  Leftovers leftovers;
+  Counts counts;
+  try {
+    fs::path dir(s.dir);
+    Directory_Prepare(dir, &leftovers);
+    Database_Write((dir / kDbName).string(), s, start, today, monday_first, &counts, &leftovers);
+    Config_Write((dir / kIniName).string(), s.net, &leftovers);
+  } catch (const Failure& f) {
+    std::fprintf(stderr, "dayset-demo: %s\n", f.message.c_str());
+    return kExitFailed;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "dayset-demo: %s\n", e.what());
+    return kExitFailed;
+  }
+  leftovers.Keep();
+
+  int year = std::max(Year_Of(start), Year_Of(today));
+  std::printf(
+      "dayset-demo: %s: %ld persons, %ld employments, %ld assignments, %ld work calendars, "
+      "%ld working-time groups; base calendar from %s, weekdays numbered from %s (%s); "
+      "run: cd %s && dayset 0 %d %s 0 0\n",
+      s.dir.c_str(), counts.persons, counts.employments, counts.assignments, counts.calendars, counts.groups,
+      Ymd_Text(start - chr::days{1}).c_str(), monday_first ? "Monday" : "Sunday", territory.c_str(),
+      s.dir.c_str(), year, kIniName);
+  return kExitOk;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) { return Demo_Main(argc, argv); }
