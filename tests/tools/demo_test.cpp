@@ -1,0 +1,296 @@
+// dayset-demo as an operator runs it: the real executable, then the files it
+// made, read back with sqlite and with the job's configuration reader.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <ctime>
+#include <filesystem>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "config/ini.h"
+#include "../support/testdb.h"
+
+namespace {
+
+using testdb::QueryRows;
+using testdb::ReadFile;
+
+// The weekday numbering comes from the environment; these runs want AMERICA.
+const char kPlainEnv[] = "env -u NLS_TERRITORY -u NLS_LANG";
+
+struct Outcome {
+  int status;
+  std::string out;
+  std::string err;
+};
+
+class DemoTest : public ::testing::Test {
+ protected:
+  Outcome Demo(const std::string& args, const std::string& env = kPlainEnv) {
+    Outcome o;
+    std::string cmd = env + " '" + testdb::BinaryPath("dayset-demo") + "' " + args + " 2>'" +
+                      scratch_.file("stderr.txt") + "'";
+    o.status = testdb::RunCommand(cmd, &o.out);
+    o.err = ReadFile(scratch_.file("stderr.txt"));
+    return o;
+  }
+  std::string Dir() const { return scratch_.file("demo"); }
+  std::string Db() const { return Dir() + "/HRSYSTEM.db"; }
+  std::string One(const std::string& sql) {
+    std::vector<std::string> rows = QueryRows(Db(), sql);
+    return rows.size() == 1 ? rows[0] : "(" + std::to_string(rows.size()) + " rows)";
+  }
+  long Count(const std::string& sql) { return std::stol(One("select count(*) from " + sql)); }
+
+  testdb::TempDir scratch_;
+};
+
+const char* const kTables[] = {"Hrs133Bak", "Hrs133Kal", "Hrs135Muw", "Hrs133Ka2", "Hrs135Mu2", "Hrs137Wch",
+                               "Hrs300Pnr", "Hrs310Bsv", "Hrs327Tag", "Hrs329Ztg", "Hrs311Zuo", "Hrs160Agr",
+                               "Hrs161Wpl", "Hrs332Urv"};
+
+TEST_F(DemoTest, MakesTheDatabaseWithTheDesignedCounts) {
+  Outcome o = Demo("--start 20260101 '" + Dir() + "'");
+  ASSERT_EQ(o.status, 0) << o.err;
+  EXPECT_EQ(o.err, "");
+  std::smatch m;
+  ASSERT_TRUE(std::regex_match(o.out, m, std::regex("dayset-demo: .*: 300 persons, (\\d+) employments, (\\d+) "
+                                                    "assignments, 6 work calendars, 4 working-time groups; .*"
+                                                    "run: cd .* && dayset 0 2026 dayset.ini 0 0\n")))
+      << o.out;
+  struct Case {
+    const char* table;
+    long rows;
+  } const cases[] = {
+      {"Hrs133Bak", 1},  {"Hrs135Muw", 3},  {"Hrs135Mu2", 3},  {"Hrs137Wch", 40}, {"Hrs133Kal", 3},
+      {"Hrs133Ka2", 3},  {"Hrs160Agr", 4},  {"Hrs161Wpl", 29}, {"Hrs300Pnr", 300}, {"Hrs327Tag", 0},
+      {"Hrs329Ztg", 0},  {"Hrs332Urv", 0},  {"Hrs310Bsv", std::stol(m[1])}, {"Hrs311Zuo", std::stol(m[2])},
+  };
+  for (const Case& c : cases) EXPECT_EQ(Count(c.table), c.rows) << c.table;
+  struct stat st {};
+  ASSERT_EQ(stat((Dir() + "/dayset.ini").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
+TEST_F(DemoTest, PersonsEmploymentsAndAssignmentsAsDesigned) {
+  ASSERT_EQ(Demo("--seed 5 --start 20260101 '" + Dir() + "'").status, 0);
+  const std::string today = "julianday(date('now','localtime'))";
+  EXPECT_EQ(One("select min(PnrNum), max(PnrNum), min(length(PnrNum)), max(PnrSta) from Hrs300Pnr"),
+            "00000001|00000300|8|1");
+  EXPECT_EQ(Count("Hrs310Bsv where BsvKal not in (select Mu2Kal from Hrs135Mu2)"), 0);
+  long two_rows = Count("(select BsvPnr from Hrs310Bsv group by BsvPnr having count(*) = 2)");
+  long ended = Count("(select BsvPnr from Hrs310Bsv group by BsvPnr having max(BsvGbi is not null and BsvGbi < " +
+                     today + ") = 1 and count(*) = 1)");
+  long current = Count("(select distinct BsvPnr from Hrs310Bsv where BsvGbi is null or BsvGbi >= " + today + ")");
+  EXPECT_GT(two_rows, 10);
+  EXPECT_GT(ended, 10);
+  EXPECT_GE(current, 240);
+  EXPECT_EQ(current + ended, 300);
+  EXPECT_GT(Count("Hrs310Bsv where BsvAkr is null"), 0);
+  EXPECT_GT(Count("Hrs310Bsv where BsvAbr is null"), 0);
+
+  EXPECT_EQ(Count("Hrs311Zuo left join Hrs160Agr on AgrNum = ZuoAgr where AgrTge is null or ZuoStg < 1 or "
+                  "ZuoStg > AgrTge or ZuoSdt > ZuoGvo or ZuoGbi < ZuoGvo"),
+            0);
+  // Every person employed now has an open assignment, so that every day the
+  // job creates for them finds one.
+  EXPECT_EQ(Count("(select distinct BsvPnr from Hrs310Bsv where BsvGbi is null or BsvGbi >= " + today +
+                  ") where BsvPnr not in (select ZuoPnr from Hrs311Zuo where ZuoGbi is null)"),
+            0);
+  // Overlapping assignments: a few persons, not most.
+  long overlapping = Count(
+      "(select distinct a.ZuoPnr from Hrs311Zuo a join Hrs311Zuo b on a.ZuoPnr = b.ZuoPnr and a.rowid < b.rowid "
+      "and a.ZuoGvo <= coalesce(b.ZuoGbi, 1e9) and b.ZuoGvo <= coalesce(a.ZuoGbi, 1e9))");
+  EXPECT_GT(overlapping, 0);
+  EXPECT_LT(overlapping, 15);
+  // Each group has one plan row per rotation day.
+  EXPECT_EQ(QueryRows(Db(), "select AgrNum, AgrTge, count(WplTag), min(WplTag), max(WplTag) from Hrs160Agr "
+                            "join Hrs161Wpl on WplAgr = AgrNum group by AgrNum order by AgrTge, AgrNum"),
+            (std::vector<std::string>{"GLZ|1|1|1|1", "BUERO|7|7|1|7", "TEILZEIT|7|7|1|7", "SCHICHT|14|14|1|14"}));
+}
+
+// The job's buffers: a longer text would be cut when the job reads it.
+TEST_F(DemoTest, TextsFitTheJobsFieldsDatesAreMidnightsEmptyIsNull) {
+  ASSERT_EQ(Demo("--persons 500 --seed 9 '" + Dir() + "'").status, 0);
+  struct Text {
+    const char* table;
+    const char* column;
+    int room;
+  } const texts[] = {
+      {"Hrs300Pnr", "PnrNum", 8}, {"Hrs300Pnr", "PnrNam", 50}, {"Hrs310Bsv", "BsvKal", 3},
+      {"Hrs310Bsv", "BsvAkr", 5}, {"Hrs310Bsv", "BsvAbr", 5},  {"Hrs311Zuo", "ZuoAgr", 13},
+      {"Hrs311Zuo", "ZuoAbt", 15}, {"Hrs311Zuo", "ZuoKst", 30}, {"Hrs311Zuo", "ZuoKrt", 4},
+      {"Hrs311Zuo", "ZuoKtr", 6}, {"Hrs311Zuo", "ZuoVra", 13}, {"Hrs160Agr", "AgrNum", 13},
+      {"Hrs161Wpl", "WplAzt", 5}, {"Hrs161Wpl", "WplVra", 13}, {"Hrs137Wch", "WchKal", 3},
+      {"Hrs137Wch", "WchTtp", 3}, {"Hrs135Muw", "MuwKal", 3}, {"Hrs135Mu2", "Mu2Kal", 3},
+      {"Hrs133Kal", "KalTtp", 3}, {"Hrs133Ka2", "Ka2Ttp", 3},
+  };
+  for (const Text& t : texts) {
+    std::string from = std::string(t.table) + " where ";
+    EXPECT_EQ(Count(from + "length(" + t.column + ") > " + std::to_string(t.room)), 0) << t.column;
+    EXPECT_EQ(Count(from + t.column + " = '' or typeof(" + t.column + ") not in ('text', 'null')"), 0) << t.column;
+  }
+  struct Date {
+    const char* table;
+    const char* column;
+  } const dates[] = {{"Hrs133Bak", "BakDtm"}, {"Hrs133Kal", "KalDtm"}, {"Hrs133Ka2", "Ka2Dtm"},
+                     {"Hrs310Bsv", "BsvGvo"}, {"Hrs310Bsv", "BsvGbi"}, {"Hrs311Zuo", "ZuoGvo"},
+                     {"Hrs311Zuo", "ZuoGbi"}, {"Hrs311Zuo", "ZuoSdt"}};
+  for (const Date& d : dates) {
+    std::string c = d.column;
+    EXPECT_EQ(Count(std::string(d.table) + " where " + c + " is not null and (typeof(" + c + ") != 'real' or " +
+                    c + " != julianday(date(" + c + ")))"),
+              0)
+        << c;
+  }
+}
+
+TEST_F(DemoTest, BaseDayAttributesAndCalendarAnchors) {
+  struct Case {
+    const char* start;
+    const char* bak;      // BakDtm|Jhr|Mon|Tag|Wch|Wtg|Jtg|Yow, Sunday 1
+    const char* anchor;   // latest day of 203 (no Sundays) and its type
+  } const cases[] = {
+      {"20081230", "2008-12-29|2008|12|29|1|2|364|2009", "2008-12-29|AT"},
+      {"20100101", "2009-12-31|2009|12|31|53|5|365|2009", "2009-12-31|AT"},
+      {"20100104", "2010-01-03|2010|1|3|53|1|3|2009", "2010-01-02|SA"},
+      {"20100105", "2010-01-04|2010|1|4|1|2|4|2010", "2010-01-04|AT"},
+      {"20060102", "2006-01-01|2006|1|1|52|1|1|2005", "2005-12-31|SA"},
+      {"20080301", "2008-02-29|2008|2|29|9|6|60|2008", "2008-02-29|AT"},
+      {"20090101", "2008-12-31|2008|12|31|1|4|366|2009", "2008-12-31|AT"},
+  };
+  for (const Case& c : cases) {
+    std::filesystem::remove_all(Dir());
+    ASSERT_EQ(Demo(std::string("--persons 0 --start ") + c.start + " '" + Dir() + "'").status, 0) << c.start;
+    EXPECT_EQ(One("select date(BakDtm), BakJhr, BakMon, BakTag, BakWch, BakWtg, BakJtg, BakYow from Hrs133Bak"),
+              c.bak)
+        << c.start;
+    EXPECT_EQ(One("select date(Ka2Dtm), Ka2Ttp from Hrs133Ka2 where Ka2Num = '203'"), c.anchor) << c.start;
+    EXPECT_EQ(One("select date(KalDtm) from Hrs133Kal where KalNum = '101'"), One("select date(BakDtm) from Hrs133Bak"));
+  }
+}
+
+TEST_F(DemoTest, WeekdayNumbersFollowTheTerritory) {
+  struct Case {
+    const char* env;
+    const char* office;     // WchTtp of 201 for WchTag 1..7
+    const char* no_sunday;  // WchTag values of 203
+    int base_wtg;           // 2010-01-03 is a Sunday
+  } const cases[] = {
+      {kPlainEnv, "SO AT AT AT AT AT SA", "234567", 1},
+      {"env -u NLS_LANG NLS_TERRITORY=GERMANY", "AT AT AT AT AT SA SO", "123456", 7},
+      {"env -u NLS_TERRITORY NLS_LANG=GERMAN_GERMANY.WE8MSWIN1252", "AT AT AT AT AT SA SO", "123456", 7},
+      {"env NLS_TERRITORY=AMERICA NLS_LANG=GERMAN_GERMANY.WE8MSWIN1252", "SO AT AT AT AT AT SA", "234567", 1},
+  };
+  for (const Case& c : cases) {
+    std::filesystem::remove_all(Dir());
+    ASSERT_EQ(Demo("--persons 0 --start 20100104 '" + Dir() + "'", c.env).status, 0) << c.env;
+    EXPECT_EQ(One("select group_concat(WchTtp, ' ') from (select WchTtp from Hrs137Wch where WchKal = '201' "
+                  "order by WchTag)"),
+              c.office)
+        << c.env;
+    EXPECT_EQ(One("select group_concat(WchTag, '') from (select WchTag from Hrs137Wch where WchKal = '203' "
+                  "order by WchTag)"),
+              c.no_sunday)
+        << c.env;
+    EXPECT_EQ(One("select BakWtg from Hrs133Bak"), std::to_string(c.base_wtg)) << c.env;
+  }
+}
+
+TEST_F(DemoTest, SameSeedGivesTheSameContents) {
+  auto dump = [&](const std::string& args) {
+    std::filesystem::remove_all(Dir());
+    EXPECT_EQ(Demo(args + " '" + Dir() + "'").status, 0) << args;
+    std::vector<std::string> all;
+    for (const char* t : kTables) {
+      for (const std::string& row : QueryRows(Db(), std::string("select * from ") + t + " order by rowid")) {
+        all.push_back(std::string(t) + ":" + row);
+      }
+    }
+    return all;
+  };
+  std::vector<std::string> first = dump("--persons 80 --seed 42");
+  EXPECT_EQ(dump("--persons 80 --seed 42"), first);
+  EXPECT_NE(dump("--persons 80 --seed 43"), first);
+  // Without --start the job extends from 1 January of this year.
+  std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  EXPECT_EQ(One("select BakJhr + 1, BakMon, BakTag from Hrs133Bak"), std::to_string(local.tm_year + 1900) + "|12|31");
+}
+
+TEST_F(DemoTest, ConfigurationIsReadBackByTheJobsReader) {
+  const std::string net(51, 'n');
+  struct Case {
+    std::string args;
+    std::string net;
+  } const cases[] = {{"", "sqlite:."}, {"--net " + net, net}, {"--net 'sqlite:/var/lib/dayset'", "sqlite:/var/lib/dayset"}};
+  for (const Case& c : cases) {
+    std::filesystem::remove_all(Dir());
+    ASSERT_EQ(Demo("--persons 0 " + c.args + " '" + Dir() + "'").status, 0) << c.args;
+    std::string ini = Dir() + "/dayset.ini";
+    struct Value {
+      const char* name;
+      std::string plain;
+    } const values[] = {{"LOGIN", "dayset"}, {"PASS", "demo"}, {"NET8", c.net}, {"SCHEMA", "HRSYSTEMX"}};
+    for (const Value& v : values) {
+      Ini_Value_Get("", v.name, 0, ini.c_str());
+      EXPECT_EQ(std::string(IniSatz.IniNam), v.name) << c.args;
+      EXPECT_EQ(std::string(IniSatz.IniWrt), v.plain) << v.name;
+      // Taken by its name alone: a section and a number of its own.
+      EXPECT_NE(IniSatz.IniNum, 0) << v.name;
+      EXPECT_NE(std::string(IniSatz.IniSek), "") << v.name;
+    }
+  }
+}
+
+TEST_F(DemoTest, RefusesBadArgumentsWithUsage) {
+  const std::string d = " '" + Dir() + "'";
+  const std::string cases[] = {
+      "",
+      "--persons",
+      "--persons x" + d,
+      "--persons -1" + d,
+      "--persons 100000000" + d,
+      "--seed 18446744073709551616" + d,
+      "--start 20260230" + d,
+      "--start 2026011" + d,
+      "--start 18991231" + d,
+      "--net ''" + d,
+      "--net " + std::string(52, 'n') + d,
+      "--net \"$(printf 'a\\tb')\"" + d,
+      "--verbose" + d,
+      d + " '" + Dir() + "2'",
+  };
+  for (const std::string& args : cases) {
+    Outcome o = Demo(args);
+    EXPECT_EQ(o.status, 2) << args;
+    EXPECT_NE(o.err.find("usage: dayset-demo"), std::string::npos) << args;
+    EXPECT_FALSE(std::filesystem::exists(Dir())) << args;
+  }
+  Outcome help = Demo("--help");
+  EXPECT_EQ(help.status, 0);
+  EXPECT_EQ(help.out.rfind("usage: dayset-demo", 0), 0u);
+}
+
+TEST_F(DemoTest, RefusesADirectoryInUseButTakesAnEmptyOne) {
+  std::filesystem::create_directory(Dir());
+  testdb::WriteFile(Dir() + "/keep.txt", "mine");
+  Outcome o = Demo("'" + Dir() + "'");
+  EXPECT_EQ(o.status, 1);
+  EXPECT_NE(o.err.find("not empty"), std::string::npos) << o.err;
+  EXPECT_EQ(ReadFile(Dir() + "/keep.txt"), "mine");
+  EXPECT_FALSE(std::filesystem::exists(Db()));
+
+  EXPECT_EQ(Demo("'" + Dir() + "/keep.txt'").status, 1);
+  EXPECT_EQ(Demo("'" + Dir() + "/keep.txt/sub'").status, 1);
+  EXPECT_EQ(ReadFile(Dir() + "/keep.txt"), "mine");
+
+  std::filesystem::remove(Dir() + "/keep.txt");
+  EXPECT_EQ(Demo("--persons 1 '" + Dir() + "'").status, 0);
+  EXPECT_EQ(Count("Hrs300Pnr"), 1);
+}
+
+}  // namespace
