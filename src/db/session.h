@@ -14,6 +14,12 @@
 // letters, digits, _, $ or #).
 int32_t Sql_Connect(const char* login, const char* password, const char* net, const char* schema);
 
+// Sql_Connect's own refusals: the connect text over 100 characters or the
+// schema over 67 (Oracle's "result of concatenation too long"), and a schema
+// that is empty or not a plain identifier ("missing or invalid option").
+constexpr int32_t kSqlTextTooLong = -1489;
+constexpr int32_t kSqlSchemaInvalid = -922;
+
 // Commits; returns 1 on success and 0 on failure (the reverse of every other
 // database operation). Nothing is logged.
 int32_t Sql_Commit();

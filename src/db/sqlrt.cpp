@@ -1,1 +1,353 @@
-// placeholder
+// The SQL runtime: statement cache, host-variable binding, cursors, the
+// dynamic statement, fault injection and counters, over the backend picked
+// at connect time (backend.h).
+#include "db/sqlrt.h"
+
+#include <algorithm>
+#include <cassert>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "db/backend.h"
+#include "db/sqlparse.h"
+
+int SqlCode = 0;
+
+namespace sqlrt {
+
+namespace {
+
+const struct {
+  const char* scheme;
+  SessionFactory open;
+} kBackends[] = {
+    {"sqlite", Sqlite_Session_Open},
+};
+
+}  // namespace
+
+SessionFactory Sql_Backend_Find(const char* scheme, size_t len) {
+  for (const auto& b : kBackends) {
+    if (std::strlen(b.scheme) == len && std::memcmp(b.scheme, scheme, len) == 0) return b.open;
+  }
+  return nullptr;
+}
+
+}  // namespace sqlrt
+
+namespace {
+
+using sqlrt::Statement;
+
+// One statement text of the run: its parse, and its prepared form in the
+// current session.
+struct Entry {
+  std::string text;  // the text as first seen, to detect a reused address
+  SqlParsed parsed;
+  int parse_rc = 0;
+  std::unique_ptr<Statement> stmt;
+  int columns = 0;
+  // Cursor state.
+  bool open = false;
+  bool pending = false;  // a row stepped to at open, not yet fetched
+  bool done = false;     // 1403 reached
+};
+
+struct Fault {
+  std::string part;
+  SqlOp op;
+  int nth;
+  int code;
+  int times;
+  int seen;
+};
+
+struct Runtime {
+  std::unique_ptr<sqlrt::Session> session;
+  unsigned generation = 0;
+  std::unordered_map<const char*, std::unique_ptr<Entry>> cache;
+  std::unique_ptr<Statement> dyn;
+  std::string dyn_text;
+  int dyn_rc = 0;
+  SqlStats stats{0, 0};
+  std::vector<Fault> faults;
+};
+
+Runtime rt;
+
+int Set(int code) {
+  SqlCode = code;
+  return code;
+}
+
+// A code injected for this call, or 0.
+int Fault_Check(SqlOp op, const char* text) {
+  if (rt.faults.empty()) return 0;
+  int code = 0;
+  for (Fault& f : rt.faults) {
+    if (f.op != op) continue;
+    if (!f.part.empty() && std::strstr(text, f.part.c_str()) == nullptr) continue;
+    ++f.seen;
+    if (code == 0 && f.seen >= f.nth && (f.times < 0 || f.seen < f.nth + f.times)) code = f.code;
+  }
+  return code;
+}
+
+void Drop_Statements() {
+  for (auto& [key, e] : rt.cache) {
+    if (e->stmt != nullptr) e->stmt->Reset();
+    e->stmt.reset();
+    e->open = e->pending = e->done = false;
+  }
+}
+
+// The cache entry of a text, parsed; null and *rc on a parse failure. A
+// text at an address seen before with other contents replaces that entry.
+Entry* Entry_Get(const char* text, int* rc) {
+  auto it = rt.cache.find(text);
+  if (it != rt.cache.end() && std::strcmp(it->second->text.c_str(), text) == 0) {
+    Entry* e = it->second.get();
+    *rc = e->parse_rc;
+    return e->parse_rc == 0 ? e : nullptr;
+  }
+  auto e = std::make_unique<Entry>();
+  e->text = text;
+  e->parse_rc = Sql_Parse(text, &e->parsed);
+  Entry* raw = e.get();
+  if (it != rt.cache.end()) {
+    if (it->second->stmt != nullptr) it->second->stmt->Reset();
+    it->second = std::move(e);
+  } else {
+    rt.cache.emplace(text, std::move(e));
+  }
+  *rc = raw->parse_rc;
+  return raw->parse_rc == 0 ? raw : nullptr;
+}
+
+// Prepares the entry's statement if this session has not; a failure is not
+// kept, so the next call tries again.
+int Entry_Prepare(Entry* e) {
+  if (rt.session->Name_Generation() != rt.generation) {
+    Drop_Statements();
+    rt.generation = rt.session->Name_Generation();
+  }
+  if (e->stmt != nullptr) return 0;
+  std::unique_ptr<Statement> st;
+  const int rc = rt.session->Prepare(e->parsed, &st);
+  if (rc != 0) return rc;
+  e->columns = st->Columns();
+  if (e->parsed.outputs > 0 && e->parsed.outputs != e->columns) {
+    assert(!"into list and select list differ in length");
+    return sqlrt::kSelectListMismatch;
+  }
+  e->stmt = std::move(st);
+  ++rt.stats.prepares;
+  return 0;
+}
+
+// Looks the text up and prepares it; null and *rc on failure.
+Entry* Entry_Ready(const char* text, int* rc) {
+  if (rt.session == nullptr) {
+    *rc = sqlrt::kNotConnected;
+    return nullptr;
+  }
+  Entry* e = Entry_Get(text, rc);
+  if (e == nullptr) return nullptr;
+  *rc = Entry_Prepare(e);
+  return *rc == 0 ? e : nullptr;
+}
+
+int Bind_Inputs(Statement* st, const SqlVar* vars, size_t n, bool copy) {
+  for (size_t i = 0; i < n; ++i) {
+    const int rc = st->Bind(static_cast<int>(i), vars[i], copy);
+    if (rc != 0) return rc;
+  }
+  return 0;
+}
+
+// Copies the current row into the outputs; the first failure's code, after
+// copying every column that can be copied.
+int Copy_Row(Statement* st, const SqlVar* out, size_t n) {
+  int result = 0;
+  for (size_t i = 0; i < n; ++i) {
+    const int rc = st->Column(static_cast<int>(i), out[i]);
+    if (rc != 0 && result == 0) result = rc;
+  }
+  return result;
+}
+
+}  // namespace
+
+int Sql_Rt_Connect(const char* connect_text) {
+  Sql_Rt_Disconnect();
+  // login/password@net: the login ends at the first '/', the net service
+  // name begins after the last '@'.
+  const char* slash = std::strchr(connect_text, '/');
+  const char* at = std::strrchr(connect_text, '@');
+  if (slash == nullptr || at == nullptr || at < slash) return Set(sqlrt::kUnknownService);
+  const char* net = at + 1;
+  const char* colon = std::strchr(net, ':');
+  if (colon == nullptr) return Set(sqlrt::kUnknownService);
+  sqlrt::SessionFactory open = sqlrt::Sql_Backend_Find(net, static_cast<size_t>(colon - net));
+  if (open == nullptr) return Set(sqlrt::kUnknownService);
+  std::string login(connect_text, static_cast<size_t>(slash - connect_text));
+  std::string password(slash + 1, static_cast<size_t>(at - slash - 1));
+  std::unique_ptr<sqlrt::Session> s;
+  const int rc = open(login.c_str(), password.c_str(), colon + 1, &s);
+  std::fill(password.begin(), password.end(), '\0');
+  if (rc != 0) return Set(rc);
+  rt.session = std::move(s);
+  rt.generation = rt.session->Name_Generation();
+  rt.stats = SqlStats{0, 0};
+  return Set(0);
+}
+
+void Sql_Rt_Disconnect() {
+  rt.cache.clear();
+  rt.dyn.reset();
+  rt.dyn_text.clear();
+  rt.dyn_rc = 0;
+  rt.session.reset();  // rolls back what is not committed
+}
+
+int Sql_Exec(const char* text, SqlVars vars) {
+  if (int f = Fault_Check(SqlOp::kExec, text); f != 0) return Set(f);
+  int rc;
+  Entry* e = Entry_Ready(text, &rc);
+  if (e == nullptr) return Set(rc);
+  const size_t nout = static_cast<size_t>(e->parsed.outputs);
+  if (vars.size() != nout + static_cast<size_t>(e->parsed.inputs)) {
+    assert(!"host variables do not match the statement's placeholders");
+    return Set(sqlrt::kBindMismatch);
+  }
+  Statement* st = e->stmt.get();
+  const SqlVar* v = vars.begin();
+  rc = Bind_Inputs(st, v + nout, vars.size() - nout, false);
+  if (rc != 0) {
+    st->Reset();
+    return Set(rc);
+  }
+  ++rt.stats.executions;
+  rc = st->Step();
+  if (e->parsed.select) {
+    if (rc == 0) {
+      const int copy = Copy_Row(st, v, nout);
+      rc = st->Step();
+      rc = rc == 0 ? -2112 : rc == 1403 ? copy : rc;
+    }
+  } else if (rc == 1403) {
+    rc = 0;
+  }
+  st->Reset();
+  return Set(rc);
+}
+
+int Sql_Cur_Open(const char* text, SqlVars in) {
+  if (int f = Fault_Check(SqlOp::kOpen, text); f != 0) return Set(f);
+  int rc;
+  Entry* e = Entry_Ready(text, &rc);
+  if (e == nullptr) return Set(rc);
+  if (in.size() != static_cast<size_t>(e->parsed.inputs) || e->parsed.outputs != 0) {
+    assert(!"host variables do not match the cursor's placeholders");
+    return Set(sqlrt::kBindMismatch);
+  }
+  Statement* st = e->stmt.get();
+  st->Reset();  // reopening an open cursor starts it afresh
+  e->open = e->pending = e->done = false;
+  // Inputs are read now, as the caller may change its buffers while the
+  // cursor is open.
+  rc = Bind_Inputs(st, in.begin(), in.size(), true);
+  if (rc != 0) {
+    st->Reset();
+    return Set(rc);
+  }
+  ++rt.stats.executions;
+  rc = st->Step();
+  if (rc == 0) {
+    e->pending = true;
+  } else if (rc == 1403) {
+    e->done = true;
+    st->Reset();
+    rc = 0;
+  } else {
+    st->Reset();
+    return Set(rc);
+  }
+  e->open = true;
+  return Set(rc);
+}
+
+int Sql_Cur_Fetch(const char* text, SqlVars out) {
+  if (int f = Fault_Check(SqlOp::kFetch, text); f != 0) return Set(f);
+  int rc;
+  Entry* e = Entry_Ready(text, &rc);
+  if (e == nullptr) return Set(rc);
+  if (!e->open) return Set(sqlrt::kInvalidCursor);
+  if (out.size() != static_cast<size_t>(e->columns)) {
+    assert(!"fetch variables do not match the select list");
+    return Set(sqlrt::kSelectListMismatch);
+  }
+  if (e->done) return Set(1403);
+  Statement* st = e->stmt.get();
+  if (!e->pending) {
+    ++rt.stats.executions;
+    rc = st->Step();
+    if (rc != 0) {
+      // 1403 or a failure: the cursor is at its end either way.
+      e->done = true;
+      st->Reset();
+      return Set(rc);
+    }
+  }
+  e->pending = false;
+  return Set(Copy_Row(st, out.begin(), out.size()));
+}
+
+int Sql_Cur_Close(const char* text) {
+  if (int f = Fault_Check(SqlOp::kClose, text); f != 0) return Set(f);
+  int rc;
+  Entry* e = Entry_Ready(text, &rc);
+  if (e == nullptr) return Set(rc);
+  if (!e->open) return Set(sqlrt::kInvalidCursor);
+  e->stmt->Reset();
+  e->open = e->pending = e->done = false;
+  return Set(0);
+}
+
+int Sql_Dyn_Prepare(const char* text) {
+  rt.dyn.reset();
+  rt.dyn_text = text;
+  if (rt.session == nullptr) return Set(rt.dyn_rc = sqlrt::kNotConnected);
+  rt.dyn_rc = rt.session->Prepare_Dynamic(text, &rt.dyn);
+  if (rt.dyn_rc == 0) ++rt.stats.prepares;
+  return Set(rt.dyn_rc);
+}
+
+int Sql_Dyn_Execute() {
+  if (int f = Fault_Check(SqlOp::kDynamic, rt.dyn_text.c_str()); f != 0) return Set(f);
+  if (rt.session == nullptr) return Set(sqlrt::kNotConnected);
+  // A failed prepare leaves nothing to run: its code stands.
+  if (rt.dyn == nullptr) return Set(rt.dyn_rc != 0 ? rt.dyn_rc : sqlrt::kInvalidCursor);
+  ++rt.stats.executions;
+  int rc = rt.dyn->Step();
+  rt.dyn->Reset();
+  if (rc == 1403) rc = 0;
+  return Set(rc);
+}
+
+int Sql_Rt_Commit() {
+  if (int f = Fault_Check(SqlOp::kCommit, "commit"); f != 0) return Set(f);
+  if (rt.session == nullptr) return Set(sqlrt::kNotConnected);
+  return Set(rt.session->Commit());
+}
+
+SqlStats Sql_Stats() { return rt.stats; }
+
+void Sql_Fault_Add(const char* text_part, SqlOp op, int nth, int code, int times) {
+  rt.faults.push_back(Fault{text_part != nullptr ? text_part : "", op, nth < 1 ? 1 : nth, code, times, 0});
+}
+
+void Sql_Fault_Clear() { rt.faults.clear(); }

@@ -1,0 +1,69 @@
+// The runtime's backend interface: what sqlrt.cpp asks of a database. One
+// backend per net service scheme, linked in statically and picked at connect
+// time through Sql_Backend_Find. A backend translates the neutral statement
+// text (sqlparse.h) into its dialect and maps its native errors onto the
+// SqlCode values of sqlrt.h; nothing outside the backend sees either.
+#pragma once
+
+#include <memory>
+
+#include "db/sqlparse.h"
+#include "db/sqlrt.h"
+
+namespace sqlrt {
+
+// Status codes the runtime itself returns (Oracle's numbers).
+constexpr int kNotConnected = -1012;     // not logged on
+constexpr int kBindMismatch = -1008;     // host variables do not match the placeholders
+constexpr int kSelectListMismatch = -1007;  // fetch variables do not match the select list
+constexpr int kInvalidCursor = -1001;    // fetch or close of a cursor that is not open
+constexpr int kUnknownService = -12154;  // net service name not resolved (unknown scheme)
+constexpr int kBadVariable = -1480;      // a host variable of no size or no buffer
+constexpr int kTxnRolledBack = -2091;    // the database ended the transaction itself
+
+class Statement {
+ public:
+  virtual ~Statement() = default;
+  // Columns of the result (0 for statements without one).
+  virtual int Columns() const = 0;
+  // Binds input `index` (0-based). With `copy` the value is copied at once
+  // (cursors read their inputs at open); else the caller's buffer must stay
+  // unchanged until Reset.
+  virtual int Bind(int index, const SqlVar& var, bool copy) = 0;
+  // Runs the statement, or steps on: 0 a row is ready, 1403 no (further)
+  // row, negative on failure (the statement's own effect undone).
+  virtual int Step() = 0;
+  // Copies column `index` of the current row into `out`, bounded by its size.
+  virtual int Column(int index, const SqlVar& out) = 0;
+  // Ends the current execution; bindings may be replaced afterwards.
+  virtual void Reset() = 0;
+};
+
+class Session {
+ public:
+  virtual ~Session() = default;
+  // Prepares a neutral text. On failure returns the negative code and
+  // leaves *out empty.
+  virtual int Prepare(const SqlParsed& parsed, std::unique_ptr<Statement>* out) = 0;
+  // Prepares the text of a dynamic statement (no host variables).
+  virtual int Prepare_Dynamic(const char* text, std::unique_ptr<Statement>* out) = 0;
+  virtual int Commit() = 0;
+  // Changes whenever the resolution of table names changes (a schema
+  // switch): statements prepared before then must be prepared again.
+  virtual unsigned Name_Generation() const = 0;
+};
+
+// Opens a session: `login` and `password` as given, `target` the net service
+// name after "scheme:". Returns 0 or a negative code; never puts the password
+// into any message.
+using SessionFactory = int (*)(const char* login, const char* password, const char* target,
+                               std::unique_ptr<Session>* out);
+
+// The factory for a scheme ("sqlite"), or null.
+SessionFactory Sql_Backend_Find(const char* scheme, size_t len);
+
+// The embedded backend (sqlite_backend.cpp).
+int Sqlite_Session_Open(const char* login, const char* password, const char* target,
+                        std::unique_ptr<Session>* out);
+
+}  // namespace sqlrt

@@ -1,0 +1,58 @@
+#include "db/session.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "db/sqlrt.h"
+
+namespace {
+
+// The statement text buffer: the connect text, then the schema switch.
+constexpr int kStmtTextSize = 101;
+char StmtText[kStmtTextSize];
+
+constexpr char kSwitchPrefix[] = "ALTER SESSION SET CURRENT_SCHEMA=";
+constexpr size_t kSchemaMax = kStmtTextSize - 1 - (sizeof kSwitchPrefix - 1);  // 67
+
+bool Schema_Is_Plain(const char* s) {
+  const auto letter = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };
+  if (!letter(s[0])) return false;
+  for (const char* p = s + 1; *p != '\0'; ++p) {
+    if (!letter(*p) && !(*p >= '0' && *p <= '9') && *p != '_' && *p != '$' && *p != '#') return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+int32_t Sql_Connect(const char* login, const char* password, const char* net, const char* schema) {
+  // Texts that do not fit are refused, never cut; a schema that is not a
+  // plain identifier never reaches a statement text.
+  const size_t schema_len = std::strlen(schema);
+  if (schema_len > kSchemaMax) return SqlCode = kSqlTextTooLong;
+  if (!Schema_Is_Plain(schema)) return SqlCode = kSqlSchemaInvalid;
+  const size_t len = std::strlen(login) + 1 + std::strlen(password) + 1 + std::strlen(net);
+  if (len >= sizeof StmtText) return SqlCode = kSqlTextTooLong;
+
+  std::snprintf(StmtText, sizeof StmtText, "%s/%s@%s", login, password, net);
+  Sql_Rt_Connect(StmtText);
+  std::memset(StmtText, 0, sizeof StmtText);  // the password does not stay behind
+  if (SqlCode != 0) return SqlCode;
+
+  std::snprintf(StmtText, sizeof StmtText, "%s%s", kSwitchPrefix, schema);
+  Sql_Dyn_Prepare(StmtText);
+  Sql_Dyn_Execute();
+  return SqlCode;
+}
+
+int32_t Sql_Commit() {
+  Sql_Rt_Commit();
+  return SqlCode == 0 ? 1 : 0;
+}
+
+char* Str_Upper(char* text) {
+  for (char* p = text; *p != '\0'; ++p) {
+    if (*p >= 'a' && *p <= 'z') *p = static_cast<char>(*p - 'a' + 'A');
+  }
+  return text;
+}

@@ -1,0 +1,855 @@
+// The embedded backend: "sqlite:DIR", one database file per schema.
+//
+// DIR/NAME.db holds schema NAME (upper case). The connection's main database
+// is an empty in-memory one; DIR/HRSYSTEM.db is attached as HRSYSTEM and the
+// current schema, once switched to, under its own name (HRSYSTEM itself is
+// attached only once). Every table name of a statement is qualified when the
+// statement is translated: names written with a schema keep it, the others
+// get the current schema's. SQLite would otherwise look an unqualified name
+// up in every attached database, and a table missing in the current schema
+// (Hrs133Ka2) must give -942, not HRSYSTEM's table.
+//
+// DATE columns hold Julian day numbers in local time (midnight N.5). The
+// Oracle functions the statements use are registered as SQL functions
+// (TO_DATE, TO_CHAR, TO_NUMBER, NVL, MOD, sysdate); bare sysdate becomes a
+// call at translation.
+//
+// Transactions: Oracle-like. A transaction begins (BEGIN IMMEDIATE, waiting
+// for another writer within the busy timeout) with the first insert, update
+// or delete after connect or commit; reads outside it see the latest
+// committed rows, so an idle session holds neither locks nor a snapshot.
+// COMMIT with a cursor still stepping is allowed: the cursor keeps its read
+// snapshot and goes on. A failed statement is undone by SQLite's statement
+// rollback; where SQLite ends the whole transaction itself (disk full, I/O
+// error), the next commit reports -2091 instead of success.
+//
+// Durability: every schema file runs in WAL mode with synchronous=NORMAL. A
+// committed transaction is in the WAL file before COMMIT returns, so it
+// survives any later kill of the process. A power loss or operating-system
+// crash can lose the transactions committed since the last checkpoint (at
+// most the last WAL's worth, about 1000 pages), never corrupt the file; it
+// also commits the schema files of one transaction one by one. A file that
+// cannot run in WAL mode falls back to synchronous=FULL.
+//
+// Native errors map onto the runtime's codes:
+//      -1  unique or primary key violated   -1400  NULL into a NOT NULL column
+//    -942  no such table / unknown schema   -2290  check constraint violated
+//    -904  no such column or function        -900  statement not understood
+//     -54  database locked beyond the busy timeout (10 s)
+//    -922  malformed ALTER SESSION          -1435  schema file missing
+//    -932  value of an unusable type        -1722  text is not a number
+//   -1455  number does not fit a 32-bit variable
+//  -12154  DIR missing or not a directory
+//  -1821..-1861  invalid date or date format (db/oradate.h)
+//  -10000 - n  any other SQLite failure with primary result code n
+#include <sqlite3.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "db/backend.h"
+#include "db/oradate.h"
+#include "db/sqlparse.h"
+#include "run/clock.h"
+
+namespace sqlrt {
+
+namespace {
+
+constexpr int kBusyTimeoutMs = 10000;
+constexpr int kLocked = -54;
+constexpr int kNoTable = -942;
+constexpr int kNoColumn = -904;
+constexpr int kBadStatement = -900;
+constexpr int kBadOption = -922;
+constexpr int kNoSchema = -1435;
+constexpr int kBadType = -932;
+constexpr int kBadNumber = -1722;
+constexpr int kIntOverflow = -1455;
+constexpr int kNotNull = -1400;
+constexpr int kCheck = -2290;
+
+bool Is_Identifier(const char* s, size_t n) {
+  if (n == 0 || !((s[0] >= 'A' && s[0] <= 'Z') || (s[0] >= 'a' && s[0] <= 'z'))) return false;
+  for (size_t i = 1; i < n; ++i) {
+    const char c = s[i];
+    if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' ||
+          c == '$' || c == '#')) {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool Is_Dir(const std::string& path) {
+  struct stat sb;
+  return stat(path.c_str(), &sb) == 0 && S_ISDIR(sb.st_mode);
+}
+
+bool Is_File(const std::string& path) {
+  struct stat sb;
+  return stat(path.c_str(), &sb) == 0 && S_ISREG(sb.st_mode);
+}
+
+// "file:" URI of an absolute path, opened read-write and never created.
+std::string File_Uri(const std::string& path) {
+  std::string uri = "file:";
+  static const char kHex[] = "0123456789ABCDEF";
+  for (unsigned char c : path) {
+    const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                       c == '/' || c == '.' || c == '-' || c == '_' || c == '~';
+    if (plain) {
+      uri += static_cast<char>(c);
+    } else {
+      uri += '%';
+      uri += kHex[c >> 4];
+      uri += kHex[c & 15];
+    }
+  }
+  uri += "?mode=rw";
+  return uri;
+}
+
+bool Ascii_Iequal(const char* a, size_t n, const char* lower) {
+  if (std::strlen(lower) != n) return false;
+  for (size_t i = 0; i < n; ++i) {
+    char c = a[i];
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+    if (c != lower[i]) return false;
+  }
+  return true;
+}
+
+class SqliteSession;
+
+// Function context: the session, for the territory and for reporting the
+// Oracle code of a failed function call.
+struct FuncContext {
+  bool sunday_first = true;
+  int error = 0;  // Oracle code of the last failed function call
+};
+
+void Func_Fail(sqlite3_context* ctx, int code, const char* what) {
+  static_cast<FuncContext*>(sqlite3_user_data(ctx))->error = code;
+  sqlite3_result_error(ctx, what, -1);
+}
+
+// A value as a Julian day number: numbers are taken as dates.
+bool Value_Jd(sqlite3_value* v, double* jd) {
+  const int t = sqlite3_value_numeric_type(v);
+  if (t != SQLITE_INTEGER && t != SQLITE_FLOAT) return false;
+  *jd = sqlite3_value_double(v);
+  return true;
+}
+
+void Fn_Sysdate(sqlite3_context* ctx, int, sqlite3_value**) {
+  const std::time_t now = Clock_Now();
+  std::tm t{};
+  localtime_r(&now, &t);
+  const OraCivil c{t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec};
+  sqlite3_result_double(ctx, Ora_Jd_From_Civil(c));
+}
+
+// TO_DATE(text, fmt); TO_DATE(date) is the date's day; TO_DATE(text) reads
+// the default form DD-MON-RR. NULL gives NULL.
+void Fn_To_Date(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
+  sqlite3_value* v = argv[0];
+  const int type = sqlite3_value_type(v);
+  if (type == SQLITE_NULL || (argc == 2 && sqlite3_value_type(argv[1]) == SQLITE_NULL)) {
+    sqlite3_result_null(ctx);
+    return;
+  }
+  if (type == SQLITE_FLOAT || (argc == 1 && type == SQLITE_INTEGER)) {
+    sqlite3_result_double(ctx, Ora_Jd_Trunc(sqlite3_value_double(v)));
+    return;
+  }
+  const char* text = reinterpret_cast<const char*>(sqlite3_value_text(v));
+  const size_t len = static_cast<size_t>(sqlite3_value_bytes(v));
+  if (len == 0) {
+    sqlite3_result_null(ctx);
+    return;
+  }
+  const char* fmt = "DD-MON-RR";
+  size_t fmtlen = 9;
+  if (argc == 2) {
+    fmt = reinterpret_cast<const char*>(sqlite3_value_text(argv[1]));
+    fmtlen = static_cast<size_t>(sqlite3_value_bytes(argv[1]));
+  }
+  double jd;
+  const int rc = Ora_Date_Parse(text, len, fmt, fmtlen, &jd);
+  if (rc != 0) {
+    Func_Fail(ctx, rc, "TO_DATE: invalid date");
+    return;
+  }
+  sqlite3_result_double(ctx, jd);
+}
+
+// A number as Oracle prints it: integers without a fraction.
+void Result_Number_Text(sqlite3_context* ctx, sqlite3_value* v) {
+  char buf[40];
+  if (sqlite3_value_type(v) == SQLITE_INTEGER) {
+    std::snprintf(buf, sizeof buf, "%lld", static_cast<long long>(sqlite3_value_int64(v)));
+  } else {
+    const double d = sqlite3_value_double(v);
+    if (d == std::trunc(d) && std::fabs(d) < 1e15) {
+      std::snprintf(buf, sizeof buf, "%lld", static_cast<long long>(d));
+    } else {
+      std::snprintf(buf, sizeof buf, "%.15g", d);
+    }
+  }
+  sqlite3_result_text(ctx, buf, -1, SQLITE_TRANSIENT);
+}
+
+// TO_CHAR(date, fmt); TO_CHAR(x) gives the number or text as text.
+void Fn_To_Char(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
+  sqlite3_value* v = argv[0];
+  const int type = sqlite3_value_type(v);
+  if (type == SQLITE_NULL) {
+    sqlite3_result_null(ctx);
+    return;
+  }
+  if (argc == 1) {
+    if (type == SQLITE_INTEGER || type == SQLITE_FLOAT) {
+      Result_Number_Text(ctx, v);
+    } else {
+      sqlite3_result_value(ctx, v);
+    }
+    return;
+  }
+  double jd;
+  if (!Value_Jd(v, &jd)) {
+    Func_Fail(ctx, kOraDateMismatch, "TO_CHAR: not a date");
+    return;
+  }
+  const char* fmt = reinterpret_cast<const char*>(sqlite3_value_text(argv[1]));
+  const size_t fmtlen = static_cast<size_t>(sqlite3_value_bytes(argv[1]));
+  char out[64];
+  const FuncContext* fc = static_cast<FuncContext*>(sqlite3_user_data(ctx));
+  const int n = Ora_Date_Format(jd, fmt != nullptr ? fmt : "", fmtlen, fc->sunday_first, out, sizeof out);
+  if (n < 0) {
+    Func_Fail(ctx, n, "TO_CHAR: date format not recognized");
+    return;
+  }
+  sqlite3_result_text(ctx, out, n < static_cast<int>(sizeof out) ? n : static_cast<int>(sizeof out) - 1,
+                      SQLITE_TRANSIENT);
+}
+
+// Text to number with Oracle's strictness: blanks around, nothing else.
+bool Parse_Number(const char* s, size_t n, bool* is_int, long long* iv, double* dv) {
+  std::string text(s, n);
+  const char* p = text.c_str();
+  while (*p == ' ') ++p;
+  if (*p == '\0') return false;
+  char* end;
+  errno = 0;
+  const long long i = std::strtoll(p, &end, 10);
+  const char* q = end;
+  while (*q == ' ') ++q;
+  if (*q == '\0' && errno == 0 && end != p) {
+    *is_int = true;
+    *iv = i;
+    return true;
+  }
+  errno = 0;
+  const double d = std::strtod(p, &end);
+  q = end;
+  while (*q == ' ') ++q;
+  if (*q != '\0' || end == p || errno != 0 || !std::isfinite(d)) return false;
+  *is_int = false;
+  *dv = d;
+  return true;
+}
+
+void Fn_To_Number(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  sqlite3_value* v = argv[0];
+  switch (sqlite3_value_type(v)) {
+    case SQLITE_NULL:
+      sqlite3_result_null(ctx);
+      return;
+    case SQLITE_INTEGER:
+    case SQLITE_FLOAT:
+      sqlite3_result_value(ctx, v);
+      return;
+    default: {
+      const size_t n = static_cast<size_t>(sqlite3_value_bytes(v));
+      if (n == 0) {
+        sqlite3_result_null(ctx);
+        return;
+      }
+      bool is_int;
+      long long iv;
+      double dv;
+      if (!Parse_Number(reinterpret_cast<const char*>(sqlite3_value_text(v)), n, &is_int, &iv, &dv)) {
+        Func_Fail(ctx, kBadNumber, "TO_NUMBER: invalid number");
+      } else if (is_int) {
+        sqlite3_result_int64(ctx, iv);
+      } else {
+        sqlite3_result_double(ctx, dv);
+      }
+    }
+  }
+}
+
+// NVL(a, b): b where a is NULL (an empty text is NULL).
+void Fn_Nvl(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  sqlite3_value* a = argv[0];
+  const int t = sqlite3_value_type(a);
+  const bool null = t == SQLITE_NULL || (t == SQLITE_TEXT && sqlite3_value_bytes(a) == 0);
+  sqlite3_result_value(ctx, null ? argv[1] : a);
+}
+
+// MOD(m, n): Oracle's, with the sign of m, and MOD(m, 0) = m.
+void Fn_Mod(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  const int tm = sqlite3_value_numeric_type(argv[0]);
+  const int tn = sqlite3_value_numeric_type(argv[1]);
+  if (tm == SQLITE_NULL || tn == SQLITE_NULL) {
+    sqlite3_result_null(ctx);
+    return;
+  }
+  if ((tm != SQLITE_INTEGER && tm != SQLITE_FLOAT) || (tn != SQLITE_INTEGER && tn != SQLITE_FLOAT)) {
+    Func_Fail(ctx, kBadNumber, "MOD: invalid number");
+    return;
+  }
+  if (tm == SQLITE_INTEGER && tn == SQLITE_INTEGER) {
+    const long long m = sqlite3_value_int64(argv[0]);
+    const long long n = sqlite3_value_int64(argv[1]);
+    sqlite3_result_int64(ctx, n == 0 ? m : (n == -1 ? 0 : m % n));
+    return;
+  }
+  const double m = sqlite3_value_double(argv[0]);
+  const double n = sqlite3_value_double(argv[1]);
+  sqlite3_result_double(ctx, n == 0 ? m : std::fmod(m, n));
+}
+
+class SqliteStatement;
+
+class SqliteSession : public Session {
+ public:
+  ~SqliteSession() override;
+  int Open(const char* target);
+  int Prepare(const SqlParsed& parsed, std::unique_ptr<Statement>* out) override;
+  int Prepare_Dynamic(const char* text, std::unique_ptr<Statement>* out) override;
+  int Commit() override;
+  unsigned Name_Generation() const override { return generation_; }
+
+  // For the statements.
+  int Begin_If_Needed();
+  int Map_Error(int rc);
+  void Note_Failure();
+  int Switch_Schema(const std::string& name);
+  FuncContext* func() { return &func_; }
+
+ private:
+  int Attach(const std::string& name);
+  int Exec_Simple(const char* sql);
+  std::string Translate(const std::string& neutral) const;
+
+  sqlite3* db_ = nullptr;
+  std::string dir_;
+  std::string current_;        // current schema, empty before the switch
+  bool hrsystem_attached_ = false;
+  bool in_txn_ = false;
+  bool txn_lost_ = false;
+  unsigned generation_ = 1;
+  sqlite3_stmt* begin_ = nullptr;
+  sqlite3_stmt* commit_ = nullptr;
+  FuncContext func_;
+};
+
+class SqliteStatement : public Statement {
+ public:
+  SqliteStatement(SqliteSession* s, sqlite3_stmt* st, bool write) : s_(s), st_(st), write_(write) {
+    const int n = sqlite3_column_count(st);
+    date_col_.resize(static_cast<size_t>(n));
+    for (int i = 0; i < n; ++i) {
+      const char* decl = sqlite3_column_decltype(st, i);
+      date_col_[static_cast<size_t>(i)] = decl != nullptr && Ascii_Iequal(decl, std::strlen(decl), "date");
+    }
+  }
+  ~SqliteStatement() override { sqlite3_finalize(st_); }
+  int Columns() const override { return static_cast<int>(date_col_.size()); }
+  int Bind(int index, const SqlVar& var, bool copy) override;
+  int Step() override;
+  int Column(int index, const SqlVar& out) override;
+  void Reset() override {
+    sqlite3_reset(st_);
+    started_ = false;
+  }
+
+ private:
+  SqliteSession* s_;
+  sqlite3_stmt* st_;
+  bool write_;
+  bool started_ = false;
+  std::vector<char> date_col_;
+};
+
+int SqliteStatement::Bind(int index, const SqlVar& var, bool copy) {
+  const int pos = index + 1;
+  int rc;
+  const bool null = var.ind != nullptr && *var.ind < 0;
+  if (var.kind == SqlVar::kString) {
+    if (var.data == nullptr || var.size <= 0) return kBadVariable;
+    const char* text = static_cast<const char*>(var.data);
+    const size_t len = null ? 0 : strnlen(text, static_cast<size_t>(var.size));
+    // Oracle stores an empty text as NULL.
+    rc = len == 0 ? sqlite3_bind_null(st_, pos)
+                  : sqlite3_bind_text(st_, pos, text, static_cast<int>(len),
+                                      copy ? SQLITE_TRANSIENT : SQLITE_STATIC);
+  } else {
+    if (var.data == nullptr) return kBadVariable;
+    rc = null ? sqlite3_bind_null(st_, pos) : sqlite3_bind_int(st_, pos, *static_cast<const int32_t*>(var.data));
+  }
+  return rc == SQLITE_OK ? 0 : s_->Map_Error(rc);
+}
+
+int SqliteStatement::Step() {
+  if (!started_) {
+    if (write_) {
+      const int rc = s_->Begin_If_Needed();
+      if (rc != 0) return rc;
+    }
+    started_ = true;
+  }
+  s_->func()->error = 0;
+  const int rc = sqlite3_step(st_);
+  if (rc == SQLITE_ROW) return 0;
+  if (rc == SQLITE_DONE) return 1403;
+  const int code = s_->Map_Error(rc);
+  s_->Note_Failure();
+  return code;
+}
+
+int SqliteStatement::Column(int index, const SqlVar& out) {
+  const int type = sqlite3_column_type(st_, index);
+  const bool null =
+      type == SQLITE_NULL || (type == SQLITE_TEXT && sqlite3_column_bytes(st_, index) == 0);
+  if (null) {
+    if (out.ind == nullptr) return -1405;
+    *out.ind = -1;
+    return 0;
+  }
+  if (out.data == nullptr) return kBadVariable;
+  if (out.kind == SqlVar::kString) {
+    if (out.size <= 0) return kBadVariable;
+    char tmp[40];
+    const char* src;
+    size_t len;
+    if (type == SQLITE_FLOAT || (type == SQLITE_INTEGER && date_col_[static_cast<size_t>(index)])) {
+      const double d = sqlite3_column_double(st_, index);
+      if (date_col_[static_cast<size_t>(index)]) {
+        len = static_cast<size_t>(Ora_Date_Default(d, tmp));
+      } else if (d == std::trunc(d) && std::fabs(d) < 1e15) {
+        len = static_cast<size_t>(std::snprintf(tmp, sizeof tmp, "%lld", static_cast<long long>(d)));
+      } else {
+        len = static_cast<size_t>(std::snprintf(tmp, sizeof tmp, "%.15g", d));
+      }
+      src = tmp;
+    } else if (type == SQLITE_BLOB) {
+      return kBadType;
+    } else {
+      src = reinterpret_cast<const char*>(sqlite3_column_text(st_, index));
+      len = static_cast<size_t>(sqlite3_column_bytes(st_, index));
+    }
+    const size_t room = static_cast<size_t>(out.size) - 1;
+    const size_t n = len < room ? len : room;
+    char* dst = static_cast<char*>(out.data);
+    std::memcpy(dst, src, n);
+    dst[n] = '\0';
+    if (out.ind != nullptr) *out.ind = len > room ? static_cast<int16_t>(len > 32767 ? 32767 : len) : 0;
+    return 0;
+  }
+  long long v;
+  if (type == SQLITE_INTEGER) {
+    v = sqlite3_column_int64(st_, index);
+  } else if (type == SQLITE_FLOAT) {
+    const double d = std::trunc(sqlite3_column_double(st_, index));
+    if (!(d >= INT32_MIN && d <= INT32_MAX)) return kIntOverflow;
+    v = static_cast<long long>(d);
+  } else if (type == SQLITE_TEXT) {
+    bool is_int;
+    double dv;
+    if (!Parse_Number(reinterpret_cast<const char*>(sqlite3_column_text(st_, index)),
+                      static_cast<size_t>(sqlite3_column_bytes(st_, index)), &is_int, &v, &dv)) {
+      return kBadNumber;
+    }
+    if (!is_int) {
+      dv = std::trunc(dv);
+      if (!(dv >= INT32_MIN && dv <= INT32_MAX)) return kIntOverflow;
+      v = static_cast<long long>(dv);
+    }
+  } else {
+    return kBadType;
+  }
+  if (v < INT32_MIN || v > INT32_MAX) return kIntOverflow;
+  *static_cast<int32_t*>(out.data) = static_cast<int32_t>(v);
+  if (out.ind != nullptr) *out.ind = 0;
+  return 0;
+}
+
+// The schema switch as a statement: runs at execute.
+class SwitchStatement : public Statement {
+ public:
+  SwitchStatement(SqliteSession* s, std::string name) : s_(s), name_(std::move(name)) {}
+  int Columns() const override { return 0; }
+  int Bind(int, const SqlVar&, bool) override { return kBindMismatch; }
+  int Step() override {
+    const int rc = s_->Switch_Schema(name_);
+    return rc == 0 ? 1403 : rc;
+  }
+  int Column(int, const SqlVar&) override { return kSelectListMismatch; }
+  void Reset() override {}
+
+ private:
+  SqliteSession* s_;
+  std::string name_;
+};
+
+SqliteSession::~SqliteSession() {
+  if (db_ == nullptr) return;
+  sqlite3_finalize(begin_);
+  sqlite3_finalize(commit_);
+  // Uncommitted work is rolled back; close_v2 waits for nothing.
+  if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+  sqlite3_close_v2(db_);
+}
+
+int SqliteSession::Exec_Simple(const char* sql) {
+  const int rc = sqlite3_exec(db_, sql, nullptr, nullptr, nullptr);
+  return rc == SQLITE_OK ? 0 : Map_Error(rc);
+}
+
+int SqliteSession::Open(const char* target) {
+  if (*target == '\0' || !Is_Dir(target)) return kUnknownService;
+  char* real = realpath(target, nullptr);
+  if (real == nullptr) return kUnknownService;
+  dir_ = real;
+  std::free(real);
+  const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_URI | SQLITE_OPEN_MEMORY;
+  int rc = sqlite3_open_v2(":memory:", &db_, flags, nullptr);
+  if (rc != SQLITE_OK) return -10000 - (rc & 0xff);
+  sqlite3_extended_result_codes(db_, 1);
+  sqlite3_busy_timeout(db_, kBusyTimeoutMs);
+
+  char territory[64];
+  Ora_Territory_From_Env(territory, sizeof territory);
+  func_.sunday_first = Ora_Territory_Sunday_First(territory);
+  const int fl = SQLITE_UTF8;
+  const int det = SQLITE_UTF8 | SQLITE_DETERMINISTIC;
+  void* fc = &func_;
+  if (sqlite3_create_function(db_, "sysdate", 0, fl, fc, Fn_Sysdate, nullptr, nullptr) != SQLITE_OK ||
+      sqlite3_create_function(db_, "to_date", 1, det, fc, Fn_To_Date, nullptr, nullptr) != SQLITE_OK ||
+      sqlite3_create_function(db_, "to_date", 2, det, fc, Fn_To_Date, nullptr, nullptr) != SQLITE_OK ||
+      sqlite3_create_function(db_, "to_char", 1, det, fc, Fn_To_Char, nullptr, nullptr) != SQLITE_OK ||
+      sqlite3_create_function(db_, "to_char", 2, det, fc, Fn_To_Char, nullptr, nullptr) != SQLITE_OK ||
+      sqlite3_create_function(db_, "to_number", 1, det, fc, Fn_To_Number, nullptr, nullptr) != SQLITE_OK ||
+      sqlite3_create_function(db_, "nvl", 2, det, fc, Fn_Nvl, nullptr, nullptr) != SQLITE_OK ||
+      sqlite3_create_function(db_, "mod", 2, det, fc, Fn_Mod, nullptr, nullptr) != SQLITE_OK) {
+    return -10000 - (sqlite3_errcode(db_) & 0xff);
+  }
+  if (sqlite3_prepare_v2(db_, "BEGIN IMMEDIATE", -1, &begin_, nullptr) != SQLITE_OK ||
+      sqlite3_prepare_v2(db_, "COMMIT", -1, &commit_, nullptr) != SQLITE_OK) {
+    return Map_Error(sqlite3_errcode(db_));
+  }
+  if (Is_File(dir_ + "/HRSYSTEM.db")) {
+    rc = Attach("HRSYSTEM");
+    if (rc != 0) return rc;
+    hrsystem_attached_ = true;
+  }
+  return 0;
+}
+
+// Attaches DIR/NAME.db as NAME (a checked identifier), in WAL mode.
+int SqliteSession::Attach(const std::string& name) {
+  const std::string path = dir_ + "/" + name + ".db";
+  if (!Is_File(path)) return kNoSchema;
+  const std::string uri = File_Uri(path);
+  const std::string sql = "ATTACH DATABASE ? AS \"" + name + "\"";
+  sqlite3_stmt* st = nullptr;
+  int rc = sqlite3_prepare_v2(db_, sql.c_str(), -1, &st, nullptr);
+  if (rc == SQLITE_OK) {
+    sqlite3_bind_text(st, 1, uri.c_str(), -1, SQLITE_TRANSIENT);
+    rc = sqlite3_step(st);
+    if (rc == SQLITE_DONE) rc = SQLITE_OK;
+  }
+  int code = rc == SQLITE_OK ? 0 : Map_Error(rc);
+  sqlite3_finalize(st);
+  if (code != 0) return code;
+
+  // WAL with synchronous=NORMAL (see the top of this file); FULL where the
+  // file cannot run in WAL mode.
+  bool wal = false;
+  const std::string jm = "PRAGMA \"" + name + "\".journal_mode=WAL";
+  if (sqlite3_prepare_v2(db_, jm.c_str(), -1, &st, nullptr) == SQLITE_OK) {
+    if (sqlite3_step(st) == SQLITE_ROW) {
+      const unsigned char* mode = sqlite3_column_text(st, 0);
+      wal = mode != nullptr && std::strcmp(reinterpret_cast<const char*>(mode), "wal") == 0;
+    }
+    sqlite3_finalize(st);
+  }
+  const std::string sync = "PRAGMA \"" + name + "\".synchronous=" + (wal ? "NORMAL" : "FULL");
+  code = Exec_Simple(sync.c_str());
+  if (code != 0) {
+    Exec_Simple(("DETACH DATABASE \"" + name + "\"").c_str());
+    return code;
+  }
+  // Touch the schema once so that a file that is not a database fails here.
+  const std::string probe = "SELECT count(*) FROM \"" + name + "\".sqlite_master";
+  code = Exec_Simple(probe.c_str());
+  if (code != 0) Exec_Simple(("DETACH DATABASE \"" + name + "\"").c_str());
+  return code;
+}
+
+int SqliteSession::Switch_Schema(const std::string& name) {
+  if (name == current_) return 0;
+  const bool to_system = name == "HRSYSTEM";
+  if (!(to_system && hrsystem_attached_)) {
+    if (!Is_File(dir_ + "/" + name + ".db")) return kNoSchema;
+    const int rc = Attach(name);
+    if (rc != 0) return rc;
+    if (to_system) hrsystem_attached_ = true;
+  }
+  if (!current_.empty() && current_ != "HRSYSTEM") {
+    Exec_Simple(("DETACH DATABASE \"" + current_ + "\"").c_str());
+  }
+  current_ = name;
+  ++generation_;
+  return 0;
+}
+
+int SqliteSession::Begin_If_Needed() {
+  if (in_txn_) return 0;
+  const int rc = sqlite3_step(begin_);
+  sqlite3_reset(begin_);
+  if (rc != SQLITE_DONE) return Map_Error(rc);
+  in_txn_ = true;
+  return 0;
+}
+
+void SqliteSession::Note_Failure() {
+  // SQLite rolls the whole transaction back on some failures (full disk,
+  // I/O error); the work since the last commit is then lost and the next
+  // commit must not report success.
+  if (in_txn_ && sqlite3_get_autocommit(db_)) {
+    in_txn_ = false;
+    txn_lost_ = true;
+  }
+}
+
+int SqliteSession::Commit() {
+  if (txn_lost_) {
+    txn_lost_ = false;
+    return kTxnRolledBack;
+  }
+  if (!in_txn_) return 0;
+  const int rc = sqlite3_step(commit_);
+  sqlite3_reset(commit_);
+  if (rc != SQLITE_DONE) {
+    const int code = Map_Error(rc);
+    if (sqlite3_get_autocommit(db_)) in_txn_ = false;
+    return code;
+  }
+  in_txn_ = false;
+  return 0;
+}
+
+int SqliteSession::Map_Error(int rc) {
+  if (func_.error != 0) {
+    const int code = func_.error;
+    func_.error = 0;
+    return code;
+  }
+  const int ext = sqlite3_extended_errcode(db_);
+  const char* msg = sqlite3_errmsg(db_);
+  switch (rc & 0xff) {
+    case SQLITE_CONSTRAINT:
+      if (ext == SQLITE_CONSTRAINT_NOTNULL) return kNotNull;
+      if (ext == SQLITE_CONSTRAINT_CHECK) return kCheck;
+      return -1;
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+      return kLocked;
+    case SQLITE_MISMATCH:
+      return kBadType;
+    case SQLITE_ERROR:
+      if (std::strncmp(msg, "no such table", 13) == 0 || std::strncmp(msg, "unknown database", 16) == 0) {
+        return kNoTable;
+      }
+      if (std::strncmp(msg, "no such column", 14) == 0 || std::strstr(msg, "has no column named") != nullptr ||
+          std::strncmp(msg, "no such function", 16) == 0) {
+        return kNoColumn;
+      }
+      if (std::strstr(msg, "syntax error") != nullptr || std::strncmp(msg, "near ", 5) == 0 ||
+          std::strstr(msg, "incomplete input") != nullptr) {
+        return kBadStatement;
+      }
+      return -10000 - SQLITE_ERROR;
+    default:
+      return -10000 - (rc & 0xff);
+  }
+}
+
+bool Is_Clause_Keyword(const std::string& text, const SqlToken& t) {
+  static const char* const kWords[] = {"where", "order", "group", "having", "union", "minus",
+                                       "intersect", "connect", "start", "join", "inner", "left",
+                                       "right", "full", "cross", "natural", "on", "using",
+                                       "for", "set", "values", "limit"};
+  for (const char* w : kWords) {
+    if (Sql_Word_Is(text, t, w)) return true;
+  }
+  return false;
+}
+
+std::string SqliteSession::Translate(const std::string& in) const {
+  // Unqualified names before any switch address a schema that is never
+  // attached, so that they fail with -942.
+  const std::string qualifier = "\"" + (current_.empty() ? std::string("dayset no schema") : current_) + "\".";
+  std::string out;
+  out.reserve(in.size() + 64);
+  enum { kNormal, kTable, kAfterTable, kAfterAlias } state = kNormal;
+  bool list = false;       // a from list: more tables after commas
+  bool first = true;       // before the statement's first word
+  bool after_insert = false;
+  size_t pos = 0;
+  for (;;) {
+    SqlToken t = Sql_Token_At(in, pos);
+    if (t.kind == SqlToken::kEnd) break;
+    pos = t.end;
+    if (t.kind == SqlToken::kSpace) {
+      out.append(in, t.begin, t.end - t.begin);
+      continue;
+    }
+    const bool comma = t.kind == SqlToken::kOther && in[t.begin] == ',';
+    if (state == kTable) {
+      state = kNormal;
+      if (t.kind == SqlToken::kWord || t.kind == SqlToken::kQuoted) {
+        const SqlToken dot = Sql_Token_At(in, t.end);
+        if (dot.kind == SqlToken::kOther && in[dot.begin] == '.') {
+          // Already qualified: schema, '.', table.
+          const SqlToken name = Sql_Token_At(in, dot.end);
+          const size_t end = name.kind == SqlToken::kWord || name.kind == SqlToken::kQuoted ? name.end : dot.end;
+          out.append(in, t.begin, end - t.begin);
+          pos = end;
+        } else {
+          out += qualifier;
+          out.append(in, t.begin, t.end - t.begin);
+        }
+        state = list ? kAfterTable : kNormal;
+        continue;
+      }
+    } else if (state == kAfterTable || state == kAfterAlias) {
+      if (comma) {
+        out += ',';
+        state = kTable;
+        continue;
+      }
+      if (state == kAfterTable && t.kind == SqlToken::kWord && !Is_Clause_Keyword(in, t)) {
+        out.append(in, t.begin, t.end - t.begin);  // an alias
+        state = kAfterAlias;
+        continue;
+      }
+      state = kNormal;
+    }
+    if (t.kind == SqlToken::kWord) {
+      const bool was_first = first;
+      first = false;
+      if (Sql_Word_Is(in, t, "from") || Sql_Word_Is(in, t, "join")) {
+        state = kTable;
+        list = Sql_Word_Is(in, t, "from");
+      } else if (after_insert && Sql_Word_Is(in, t, "into")) {
+        state = kTable;
+        list = false;
+      } else if (was_first && Sql_Word_Is(in, t, "update")) {
+        state = kTable;
+        list = false;
+      }
+      after_insert = was_first && Sql_Word_Is(in, t, "insert");
+      out.append(in, t.begin, t.end - t.begin);
+      if (Sql_Word_Is(in, t, "sysdate")) {
+        SqlToken next = Sql_Token_At(in, t.end);
+        if (next.kind == SqlToken::kSpace) next = Sql_Token_At(in, next.end);
+        if (!(next.kind == SqlToken::kOther && in[next.begin] == '(')) out += "()";
+      }
+      continue;
+    }
+    first = false;
+    out.append(in, t.begin, t.end - t.begin);
+  }
+  return out;
+}
+
+int SqliteSession::Prepare(const SqlParsed& parsed, std::unique_ptr<Statement>* out) {
+  const std::string sql = Translate(parsed.sql);
+  sqlite3_stmt* st = nullptr;
+  const char* tail = nullptr;
+  const int rc = sqlite3_prepare_v2(db_, sql.c_str(), static_cast<int>(sql.size()), &st, &tail);
+  if (rc != SQLITE_OK) {
+    sqlite3_finalize(st);
+    return Map_Error(rc);
+  }
+  if (st == nullptr) return kBadStatement;  // only blanks
+  if (sqlite3_bind_parameter_count(st) != parsed.inputs) {
+    sqlite3_finalize(st);
+    return kBindMismatch;
+  }
+  *out = std::make_unique<SqliteStatement>(this, st, parsed.write || !sqlite3_stmt_readonly(st));
+  return 0;
+}
+
+int SqliteSession::Prepare_Dynamic(const char* text, std::unique_ptr<Statement>* out) {
+  // ALTER SESSION SET CURRENT_SCHEMA = name
+  static const char* const kWords[] = {"alter", "session", "set", "current_schema"};
+  const std::string s(text);
+  size_t pos = 0;
+  SqlToken t = Sql_Token_At(s, pos);
+  if (t.kind == SqlToken::kSpace) t = Sql_Token_At(s, t.end);
+  if (Sql_Word_Is(s, t, "alter")) {
+    for (const char* w : kWords) {
+      if (t.kind == SqlToken::kSpace) t = Sql_Token_At(s, t.end);
+      if (!Sql_Word_Is(s, t, w)) return kBadOption;
+      t = Sql_Token_At(s, t.end);
+    }
+    if (t.kind == SqlToken::kSpace) t = Sql_Token_At(s, t.end);
+    if (!(t.kind == SqlToken::kOther && s[t.begin] == '=')) return kBadOption;
+    t = Sql_Token_At(s, t.end);
+    if (t.kind == SqlToken::kSpace) t = Sql_Token_At(s, t.end);
+    if (t.kind != SqlToken::kWord || !Is_Identifier(s.c_str() + t.begin, t.end - t.begin)) {
+      return kBadOption;
+    }
+    std::string name = s.substr(t.begin, t.end - t.begin);
+    for (char& c : name) {
+      if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+    }
+    t = Sql_Token_At(s, t.end);
+    if (t.kind == SqlToken::kSpace) t = Sql_Token_At(s, t.end);
+    if (t.kind != SqlToken::kEnd) return kBadOption;
+    *out = std::make_unique<SwitchStatement>(this, std::move(name));
+    return 0;
+  }
+  SqlParsed parsed;
+  const int rc = Sql_Parse(text, &parsed);
+  if (rc != 0) return rc;
+  if (parsed.inputs != 0 || parsed.outputs != 0) return kBindMismatch;
+  return Prepare(parsed, out);
+}
+
+}  // namespace
+
+int Sqlite_Session_Open(const char*, const char*, const char* target, std::unique_ptr<Session>* out) {
+  auto s = std::make_unique<SqliteSession>();
+  const int rc = s->Open(target);
+  if (rc != 0) return rc;
+  *out = std::move(s);
+  return 0;
+}
+
+}  // namespace sqlrt
