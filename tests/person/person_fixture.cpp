@@ -1,0 +1,103 @@
+#include "person_fixture.h"
+
+#include "person/pnr_hook.h"
+
+namespace persontest {
+
+std::string Q(const char* text) {
+  if (text == nullptr) return "NULL";
+  std::string s = "'";
+  for (const char* p = text; *p != '\0'; ++p) {
+    s += *p;
+    if (*p == '\'') s += '\'';
+  }
+  return s + "'";
+}
+
+std::string D(const char* date) {
+  return date == nullptr ? "NULL" : "julianday(" + Q(date) + ")";
+}
+
+void PersonTest::SetUp() {
+  DbTest::SetUp();
+  Pnr_Run_Init();
+}
+
+void PersonTest::TearDown() {
+  Pnr_Hook_Set(nullptr);
+  DbTest::TearDown();
+}
+
+void PersonTest::AddPerson(const char* pnr, const char* nam, int sta) {
+  testdb::ExecSql(cur(), "insert into Hrs300Pnr values (" + Q(pnr) + "," + Q(nam) + "," +
+                     std::to_string(sta) + ")");
+}
+
+void PersonTest::AddBsv(const char* pnr, const char* gvo, const char* gbi, const char* kal,
+                        const char* akr, const char* abr, int sta) {
+  testdb::ExecSql(cur(), "insert into Hrs310Bsv values (" + Q(pnr) + "," + D(gvo) + "," + D(gbi) + "," +
+                     Q(kal) + "," + Q(akr) + "," + Q(abr) + "," + std::to_string(sta) + ")");
+}
+
+void PersonTest::AddEmployee(const char* pnr, const char* nam, const char* gvo, const char* kal,
+                             const char* akr, const char* abr) {
+  AddPerson(pnr, nam);
+  AddBsv(pnr, gvo, nullptr, kal, akr, abr);
+}
+
+void PersonTest::AddDays(const std::string& table, const char* kal, const char* from,
+                         const char* to, const char* ttp, int sta, const std::string& file) {
+  std::string p = table == "Hrs133Ka2" ? "Ka2" : "Kal";
+  testdb::ExecSql(file.empty() ? cur() : file,
+          "with recursive d(x) as (select " + D(from) + " union all select x + 1 from d where x < " +
+              D(to) + ") insert into " + table + " (" + p + "Num," + p + "Dtm," + p + "Ttp," + p +
+              "Sta) select " + Q(kal) + ", x, " + Q(ttp) + ", " + std::to_string(sta) + " from d");
+}
+
+void PersonTest::AddZuo(const char* pnr, const char* gvo, const char* gbi, const char* sdt, int stg,
+                        const char* agr, const char* abt, const char* kst, const char* krt,
+                        const char* ktr, const char* vra) {
+  testdb::ExecSql(cur(), "insert into Hrs311Zuo values (" + Q(pnr) + "," + D(gvo) + "," + D(gbi) + "," +
+                     D(sdt) + "," + std::to_string(stg) + "," + Q(agr) + "," + Q(abt) + "," +
+                     Q(kst) + "," + Q(krt) + "," + Q(ktr) + "," + Q(vra) + ")");
+}
+
+void PersonTest::AddAgr(const char* num, int tge) {
+  testdb::ExecSql(cur(), "insert into Hrs160Agr values (" + Q(num) + "," + std::to_string(tge) + ")");
+}
+
+void PersonTest::AddWpl(const char* agr, int tag, const char* azt, const char* vra) {
+  testdb::ExecSql(cur(), "insert into Hrs161Wpl values (" + Q(agr) + "," + std::to_string(tag) + "," +
+                     Q(azt) + "," + Q(vra) + ")");
+}
+
+void PersonTest::AddAssigned(const char* pnr) {
+  testdb::ExecSql(cur(), "insert or ignore into Hrs160Agr values ('G0', 1); "
+                         "insert or ignore into Hrs161Wpl values ('G0', 1, '0800', NULL)");
+  AddZuo(pnr, "2000-01-01", nullptr, "2000-01-01", 1, "G0", "ABT", "KST", "KR", "KTR", nullptr);
+}
+
+int PersonTest::Run(const char* beg, const char* end_year, const char* von, const char* bis) {
+  std::string end = std::string(end_year) + "1231";
+  return Pnr_Days_Extend(beg, end.c_str(), von, bis);
+}
+
+std::vector<std::string> PersonTest::Tags(const std::string& file) {
+  return testdb::QueryRows(file.empty() ? cur() : file,
+                           "select TagPnr, date(TagTag), date(TagVon), datetime(TagUhr), "
+                           "date(TagBis), datetime(TagEnd) from Hrs327Tag order by TagPnr, TagTag");
+}
+
+std::vector<std::string> PersonTest::Ztgs(const std::string& file) {
+  return testdb::QueryRows(file.empty() ? cur() : file,
+                           "select ZtgPnr, date(ZtgVon), ZtgAkr, ZtgAbt, ZtgKst, ZtgKtr, ZtgKrt, "
+                           "ZtgAgr, ZtgTag, ZtgBsd, ZtgVra, ZtgAzt, ZtgTtp, ZtgSta, ZtgPnm "
+                           "from Hrs329Ztg order by ZtgPnr, ZtgVon");
+}
+
+std::vector<std::string> PersonTest::Urvs(const std::string& file) {
+  return testdb::QueryRows(file.empty() ? cur() : file,
+                           "select UrvPnr, UrvJhr from Hrs332Urv order by UrvPnr, UrvJhr");
+}
+
+}  // namespace persontest
