@@ -1,6 +1,7 @@
 // dayset-conf: writes and shows the records of the job's configuration file
 // for administrators. Values are stored enciphered; the value given is never
 // written to standard error. See Usage() for the form.
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -185,6 +186,11 @@ int Set(int argc, char** argv) {
     WipeString(&value);
     std::fprintf(stderr, "dayset-conf: cannot write %s: %s\n", file, std::strerror(rc));
     return kExitFailed;
+  }
+
+  struct stat st;
+  if (::stat(file, &st) == 0 && (st.st_mode & 077) != 0) {
+    std::fprintf(stderr, "dayset-conf: warning: %s can be read by others than its owner\n", file);
   }
 
   // Read it back the way the job does.

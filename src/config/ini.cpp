@@ -240,13 +240,15 @@ void Ini_File_Split(const std::string& bytes, IniLayout* out) {
 // Reads the whole file; a missing file reads as empty with *exists false.
 int Ini_File_Load(const char* path, std::string* bytes, bool* exists, struct stat* st) {
   *exists = false;
-  int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+  int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);  // no wait on a pipe
   if (fd < 0) return errno == ENOENT ? 0 : errno;
   int rc = 0;
   if (::fstat(fd, st) != 0) {
     rc = errno;
+  } else if (S_ISDIR(st->st_mode)) {
+    rc = EISDIR;
   } else if (!S_ISREG(st->st_mode)) {
-    rc = EINVAL;
+    rc = EOPNOTSUPP;  // only a plain file can be replaced by rename
   } else {
     char buf[8192];
     for (;;) {

@@ -67,7 +67,8 @@ void Str_Part_Copy(const char* text, int start, int length, char* target, size_t
 // (mode 0600). Returns 0, or an errno value. Refuses (EINVAL) an empty
 // section or name, a number of 0, and texts with ';', CR, LF or Ctrl-Z in
 // section or name, or values that would not fit the reader's fields
-// (more than kIniPlainMax characters, or lines over the read limits).
+// (more than kIniPlainMax characters, or lines over the read limits);
+// EISDIR or EOPNOTSUPP when path is not a plain file.
 // The file is replaced atomically (temporary file and rename) and keeps its
 // mode and owner; all other bytes, other records and their line ends
 // included, stay as they are. A new record takes the line end the file

@@ -126,6 +126,7 @@ TEST_F(DaysetConfTest, FailuresAndUsageNeverShowTheValue) {
       {{"get", file_, "PASS"}, "", 1},
       {{"get", dir_.file("missing.ini"), "PASS"}, "", 1},
       {{"set", dir_.file("no/dir.ini"), "PASS", "S3cr3t"}, "", 1},
+      {{"set", dir_.path(), "PASS", "S3cr3t"}, "", 1},
   };
   const std::string before = testdb::ReadFile(file_);
   for (const Case& c : cases) {
