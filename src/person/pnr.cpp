@@ -10,6 +10,7 @@
 #include "person/pnr_hook.h"
 #include "person/tag.h"
 #include "person/urv.h"
+#include "run/progress.h"
 #include "run/runlog.h"
 
 bool Ka2Flag = true;
@@ -129,7 +130,8 @@ void Pnr_Person_Work(const BsvRecord& BsvSatz, const char* BegDat, const char* E
     Pnr_Date_Cap(ZtgLst, BegDat);
   }
 
-  if (std::strcmp(WinBeg, EndDat) < 0) Tag_Days_Extend(BsvSatz, WinBeg, EndDat, ZtgLst);
+  long written = 0;
+  if (std::strcmp(WinBeg, EndDat) < 0) written = Tag_Days_Extend(BsvSatz, WinBeg, EndDat, ZtgLst);
   Urv_Years_Extend(BsvSatz, EndDat);
 
   Pnr_Hook_Call(PnrStep::kBeforeCommit, BsvSatz.BsvPnr);
@@ -138,6 +140,7 @@ void Pnr_Person_Work(const BsvRecord& BsvSatz, const char* BegDat, const char* E
     RunLog_Printf("Error: Commit %d! Person: %s!\n", SqlCode, BsvSatz.BsvPnr);
   }
   Pnr_Hook_Call(PnrStep::kAfterCommit, BsvSatz.BsvPnr);
+  Progress_Person(written);
 }
 
 }  // namespace
@@ -154,9 +157,8 @@ int32_t Pnr_Days_Extend(const char* BegDat, const char* EndDat, const char* PnrV
   std::snprintf(CapDat, sizeof CapDat, "%4d1231", static_cast<int>(Pnr_Year_Of(EndDat) - 1));
   g_person = 0;
 
-  // The phase holds one record; each fetch replaces it.
-  static BsvRecord BsvSatz;
-  BsvSatz = BsvRecord{};
+  // The phase holds one record; each successful fetch replaces it.
+  BsvRecord BsvSatz{};
 
   Bsv_Cur_Open(PnrVon, PnrBis);
   int rc;

@@ -94,12 +94,13 @@ int Tag_NewDay_Ins(const TagRecord& TagSatz) {
 
 }  // namespace
 
-void Tag_Days_Extend(const BsvRecord& BsvSatz, const char* WinStart, const char* EndDat,
+long Tag_Days_Extend(const BsvRecord& BsvSatz, const char* WinStart, const char* EndDat,
                      const char* LastZtg) {
   TagRecord TagSatz{};
   Pnr_Str_Copy(TagSatz.TagPnr, sizeof TagSatz.TagPnr, BsvSatz.BsvPnr);
 
   PnrKal_Cur_Open(BsvSatz.BsvKal, WinStart, EndDat);  // a failed open shows at the fetch
+  long written = 0;
   int rc;
   while ((rc = PnrKal_Cur_Fetch(&TagSatz)) == 0) {
     int sel = Tag_Day_Sel(TagSatz.TagPnr, TagSatz.TagTag);
@@ -114,11 +115,12 @@ void Tag_Days_Extend(const BsvRecord& BsvSatz, const char* WinStart, const char*
       RunLog_Printf("Error: Tagsatz ermitteln %d! " "Person: %s! Tag: %s\n", sel, TagSatz.TagPnr,
                     TagSatz.TagTag);
     }
-    Ztg_Day_Build(BsvSatz, TagSatz, LastZtg);
+    if (Ztg_Day_Build(BsvSatz, TagSatz, LastZtg)) ++written;
     Pnr_Hook_Call(PnrStep::kDayDone, TagSatz.TagPnr);
   }
   if (rc != 1403) {
     RunLog_Printf("Error: N\xe4" "chsten Tag ermitteln. RC:%d" "Person: %s\n", rc, BsvSatz.BsvPnr);
   }
   PnrKal_Cur_Close();
+  return written;
 }

@@ -211,8 +211,8 @@ int Ztg_Day_Upd(ZtgRecord* z) {
 
 }  // namespace
 
-void Ztg_Day_Build(const BsvRecord& BsvSatz, const TagRecord& TagSatz, const char* LastZtg) {
-  if (std::strcmp(TagSatz.TagTag, LastZtg) <= 0) return;
+bool Ztg_Day_Build(const BsvRecord& BsvSatz, const TagRecord& TagSatz, const char* LastZtg) {
+  if (std::strcmp(TagSatz.TagTag, LastZtg) <= 0) return false;
 
   ZtgRecord z{};
   Pnr_Str_Copy(z.ZtgPnr, sizeof z.ZtgPnr, TagSatz.TagPnr);
@@ -224,7 +224,7 @@ void Ztg_Day_Build(const BsvRecord& BsvSatz, const TagRecord& TagSatz, const cha
     // stale.
     RunLog_Printf("Error: Ztgsatz ermitteln %d! " "Person: %s! " "Tag: %s!\n", rc, z.ZtgPnr,
                   z.ZtgVon);
-    return;
+    return false;
   }
   bool is_new = rc == 1403;
 
@@ -260,4 +260,5 @@ void Ztg_Day_Build(const BsvRecord& BsvSatz, const TagRecord& TagSatz, const cha
                     z.ZtgVon);
     }
   }
+  return rc == 0;
 }

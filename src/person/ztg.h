@@ -15,4 +15,5 @@
 // Days not later than LastZtg are left alone. Later days get their row
 // inserted, or the existing row rewritten. A missing assignment or plan is
 // logged and the row is still written. Failures never end the caller's loop.
-void Ztg_Day_Build(const BsvRecord& BsvSatz, const TagRecord& TagSatz, const char* LastZtg);
+// Returns true when the day's row was written.
+bool Ztg_Day_Build(const BsvRecord& BsvSatz, const TagRecord& TagSatz, const char* LastZtg);
