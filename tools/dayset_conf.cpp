@@ -220,9 +220,9 @@ int Get(int argc, char** argv) {
   if (std::strcmp(IniSatz.IniNam, name) != 0) {
     bool taken = IniSatz.IniNum != 0 || IniSatz.IniSek[0] != '\0' || IniSatz.IniNam[0] != '\0';
     Blf_Wipe(IniSatz.IniWrt, sizeof IniSatz.IniWrt);
-    std::fprintf(stderr, "dayset-conf: %s: %s not found%s\n", file, name,
-                 taken ? "; the job's look-up takes an earlier record that has an empty section or number 0"
-                       : "");
+    std::fprintf(
+        stderr, "dayset-conf: %s: %s not found%s\n", file, name,
+        taken ? "; the job's look-up takes an earlier record that has an empty section or number 0" : "");
     return kExitFailed;
   }
   std::fprintf(stdout, "%s\n", IniSatz.IniWrt);

@@ -59,16 +59,16 @@ class DaysetConfTest : public ::testing::Test {
 };
 
 TEST_F(DaysetConfTest, SetGetReplace) {
-  Result r = Run({"set", file_, "LOGIN", "scott"});
+  Result r = Run({"set", file_, "LOGIN", "dayset"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.err, "");
   struct stat st;
   ASSERT_EQ(stat(file_.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0600u);
 
-  r = Run({"set", file_, "PASS"}, "tiger\n");  // from standard input
+  r = Run({"set", file_, "PASS"}, "geheim\n");  // from standard input
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(Value("PASS"), "tiger");
+  EXPECT_EQ(Value("PASS"), "geheim");
   EXPECT_EQ(IniSatz.IniNum, 2);
 
   r = Run({"set", file_, "PASS"}, "lion\r\n");  // replaced, number kept
@@ -76,19 +76,23 @@ TEST_F(DaysetConfTest, SetGetReplace) {
   EXPECT_EQ(Value("PASS"), "lion");
   EXPECT_EQ(IniSatz.IniNum, 2);
 
-  ASSERT_EQ(Run({"set", "-s", "ORA", "-n", "17", file_, "NET8", "ORCL"}).status, 0);
+  ASSERT_EQ(Run({"set", "-s", "ORA", "-n", "17", file_, "NET8", "hrsnet"}).status, 0);
   ASSERT_EQ(Run({"set", file_, "SCHEMA"}, "hrsystemx").status, 0);  // no trailing newline
   ASSERT_EQ(Run({"set", file_, "EMPTY", ""}).status, 0);
 
-  EXPECT_EQ(testdb::ReadFile(file_),
-            "LOGIN;DB;\n1;LOGIN;A34BF4B9BA1C226A\n"
-            "PASS;DB;\n2;PASS;" + Enc("lion") + "\n"
-            "NET8;ORA;\n17;NET8;60268F21722F4337\n"
-            "SCHEMA;DB;\n18;SCHEMA;40532A6A9EAE0B8E944D1132B167D3AB\n"
-            "EMPTY;DB;\n19;EMPTY;\n");
+  EXPECT_EQ(testdb::ReadFile(file_), "LOGIN;DB;\n1;LOGIN;" + Enc("dayset") +
+                                         "\n"
+                                         "PASS;DB;\n2;PASS;" +
+                                         Enc("lion") +
+                                         "\n"
+                                         "NET8;ORA;\n17;NET8;" +
+                                         Enc("hrsnet") +
+                                         "\n"
+                                         "SCHEMA;DB;\n18;SCHEMA;40532A6A9EAE0B8E944D1132B167D3AB\n"
+                                         "EMPTY;DB;\n19;EMPTY;\n");
 
   const char* expect[][2] = {
-      {"LOGIN", "scott"}, {"PASS", "lion"}, {"NET8", "ORCL"}, {"SCHEMA", "hrsystemx"}, {"EMPTY", ""}};
+      {"LOGIN", "dayset"}, {"PASS", "lion"}, {"NET8", "hrsnet"}, {"SCHEMA", "hrsystemx"}, {"EMPTY", ""}};
   for (auto& e : expect) {
     EXPECT_EQ(Value(e[0]), e[1]) << e[0];
     r = Run({"get", file_, e[0]});
@@ -102,7 +106,7 @@ TEST_F(DaysetConfTest, SetGetReplace) {
 
 TEST_F(DaysetConfTest, FailuresAndUsageNeverShowTheValue) {
   const std::string secret = "S3cr3t-" + std::string(90, 'q');  // 97 characters: too long
-  ASSERT_EQ(Run({"set", file_, "LOGIN", "scott"}).status, 0);
+  ASSERT_EQ(Run({"set", file_, "LOGIN", "dayset"}).status, 0);
   struct Case {
     std::vector<std::string> args;
     std::string input;

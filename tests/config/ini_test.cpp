@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "config/blowfish.h"
 #include "../support/testdb.h"
+#include "config/blowfish.h"
 
 namespace {
 
@@ -55,7 +55,7 @@ TEST(StrTest, CharPos) {
     int n;
     int pos;
   } cases[] = {
-      {"", 1, -1}, {"abc", 1, -1}, {";", 1, 0}, {";", 2, 0}, {"a;b;c;d", 1, 1},
+      {"", 1, -1},       {"abc", 1, -1},    {";", 1, 0},       {";", 2, 0},   {"a;b;c;d", 1, 1},
       {"a;b;c;d", 2, 3}, {"a;b;c;d", 3, 5}, {"a;b;c;d", 9, 5}, {"ab;", 2, 2},
   };
   for (const Case& c : cases) EXPECT_EQ(Str_Char_Pos(c.text, ';', c.n), c.pos) << c.text << " n=" << c.n;
@@ -69,11 +69,12 @@ TEST(StrTest, PartCopy) {
     const char* result;
   } cases[] = {
       {"abcdef", 1, 3, 10, "bcd"},
-      {"abcdef", 2, 0, 10, "cdef"},       // 0: the rest of the text
-      {"abcdef", 2, -1, 10, "unchanged"}, // negative: nothing copied
-      {"abcdef", 0, 0, 4, "abc"},         // cut to the room
+      {"abcdef", 2, 0, 10, "cdef"},        // 0: the rest of the text
+      {"abcdef", 2, -1, 10, "unchanged"},  // negative: nothing copied
+      {"abcdef", -1, 2, 10, "unchanged"},
+      {"abcdef", 0, 0, 4, "abc"},  // cut to the room
       {"abcdef", 1, 5, 3, "bc"},
-      {"abcdef", 4, 9, 10, "ef"},         // never past the end of the text
+      {"abcdef", 4, 9, 10, "ef"},  // never past the end of the text
       {"abcdef", 9, 2, 10, ""},
       {"", 0, 0, 10, ""},
   };
@@ -138,9 +139,9 @@ class IniFileTest : public ::testing::Test {
 };
 
 TEST_F(IniFileTest, LookUps) {
-  const std::string scott = Enc("scott");
-  const std::string tiger = Enc("tiger");
-  const std::string two = "x;DB;y\n3;LOGIN;" + scott + "\nx;DB;y\n4;PASS;" + tiger + "\n";
+  const std::string dayset_hex = Enc("dayset");
+  const std::string geheim_hex = Enc("geheim");
+  const std::string two = "x;DB;y\n3;LOGIN;" + dayset_hex + "\nx;DB;y\n4;PASS;" + geheim_hex + "\n";
   struct Case {
     const char* what;
     std::string file;
@@ -149,32 +150,44 @@ TEST_F(IniFileTest, LookUps) {
   } cases[] = {
       {"empty file", "", "LOGIN", kReset},
       {"single line", "x;DB;y\n", "LOGIN", kReset},
-      {"taken by name", two, "LOGIN", {3, "DB", "LOGIN", "scott"}},
-      {"second record", two, "PASS", {4, "DB", "PASS", "tiger"}},
+      {"taken by name", two, "LOGIN", {3, "DB", "LOGIN", "dayset"}},
+      {"second record", two, "PASS", {4, "DB", "PASS", "geheim"}},
       {"not there", two, "NET8", kReset},
-      {"third line not examined", "x;DB;y\n3;LOGIN;" + scott + "\nx;y\n", "PASS", kReset},
-      {"lower case name", "x;DB;y\n3;login;" + scott + "\n", "LOGIN", kReset},
-      {"name with a blank", "x;DB;y\n3;LOGIN ;" + scott + "\n", "LOGIN", kReset},
-      {"number 0 taken for any name", "x;DB;y\n0;LOGIN;" + scott + "\n" + two, "PASS", {0, "DB", "LOGIN", "scott"}},
-      {"number without digits", "x;DB;y\nab;LOGIN;" + scott + "\n", "PASS", {0, "DB", "LOGIN", "scott"}},
-      {"one ';' in first line", "x;DB\n3;LOGIN;" + scott + "\n", "PASS", {3, "", "LOGIN", "scott"}},
-      {"no ';' in first line", "DB\n3;LOGIN;" + scott + "\n", "PASS", {3, "", "LOGIN", "scott"}},
-      {"a;;b is a section", "a;;b\n3;LOGIN;" + scott + "\n", "PASS", kReset},
-      {"first match wins", "x;DB;y\n1;PASS;" + scott + "\n" + two, "PASS", {1, "DB", "PASS", "scott"}},
-      {"CRLF", "x;DB;y\r\n3;LOGIN;" + scott + "\r\nx;DB;y\r\n4;PASS;" + tiger + "\r\n", "PASS",
-       {4, "DB", "PASS", "tiger"}},
-      {"lone CR stays", "x;DB\r;y\n4;PASS;" + tiger + "\n", "PASS", {4, "DB\r", "PASS", "tiger"}},
-      {"no final line end", "x;DB;y\n4;PASS;" + tiger, "PASS", {4, "DB", "PASS", "tiger"}},
-      {"Ctrl-Z ends the file", "x;DB;y\n3;LOGIN;" + scott + "\n\x1ax;DB;y\n4;PASS;" + tiger + "\n", "PASS",
-       kReset},
-      {"Ctrl-Z inside the value", "x;DB;y\n4;PASS;" + tiger + "\x1a" + "0000\n", "PASS",
-       {4, "DB", "PASS", "tiger"}},
-      {"trailing blanks", "x;DB;y\n4;PASS;" + tiger + "   \n", "PASS", {4, "DB", "PASS", "tiger"}},
+      {"third line not examined", "x;DB;y\n3;LOGIN;" + dayset_hex + "\nx;y\n", "PASS", kReset},
+      {"lower case name", "x;DB;y\n3;login;" + dayset_hex + "\n", "LOGIN", kReset},
+      {"name with a blank", "x;DB;y\n3;LOGIN ;" + dayset_hex + "\n", "LOGIN", kReset},
+      {"number 0 taken for any name",
+       "x;DB;y\n0;LOGIN;" + dayset_hex + "\n" + two,
+       "PASS",
+       {0, "DB", "LOGIN", "dayset"}},
+      {"number without digits",
+       "x;DB;y\nab;LOGIN;" + dayset_hex + "\n",
+       "PASS",
+       {0, "DB", "LOGIN", "dayset"}},
+      {"one ';' in first line", "x;DB\n3;LOGIN;" + dayset_hex + "\n", "PASS", {3, "", "LOGIN", "dayset"}},
+      {"no ';' in first line", "DB\n3;LOGIN;" + dayset_hex + "\n", "PASS", {3, "", "LOGIN", "dayset"}},
+      {"a;;b is a section", "a;;b\n3;LOGIN;" + dayset_hex + "\n", "PASS", kReset},
+      {"first match wins", "x;DB;y\n1;PASS;" + dayset_hex + "\n" + two, "PASS", {1, "DB", "PASS", "dayset"}},
+      {"CRLF",
+       "x;DB;y\r\n3;LOGIN;" + dayset_hex + "\r\nx;DB;y\r\n4;PASS;" + geheim_hex + "\r\n",
+       "PASS",
+       {4, "DB", "PASS", "geheim"}},
+      {"lone CR stays", "x;DB\r;y\n4;PASS;" + geheim_hex + "\n", "PASS", {4, "DB\r", "PASS", "geheim"}},
+      {"no final line end", "x;DB;y\n4;PASS;" + geheim_hex, "PASS", {4, "DB", "PASS", "geheim"}},
+      {"Ctrl-Z ends the file", "x;DB;y\n3;LOGIN;" + dayset_hex + "\n\x1ax;DB;y\n4;PASS;" + geheim_hex + "\n",
+       "PASS", kReset},
+      {"Ctrl-Z inside the value",
+       "x;DB;y\n4;PASS;" + geheim_hex + "\x1a" + "0000\n",
+       "PASS",
+       {4, "DB", "PASS", "geheim"}},
+      {"trailing blanks", "x;DB;y\n4;PASS;" + geheim_hex + "   \n", "PASS", {4, "DB", "PASS", "geheim"}},
       {"empty value", "x;DB;y\n4;PASS;\n", "PASS", {4, "DB", "PASS", ""}},
       {"empty value at the end", "x;DB;y\n4;PASS;", "PASS", {4, "DB", "PASS", ""}},
       {"value not hex", "x;DB;y\n4;PASS;xyz\n", "PASS", {4, "DB", "PASS", ""}},
-      {"zero byte in a line", std::string("x;DB;y\n4;PASS;") + tiger + '\0' + "junk\n", "PASS",
-       {4, "DB", "PASS", "tiger"}},
+      {"zero byte in a line",
+       std::string("x;DB;y\n4;PASS;") + geheim_hex + '\0' + "junk\n",
+       "PASS",
+       {4, "DB", "PASS", "geheim"}},
   };
   for (const Case& c : cases) {
     Ini_Value_Get("", c.name, 0, Write(c.file).c_str());
@@ -185,24 +198,24 @@ TEST_F(IniFileTest, LookUps) {
 }
 
 TEST_F(IniFileTest, LongLinesAreReadInPieces) {
-  const std::string tiger = Enc("tiger");
+  const std::string geheim_hex = Enc("geheim");
   // 198 characters and the line feed fit the first read.
   std::string fits = "x;DB;" + std::string(193, 'a') + "\n";
-  Ini_Value_Get("", "PASS", 0, Write(fits + "4;PASS;" + tiger + "\n").c_str());
-  ExpectSatz({4, "DB", "PASS", "tiger"}, "198 characters");
+  Ini_Value_Get("", "PASS", 0, Write(fits + "4;PASS;" + geheim_hex + "\n").c_str());
+  ExpectSatz({4, "DB", "PASS", "geheim"}, "198 characters");
   // One more, and the line feed alone becomes the record's second line: it
   // has number 0, so the driver's look-up takes it, whatever is asked.
   std::string split = "x;DB;" + std::string(194, 'a') + "\n";
-  Ini_Value_Get("", "PASS", 0, Write(split + "4;PASS;" + tiger + "\n").c_str());
+  Ini_Value_Get("", "PASS", 0, Write(split + "4;PASS;" + geheim_hex + "\n").c_str());
   ExpectSatz({0, "DB", "", ""}, "199 characters");
   // The record's own second line is now a first line: PASS its section.
-  Ini_Value_Get("PASS", "NONE", 5, Write(split + "4;PASS;" + tiger + "\nx;DB;y\n").c_str());
+  Ini_Value_Get("PASS", "NONE", 5, Write(split + "4;PASS;" + geheim_hex + "\nx;DB;y\n").c_str());
   ExpectSatz({0, "PASS", "DB", ""}, "pairing shifted");
   // A second line over 399 characters leaves its rest as the next first
   // line, with an empty section: the next record is taken for any name.
-  std::string longer = "x;DB;y\n1;NAME;" + std::string(400, 'A') + "\n" + "4;PASS;" + tiger + "\n";
+  std::string longer = "x;DB;y\n1;NAME;" + std::string(400, 'A') + "\n" + "4;PASS;" + geheim_hex + "\n";
   Ini_Value_Get("", "NET8", 0, Write(longer).c_str());
-  ExpectSatz({4, "", "PASS", "tiger"}, "rest of a long second line");
+  ExpectSatz({4, "", "PASS", "geheim"}, "rest of a long second line");
   // A value cut to 200 characters deciphers its 12 whole groups.
   std::string big = Enc(std::string(96, 'v'));
   Ini_Value_Get("", "BIG", 0, Write("x;DB;y\n1;BIG;" + big + Enc("more") + "\n").c_str());
@@ -210,31 +223,33 @@ TEST_F(IniFileTest, LongLinesAreReadInPieces) {
 }
 
 TEST_F(IniFileTest, EveryCallStartsReset) {
-  Ini_Value_Get("", "PASS", 0, Write("x;DB;y\n4;PASS;" + Enc("tiger") + "\n").c_str());
-  ASSERT_STREQ(IniSatz.IniWrt, "tiger");
+  Ini_Value_Get("", "PASS", 0, Write("x;DB;y\n4;PASS;" + Enc("geheim") + "\n").c_str());
+  ASSERT_STREQ(IniSatz.IniWrt, "geheim");
   Ini_Value_Get("", "NET8", 0, path_.c_str());
   ExpectSatz(kReset, "not found after a hit");
-  Ini_Value_Get("", "PASS", 0, Write("x;DB;y\n4;PASS;" + Enc("tiger") + "\n").c_str());
+  Ini_Value_Get("", "PASS", 0, Write("x;DB;y\n4;PASS;" + Enc("geheim") + "\n").c_str());
   Ini_Value_Get("", "PASS", 0, dir_.file("missing.ini").c_str());
   ExpectSatz(kReset, "missing file after a hit");
   Ini_Value_Get("DB", "", 4, path_.c_str());  // by section and by number as well
-  ExpectSatz({4, "DB", "PASS", "tiger"}, "section");
+  ExpectSatz({4, "DB", "PASS", "geheim"}, "section");
 }
 
 // ---------------------------------------------------------------------------
 
 TEST_F(IniFileTest, PutCreatesAFileTheDriverReads) {
   const char* path = path_.c_str();
-  ASSERT_EQ(Ini_Record_Put(path, "DB", 1, "LOGIN", "scott"), 0);
-  ASSERT_EQ(Ini_Record_Put(path, "DB", 2, "PASS", "tiger"), 0);
+  ASSERT_EQ(Ini_Record_Put(path, "DB", 1, "LOGIN", "dayset"), 0);
+  ASSERT_EQ(Ini_Record_Put(path, "DB", 2, "PASS", "geheim"), 0);
   ASSERT_EQ(Ini_Record_Put(path, "DB", 3, "NET8", ""), 0);
   ASSERT_EQ(Ini_Record_Put(path, "DB", 4, "SCHEMA", "hrsystemx"), 0);
   struct stat st;
   ASSERT_EQ(stat(path, &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0600u);
-  EXPECT_EQ(testdb::ReadFile(path), "LOGIN;DB;\n1;LOGIN;A34BF4B9BA1C226A\nPASS;DB;\n2;PASS;617DA4D4987A04B2\n"
-                                    "NET8;DB;\n3;NET8;\nSCHEMA;DB;\n4;SCHEMA;40532A6A9EAE0B8E944D1132B167D3AB\n");
-  const char* expect[][2] = {{"LOGIN", "scott"}, {"PASS", "tiger"}, {"NET8", ""}, {"SCHEMA", "hrsystemx"}};
+  EXPECT_EQ(testdb::ReadFile(path),
+            "LOGIN;DB;\n1;LOGIN;" + Enc("dayset") + "\nPASS;DB;\n2;PASS;" + Enc("geheim") +
+                "\n"
+                "NET8;DB;\n3;NET8;\nSCHEMA;DB;\n4;SCHEMA;40532A6A9EAE0B8E944D1132B167D3AB\n");
+  const char* expect[][2] = {{"LOGIN", "dayset"}, {"PASS", "geheim"}, {"NET8", ""}, {"SCHEMA", "hrsystemx"}};
   for (auto& e : expect) {
     Ini_Value_Get("", e[0], 0, path);
     EXPECT_STREQ(IniSatz.IniNam, e[0]);
@@ -251,9 +266,9 @@ TEST_F(IniFileTest, PutCreatesAFileTheDriverReads) {
 
 TEST_F(IniFileTest, PutReplacesAndKeepsTheRestByteForByte) {
   const std::string head = "; comment;line;\r\n9;comment;\r\n";
-  const std::string login = "x;DB;y\r\n3;LOGIN;" + Enc("scott") + "\r\n";
-  const std::string pass = "x;DB;y\r\n4;PASS;" + Enc("tiger") + "\r\n";
-  const std::string tail = "x;DB;y\n5;NET8;" + Enc("ORCL") + "\x1a" + "after the end\n";
+  const std::string login = "x;DB;y\r\n3;LOGIN;" + Enc("dayset") + "\r\n";
+  const std::string pass = "x;DB;y\r\n4;PASS;" + Enc("geheim") + "\r\n";
+  const std::string tail = "x;DB;y\n5;NET8;" + Enc("hrsnet") + "\x1a" + "after the end\n";
   Write(head + login + pass + tail);
   chmod(path_.c_str(), 0640);
   ASSERT_EQ(Ini_Record_Put(path_.c_str(), "DB", 4, "PASS", "lion"), 0);
@@ -263,34 +278,34 @@ TEST_F(IniFileTest, PutReplacesAndKeepsTheRestByteForByte) {
   EXPECT_EQ(st.st_mode & 0777, 0640u);
   // A new record goes before the Ctrl-Z, with a line end for the last line.
   ASSERT_EQ(Ini_Record_Put(path_.c_str(), "DB", 6, "SCHEMA", "hrsystemx"), 0);
-  std::string net8 = "x;DB;y\n5;NET8;" + Enc("ORCL");
+  std::string net8 = "x;DB;y\n5;NET8;" + Enc("hrsnet");
   EXPECT_EQ(testdb::ReadFile(path_), head + login + "PASS;DB;\r\n4;PASS;" + Enc("lion") + "\r\n" + net8 +
-                                         "\r\nSCHEMA;DB;\r\n6;SCHEMA;" + Enc("hrsystemx") +
-                                         "\r\n\x1a" + "after the end\n");
+                                         "\r\nSCHEMA;DB;\r\n6;SCHEMA;" + Enc("hrsystemx") + "\r\n\x1a" +
+                                         "after the end\n");
   Ini_Value_Get("", "NET8", 0, path_.c_str());
-  EXPECT_STREQ(IniSatz.IniWrt, "ORCL");
+  EXPECT_STREQ(IniSatz.IniWrt, "hrsnet");
   Ini_Value_Get("", "SCHEMA", 0, path_.c_str());
   EXPECT_STREQ(IniSatz.IniWrt, "hrsystemx");
 }
 
 TEST_F(IniFileTest, PutKeepsThePairingOfOddFiles) {
-  const std::string login = "x;DB;y\n3;LOGIN;" + Enc("scott") + "\n";
+  const std::string login = "x;DB;y\n3;LOGIN;" + Enc("dayset") + "\n";
   struct Case {
     const char* what;
     std::string before, after;
   } cases[] = {
-      {"unpaired last line", login + "x;DB;y\n", login + "PASS;DB;\n9;PASS;" + Enc("tiger") + "\nx;DB;y\n"},
+      {"unpaired last line", login + "x;DB;y\n", login + "PASS;DB;\n9;PASS;" + Enc("geheim") + "\nx;DB;y\n"},
       {"no final line end", login.substr(0, login.size() - 1),
-       login + "PASS;DB;\n9;PASS;" + Enc("tiger") + "\n"},
+       login + "PASS;DB;\n9;PASS;" + Enc("geheim") + "\n"},
       {"lone CR at the end", login.substr(0, login.size() - 1) + "\r",
-       login.substr(0, login.size() - 1) + "\r\r\nPASS;DB;\n9;PASS;" + Enc("tiger") + "\n"},
+       login.substr(0, login.size() - 1) + "\r\r\nPASS;DB;\n9;PASS;" + Enc("geheim") + "\n"},
   };
   for (const Case& c : cases) {
     Write(c.before);
-    ASSERT_EQ(Ini_Record_Put(path_.c_str(), "DB", 9, "PASS", "tiger"), 0) << c.what;
+    ASSERT_EQ(Ini_Record_Put(path_.c_str(), "DB", 9, "PASS", "geheim"), 0) << c.what;
     EXPECT_EQ(Show(testdb::ReadFile(path_)), Show(c.after)) << c.what;
     Ini_Value_Get("", "PASS", 0, path_.c_str());
-    EXPECT_STREQ(IniSatz.IniWrt, "tiger") << c.what;
+    EXPECT_STREQ(IniSatz.IniWrt, "geheim") << c.what;
     Ini_Value_Get("", "LOGIN", 0, path_.c_str());
     EXPECT_EQ(IniSatz.IniNum, 3) << c.what;
   }
@@ -298,10 +313,10 @@ TEST_F(IniFileTest, PutKeepsThePairingOfOddFiles) {
   // afresh, so no line end may be put in between.
   std::string cut = "x;DB;y\n1;LONG;" + std::string(399 - 7, 'A');
   Write(cut);
-  ASSERT_EQ(Ini_Record_Put(path_.c_str(), "DB", 9, "PASS", "tiger"), 0);
-  EXPECT_EQ(testdb::ReadFile(path_), cut + "PASS;DB;\n9;PASS;" + Enc("tiger") + "\n");
+  ASSERT_EQ(Ini_Record_Put(path_.c_str(), "DB", 9, "PASS", "geheim"), 0);
+  EXPECT_EQ(testdb::ReadFile(path_), cut + "PASS;DB;\n9;PASS;" + Enc("geheim") + "\n");
   Ini_Value_Get("", "PASS", 0, path_.c_str());
-  EXPECT_STREQ(IniSatz.IniWrt, "tiger");
+  EXPECT_STREQ(IniSatz.IniWrt, "geheim");
 }
 
 TEST_F(IniFileTest, PutRefuses) {
@@ -314,10 +329,11 @@ TEST_F(IniFileTest, PutRefuses) {
     const char* value;
     int rc;
   } cases[] = {
-      {"", 1, "PASS", "v", EINVAL},       {nullptr, 1, "PASS", "v", EINVAL},  {"DB", 0, "PASS", "v", EINVAL},
-      {"DB", 1, "", "v", EINVAL},         {"DB", 1, "PA;SS", "v", EINVAL},    {"D;B", 1, "PASS", "v", EINVAL},
-      {"DB", 1, "PASS\n", "v", EINVAL},   {"DB\r", 1, "PASS", "v", EINVAL},   {"DB", 1, "PA\x1aSS", "v", EINVAL},
-      {"DB", 1, "PASS", too_long.c_str(), EINVAL},
+      {"", 1, "PASS", "v", EINVAL},       {nullptr, 1, "PASS", "v", EINVAL},
+      {"DB", 0, "PASS", "v", EINVAL},     {"DB", 1, "", "v", EINVAL},
+      {"DB", 1, "PA;SS", "v", EINVAL},    {"D;B", 1, "PASS", "v", EINVAL},
+      {"DB", 1, "PASS\n", "v", EINVAL},   {"DB\r", 1, "PASS", "v", EINVAL},
+      {"DB", 1, "PA\x1aSS", "v", EINVAL}, {"DB", 1, "PASS", too_long.c_str(), EINVAL},
       {"DB", 1, "PASS", nullptr, EINVAL}, {"DB", 1, long_name.c_str(), "v", EINVAL},
   };
   for (const Case& c : cases) {
