@@ -185,6 +185,7 @@ void Ini_Record_Parse(const char* line1, const char* line2, IniRecord* rec) {
 
 void Ini_Value_Get(const char* section, const char* name, int32_t number, const char* path) {
   Ini_Satz_Reset(&IniSatz);
+  if (path == nullptr) return;
   FILE* file = std::fopen(path, "rb");  // text mode is done by Ini_Char_Get
   if (file == nullptr) return;
   IniSource src;
