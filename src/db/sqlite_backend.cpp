@@ -739,6 +739,8 @@ std::string SqliteSession::Translate(const std::string& in) const {
           const size_t end = name.kind == SqlToken::kWord || name.kind == SqlToken::kQuoted ? name.end : dot.end;
           out.append(in, t.begin, end - t.begin);
           pos = end;
+        } else if (Sql_Word_Is(in, t, "dual")) {
+          out += "(select 'X' as DUMMY) as DUAL";  // Oracle's one-row table
         } else {
           out += qualifier;
           out.append(in, t.begin, t.end - t.begin);

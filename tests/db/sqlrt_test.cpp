@@ -1,23 +1,32 @@
 // Contract of the SQL runtime on the embedded database: the status codes,
-// values, NULLs and indicators, cursors across commits and the Oracle
-// functions the job's statements use.
+// values, NULLs and indicators, cursors across commits, transactions and the
+// Oracle functions the job's statements use.
 #include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "../support/testdb.h"
 #include "db/session.h"
 #include "db/sqlrt.h"
-#include "../support/testdb.h"
 
 namespace {
 
 using testdb::DbTest;
+using Rows_t = std::vector<std::string>;
 
 class SqlRtTest : public DbTest {};
 
+// Statement texts as the phases write them.
 const char kBakIns[] =
     "insert into HRSYSTEM.Hrs133Bak (BakDtm,BakJhr,BakMon,BakTag,BakWch,BakWtg,BakJtg,BakYow,BakDat) values "
     "(TO_DATE(:b0,'yyyymmdd'),:b1,:b2,:b3,:b4,:b5,:b6,:b7,sysdate)";
@@ -29,11 +38,45 @@ const char kBakNxt[] =
     "TO_NUMBER(TO_CHAR((BakDtm+1),'iw')) ,TO_NUMBER(TO_CHAR((BakDtm+1),'d')) ,"
     "TO_NUMBER(TO_CHAR((BakDtm+1),'ddd')) into :b0:b1,:b2:b3,:b4:b5,:b6:b7,:b8:b9,:b10:b11,:b12:b13  from "
     "HRSYSTEM.Hrs133Bak where BakDtm=TO_DATE(:b0,'yyyymmdd')";
+const char kBsvCur[] =
+    "select BsvPnr ,TO_CHAR(BsvGvo,'yyyymmdd') ,TO_CHAR(BsvGbi,'yyyymmdd') ,BsvKal ,BsvAkr ,BsvAbr ,PnrNam ,BsvGvo  "
+    "from Hrs310Bsv ,Hrs300Pnr where (((((BsvPnr>=:b0 and BsvPnr<=:b1) and (BsvGbi is null  or "
+    "BsvGbi>=TO_DATE(sysdate))) and BsvPnr=PnrNum) and BsvSta<4) and PnrSta<4) order by BsvPnr asc ,BsvGvo desc";
+const char kTagIns[] =
+    "insert into Hrs327Tag (TagPnr,TagTag,TagVon,TagUhr,TagBis,TagEnd,TagDat) values "
+    "(:b0,TO_Date(:b1,'yyyymmdd'),TO_DATE(:b2,'yyyymmdd'),TO_DATE(:b3,'yyyymmddHH24MISS'),TO_DATE(:b4,'yyyymmdd'),"
+    "TO_DATE(:b5,'yyyymmddHH24MISS'),sysdate)";
+const char kTagSel[] =
+    "select TagPnr ,TO_CHAR(TagTag,'yyyymmdd') into :b0:b1,:b2:b3  from Hrs327Tag where (TagPnr=:b0 and "
+    "TagTag=TO_DATE(:b2,'yyyymmdd'))";
+const char kZuoGet[] =
+    "select (MOD((((TAGTAG-ZUOSDT)+ZUOSTG)-1),AgrTge)+1) ,ZuoAgr ,ZuoAbt ,ZuoKst ,ZuoKrt ,ZuoKtr ,ZuoVra into "
+    ":b0:b1,:b2:b3,:b4:b5,:b6:b7,:b8:b9,:b10:b11,:b12:b13  from Hrs327Tag ,Hrs311Zuo ,Hrs160Agr where "
+    "(((((ZuoPnr=:b14 and ZuoPnr=TagPnr) and ZuoGvo<=TO_DATE(:b15,'yyyymmdd')) and (ZuoGbi>=TO_DATE(:b15,'yyyymmdd') "
+    "or ZuoGbi is null )) and TagTag=TO_DATE(:b15,'yyyymmdd')) and AgrNum=ZuoAgr)";
+const char kUrvIns[] = "insert into Hrs332Urv (UrvPnr,UrvJhr) values (:b0,:b1)";
+const char kUrvMax[] = "select max(UrvJhr) into :b0:b1  from Hrs332Urv where UrvPnr=:b2";
+const char kPnrIns[] = "insert into Hrs300Pnr (PnrNum,PnrNam,PnrSta) values (:b0,:b1:b2,:b3)";
+const char kPnrNam[] = "select PnrNam into :b0:b1  from Hrs300Pnr where PnrNum=:b2";
+const char kPnrNamNoInd[] = "select PnrNam into :b0  from Hrs300Pnr where PnrNum=:b1";
+const char kPnrAll[] = "select PnrNum into :b0:b1  from Hrs300Pnr";
 
 int Bak_Ins(const char* day) {
   int32_t v[7] = {1, 2, 3, 4, 5, 6, 7};
   return Sql_Exec(kBakIns, {SqlStr(day, 11), SqlInt(&v[0]), SqlInt(&v[1]), SqlInt(&v[2]), SqlInt(&v[3]),
                             SqlInt(&v[4]), SqlInt(&v[5]), SqlInt(&v[6])});
+}
+
+int Tag_Ins(const char* pnr, const char* day) {
+  const std::string from = std::string(day) + "000000";
+  return Sql_Exec(kTagIns, {SqlStr(pnr, 9), SqlStr(day, 11), SqlStr(day, 11), SqlStr(from.c_str(), 15),
+                            SqlStr(day, 11), SqlStr(from.c_str(), 15)});
+}
+
+int Pnr_Ins(const char* num, const char* name, int16_t ind = 0) {
+  int32_t sta = 1;
+  int16_t i = ind;
+  return Sql_Exec(kPnrIns, {SqlStr(num, 9), SqlStr(name, 51, &i), SqlInt(&sta)});
 }
 
 TEST_F(SqlRtTest, SelectIntoEmptyTableGivesSysdate) {
@@ -44,7 +87,7 @@ TEST_F(SqlRtTest, SelectIntoEmptyTableGivesSysdate) {
   EXPECT_EQ(ind, 0);
 }
 
-TEST_F(SqlRtTest, InsertThenNextDay) {
+TEST_F(SqlRtTest, NextDayAttributesAndSysdate) {
   ASSERT_EQ(Bak_Ins("20261231"), 0);
   char day[11];
   int16_t i[7];
@@ -54,50 +97,470 @@ TEST_F(SqlRtTest, InsertThenNextDay) {
                                SqlInt(&n[5], &i[6]), SqlStr("20261231", 11)}),
             0);
   EXPECT_STREQ(day, "20270101");
-  EXPECT_EQ(n[0], 2027);
-  EXPECT_EQ(n[1], 1);
-  EXPECT_EQ(n[2], 1);
-  EXPECT_EQ(n[3], 53);  // 2027-01-01 is a Friday of ISO week 53 of 2026
-  EXPECT_EQ(n[4], 6);   // AMERICA: Sunday 1, so Friday 6
-  EXPECT_EQ(n[5], 1);
+  const int32_t expect[6] = {2027, 1, 1, 53, 6, 1};  // Friday of ISO week 53; AMERICA: Friday is 6
+  for (int k = 0; k < 6; ++k) EXPECT_EQ(n[k], expect[k]) << k;
+  // A day without a row: 1403, outputs untouched.
+  std::strcpy(day, "keep");
+  EXPECT_EQ(Sql_Exec(kBakNxt, {SqlStr(day, 11, &i[0]), SqlInt(&n[0], &i[1]), SqlInt(&n[1], &i[2]),
+                               SqlInt(&n[2], &i[3]), SqlInt(&n[3], &i[4]), SqlInt(&n[4], &i[5]),
+                               SqlInt(&n[5], &i[6]), SqlStr("20270101", 11)}),
+            1403);
+  EXPECT_STREQ(day, "keep");
   EXPECT_EQ(Sql_Rt_Commit(), 0);
-  EXPECT_EQ(Rows("select date(BakDtm), time(BakDat) from Hrs133Bak"),
-            std::vector<std::string>{"2026-12-31|10:00:00"});
+  // DATE columns are Julian day numbers the shell's date() shows; sysdate
+  // carries the time of day.
+  EXPECT_EQ(Rows("select date(BakDtm), datetime(BakDat), typeof(BakDtm) from Hrs133Bak"),
+            Rows_t{"2026-12-31|2026-12-08 10:00:00|real"});
 }
 
-}  // namespace
+TEST_F(SqlRtTest, StringOutputsAreCutAndIndicated) {
+  ASSERT_EQ(Pnr_Ins("00000001", "Abcdefghij"), 0);
+  char small[5] = "????";
+  int16_t ind = 0;
+  EXPECT_EQ(Sql_Exec(kPnrNam, {SqlStr(small, sizeof small, &ind), SqlStr("00000001", 9)}), 0);
+  EXPECT_STREQ(small, "Abcd");
+  EXPECT_EQ(ind, 10);  // the full length
+  char exact[11];
+  EXPECT_EQ(Sql_Exec(kPnrNam, {SqlStr(exact, sizeof exact, &ind), SqlStr("00000001", 9)}), 0);
+  EXPECT_STREQ(exact, "Abcdefghij");
+  EXPECT_EQ(ind, 0);
+  // Without an indicator the cut is silent too.
+  EXPECT_EQ(Sql_Exec(kPnrNamNoInd, {SqlStr(small, sizeof small), SqlStr("00000001", 9)}), 0);
+  EXPECT_STREQ(small, "Abcd");
+}
 
-namespace {
+TEST_F(SqlRtTest, NullsAndEmptyTexts) {
+  ASSERT_EQ(Pnr_Ins("00000001", ""), 0);             // empty text: NULL
+  ASSERT_EQ(Pnr_Ins("00000002", "Name", -1), 0);     // indicator -1: NULL
+  ASSERT_EQ(Pnr_Ins("00000003", "Name"), 0);
+  // An input buffer without a NUL is read no further than its size.
+  const char unterminated[4] = {'0', '0', '0', '4'};
+  int32_t sta = 1;
+  int16_t zero = 0;
+  ASSERT_EQ(Sql_Exec(kPnrIns, {SqlStr(unterminated, 4), SqlStr("X", 2, &zero), SqlInt(&sta)}), 0);
+  ASSERT_EQ(Sql_Rt_Commit(), 0);
+  EXPECT_EQ(Rows("select PnrNum, quote(PnrNam) from Hrs300Pnr order by PnrNum"),
+            (Rows_t{"00000001|NULL", "00000002|NULL", "00000003|'Name'", "0004|'X'"}));
 
-const char kBsvCur[] =
-    "select BsvPnr ,TO_CHAR(BsvGvo,'yyyymmdd') ,TO_CHAR(BsvGbi,'yyyymmdd') ,BsvKal ,BsvAkr ,BsvAbr ,PnrNam ,BsvGvo  "
-    "from Hrs310Bsv ,Hrs300Pnr where (((((BsvPnr>=:b0 and BsvPnr<=:b1) and (BsvGbi is null  or "
-    "BsvGbi>=TO_DATE(sysdate))) and BsvPnr=PnrNum) and BsvSta<4) and PnrSta<4) order by BsvPnr asc ,BsvGvo desc";
-const char kUrvIns[] = "insert into Hrs332Urv (UrvPnr,UrvJhr) values (:b0,:b1)";
+  char name[51] = "untouched";
+  int16_t ind = 0;
+  EXPECT_EQ(Sql_Exec(kPnrNam, {SqlStr(name, sizeof name, &ind), SqlStr("00000001", 9)}), 0);
+  EXPECT_EQ(ind, -1);
+  EXPECT_STREQ(name, "untouched");
+  // NULL into a variable without indicator.
+  EXPECT_EQ(Sql_Exec(kPnrNamNoInd, {SqlStr(name, sizeof name), SqlStr("00000002", 9)}), -1405);
+  // A stored empty text (written by another program) reads as NULL.
+  Exec("update Hrs300Pnr set PnrNam='' where PnrNum='00000003'");
+  EXPECT_EQ(Sql_Exec(kPnrNam, {SqlStr(name, sizeof name, &ind), SqlStr("00000003", 9)}), 0);
+  EXPECT_EQ(ind, -1);
+  // max() over no rows is NULL.
+  int32_t year = 0;
+  EXPECT_EQ(Sql_Exec(kUrvMax, {SqlInt(&year, &ind), SqlStr("00000001", 9)}), 0);
+  EXPECT_EQ(ind, -1);
+}
 
+TEST_F(SqlRtTest, StatusCodes) {
+  ASSERT_EQ(Pnr_Ins("00000001", "A"), 0);
+  ASSERT_EQ(Pnr_Ins("00000002", "B"), 0);
+  char num[9] = "keep";
+  int16_t ind;
+  EXPECT_EQ(Sql_Exec(kPnrAll, {SqlStr(num, sizeof num, &ind)}), -2112);
+  char name[51];
+  EXPECT_EQ(Sql_Exec(kPnrNam, {SqlStr(name, sizeof name, &ind), SqlStr("00000009", 9)}), 1403);
+  EXPECT_EQ(SqlCode, 1403);
+  // A unique key violation undoes only that statement.
+  EXPECT_EQ(Pnr_Ins("00000001", "again"), -1);
+  EXPECT_EQ(Sql_Rt_Commit(), 0);
+  EXPECT_EQ(Rows("select PnrNum, PnrNam from Hrs300Pnr order by 1"), (Rows_t{"00000001|A", "00000002|B"}));
+  EXPECT_EQ(Sql_Exec("insert into Hrs999Xyz (A) values (:b0)", {SqlStr("1", 2)}), -942);
+  EXPECT_EQ(Sql_Exec("insert into Hrs300Pnr (PnrNum,PnrXyz) values (:b0,:b1)", {SqlStr("1", 2), SqlStr("1", 2)}),
+            -904);
+  EXPECT_EQ(Sql_Exec("update Hrs300Pnr  set PnrXyz=:b0 where PnrNum=:b1", {SqlStr("1", 2), SqlStr("1", 2)}), -904);
+  EXPECT_EQ(Sql_Exec("select PnrXyz into :b0:b1  from Hrs300Pnr", {SqlStr(name, 51, &ind)}), -904);
+  EXPECT_EQ(Sql_Exec("insert inot Hrs300Pnr values (1)"), -900);
+  // Oracle's date error for a date that does not exist; the row is not written.
+  EXPECT_EQ(Bak_Ins("20260230"), -1847);
+  EXPECT_EQ(Bak_Ins("2026123"), -1861);
+  EXPECT_EQ(Sql_Rt_Commit(), 0);
+  EXPECT_EQ(Rows("select count(*) from Hrs133Bak"), Rows_t{"0"});
+}
+
+TEST_F(SqlRtTest, ToDateOfNullIsNull) {
+  int32_t v = 1;
+  // TO_DATE(NULL) gives NULL: the primary key's NULL is accepted by SQLite,
+  // the point is that no error is raised.
+  EXPECT_EQ(Sql_Exec("insert into Hrs310Bsv (BsvPnr,BsvGvo,BsvGbi,BsvSta) values "
+                     "(:b0,TO_DATE(:b1,'yyyymmdd'),TO_DATE(:b2,'yyyymmdd'),:b3)",
+                     {SqlStr("00000001", 9), SqlStr("20260101", 11), SqlStr("", 11), SqlInt(&v)}),
+            0);
+  EXPECT_EQ(Sql_Rt_Commit(), 0);
+  EXPECT_EQ(Rows("select date(BsvGvo), quote(BsvGbi) from Hrs310Bsv"), Rows_t{"2026-01-01|NULL"});
+}
+
+TEST_F(SqlRtTest, DateColumnIntoStringHasDefaultForm) {
+  ASSERT_EQ(Bak_Ins("20261208"), 0);
+  ASSERT_EQ(Bak_Ins("19991231"), 0);
+  const char sel[] = "select BakDtm ,TO_CHAR(BakDtm,'yyyymmdd') into :b0:b1,:b2:b3  from HRSYSTEM.Hrs133Bak where "
+                     "BakDtm=TO_DATE(:b4,'yyyymmdd')";
+  char d1[30], d2[11];
+  int16_t i1, i2;
+  EXPECT_EQ(Sql_Exec(sel, {SqlStr(d1, 30, &i1), SqlStr(d2, 11, &i2), SqlStr("20261208", 11)}), 0);
+  EXPECT_STREQ(d1, "08-DEC-26");
+  EXPECT_STREQ(d2, "20261208");
+  EXPECT_EQ(Sql_Exec(sel, {SqlStr(d1, 30, &i1), SqlStr(d2, 11, &i2), SqlStr("19991231", 11)}), 0);
+  EXPECT_STREQ(d1, "31-DEC-99");
+}
+
+TEST_F(SqlRtTest, RepeatedPlaceholderAndModulo) {
+  // Rotation day of an assignment: (day - start + start day - 1) mod days + 1.
+  Exec("insert into Hrs160Agr values ('G1', 7);"
+       "insert into Hrs311Zuo (ZuoPnr,ZuoGvo,ZuoGbi,ZuoSdt,ZuoStg,ZuoAgr,ZuoAbt,ZuoKst,ZuoKrt,ZuoKtr,ZuoVra) values "
+       "('00000001',julianday('2026-01-01'),NULL,julianday('2026-12-01'),3,'G1','ABT',NULL,'KR','KT','VR');");
+  ASSERT_EQ(Tag_Ins("00000001", "20261208"), 0);
+  ASSERT_EQ(Tag_Ins("00000001", "20261130"), 0);
+  int32_t day = 0;
+  char agr[14], abt[16], kst[31] = "keep", krt[5], ktr[7], vra[14];
+  int16_t ind[7];
+  auto get = [&](const char* d) {
+    return Sql_Exec(kZuoGet, {SqlInt(&day, &ind[0]), SqlStr(agr, 14, &ind[1]), SqlStr(abt, 16, &ind[2]),
+                              SqlStr(kst, 31, &ind[3]), SqlStr(krt, 5, &ind[4]), SqlStr(ktr, 7, &ind[5]),
+                              SqlStr(vra, 14, &ind[6]), SqlStr("00000001", 9), SqlStr(d, 11), SqlStr(d, 11),
+                              SqlStr(d, 11)});
+  };
+  EXPECT_EQ(get("20261208"), 0);
+  EXPECT_EQ(day, 3);  // (7 + 3 - 1) mod 7 + 1
+  EXPECT_STREQ(agr, "G1");
+  EXPECT_EQ(ind[3], -1);
+  EXPECT_STREQ(kst, "keep");
+  // The day before the rotation's start date.
+  EXPECT_EQ(get("20261130"), 0);
+  EXPECT_EQ(day, 2);  // mod(-1 + 3 - 1, 7) + 1
+  EXPECT_EQ(get("20261209"), 1403);  // no day record
+}
+
+TEST_F(SqlRtTest, OracleArithmetic) {
+  const char mod[] = "select MOD(:b2,:b3) into :b0:b1  from dual";
+  const struct {
+    int32_t m, n, expect;
+  } cases[] = {{7, 3, 1}, {-7, 3, -1}, {7, -3, 1}, {-7, -3, -1}, {7, 0, 7}, {0, 5, 0}, {-6, 3, 0}};
+  for (const auto& c : cases) {
+    int32_t r = 99;
+    int16_t ind;
+    ASSERT_EQ(Sql_Exec(mod, {SqlInt(&r, &ind), SqlInt(&c.m), SqlInt(&c.n)}), 0);
+    EXPECT_EQ(r, c.expect) << c.m << " mod " << c.n;
+  }
+  int32_t r;
+  int16_t ind;
+  EXPECT_EQ(Sql_Exec("select TO_NUMBER(:b2) into :b0:b1  from dual", {SqlInt(&r, &ind), SqlStr(" 42 ", 5)}), 0);
+  EXPECT_EQ(r, 42);
+  EXPECT_EQ(Sql_Exec("select TO_NUMBER(:b2) into :b0:b1  from dual", {SqlInt(&r, &ind), SqlStr("4x", 5)}), -1722);
+  EXPECT_EQ(Sql_Exec("select NVL(:b2,:b3) into :b0:b1  from dual",
+                     {SqlInt(&r, &ind), SqlStr("", 5), SqlStr("17", 5)}),
+            0);
+  EXPECT_EQ(r, 17);
+  // Implicit conversion of text to a 32-bit variable, and its limit.
+  EXPECT_EQ(Sql_Exec("select '2147483648' into :b0:b1  from dual", {SqlInt(&r, &ind)}), -1455);
+  // Date minus date is a number of days.
+  EXPECT_EQ(Sql_Exec("select TO_DATE(:b2,'yyyymmdd')-TO_DATE(:b3,'yyyymmdd') into :b0:b1  from dual",
+                     {SqlInt(&r, &ind), SqlStr("20270301", 11), SqlStr("20261208", 11)}),
+            0);
+  EXPECT_EQ(r, 83);
+}
+
+// Every TO_CHAR element of the statements over every day of 1990 to 2040,
+// checked against the C library's calendar (UTC, so no zone enters).
+TEST_F(SqlRtTest, ToCharElementsAgainstCalendar) {
+  std::tm t{};
+  t.tm_year = 1990 - 1900;
+  t.tm_mon = 0;
+  t.tm_mday = 1;
+  std::time_t s = timegm(&t);
+  std::vector<std::tm> days;
+  for (;; s += 86400) {
+    std::tm d{};
+    gmtime_r(&s, &d);
+    if (d.tm_year + 1900 > 2040) break;
+    days.push_back(d);
+    char ymd[11];
+    std::strftime(ymd, sizeof ymd, "%Y%m%d", &d);
+    ASSERT_EQ(Bak_Ins(ymd), 0) << ymd;
+  }
+  ASSERT_EQ(Sql_Rt_Commit(), 0);
+  const char cur[] = "select TO_CHAR(BakDtm,'yyyymmdd') ,TO_CHAR(BakDtm,'yyyy') ,TO_CHAR(BakDtm,'mm') ,"
+                     "TO_CHAR(BakDtm,'dd') ,TO_CHAR(BakDtm,'iw') ,TO_CHAR(BakDtm,'d') ,TO_CHAR(BakDtm,'ddd') ,"
+                     "TO_NUMBER(TO_CHAR(BakDtm,'iw')) ,TO_CHAR((BakDtm+1),'yyyymmdd')  from HRSYSTEM.Hrs133Bak "
+                     "order by BakDtm";
+  ASSERT_EQ(Sql_Cur_Open(cur), 0);
+  char f[8][11];
+  int32_t iw;
+  int16_t ind;
+  size_t k = 0;
+  while (Sql_Cur_Fetch(cur, {SqlStr(f[0], 11, &ind), SqlStr(f[1], 11, &ind), SqlStr(f[2], 11, &ind),
+                             SqlStr(f[3], 11, &ind), SqlStr(f[4], 11, &ind), SqlStr(f[5], 11, &ind),
+                             SqlStr(f[6], 11, &ind), SqlInt(&iw, &ind), SqlStr(f[7], 11, &ind)}) == 0) {
+    ASSERT_LT(k, days.size());
+    const std::tm& d = days[k];
+    char e[7][11];
+    std::strftime(e[0], 11, "%Y%m%d", &d);
+    std::strftime(e[1], 11, "%Y", &d);
+    std::strftime(e[2], 11, "%m", &d);
+    std::strftime(e[3], 11, "%d", &d);
+    std::strftime(e[4], 11, "%V", &d);
+    e[5][0] = static_cast<char>('1' + d.tm_wday);  // AMERICA: Sunday 1
+    e[5][1] = '\0';
+    std::strftime(e[6], 11, "%j", &d);
+    for (int j = 0; j < 7; ++j) ASSERT_STREQ(f[j], e[j]) << e[0] << " element " << j;
+    ASSERT_EQ(iw, std::atoi(e[4])) << e[0];
+    std::tm next{};
+    const std::time_t ns = timegm(const_cast<std::tm*>(&d)) + 86400;
+    gmtime_r(&ns, &next);
+    char en[11];
+    std::strftime(en, sizeof en, "%Y%m%d", &next);
+    ASSERT_STREQ(f[7], en);
+    ++k;
+  }
+  EXPECT_EQ(SqlCode, 1403);
+  EXPECT_EQ(k, days.size());
+  EXPECT_EQ(Sql_Cur_Close(cur), 0);
+}
+
+// 'd' follows the territory read at connect.
+TEST_F(SqlRtTest, WeekdayNumberFollowsTerritory) {
+  ASSERT_EQ(Bak_Ins("20261206"), 0);  // a Sunday
+  ASSERT_EQ(Bak_Ins("20261207"), 0);  // a Monday
+  ASSERT_EQ(Sql_Rt_Commit(), 0);
+  const char sel[] = "select TO_NUMBER(TO_CHAR(BakDtm,'d')) into :b0:b1  from HRSYSTEM.Hrs133Bak where "
+                     "BakDtm=TO_DATE(:b2,'yyyymmdd')";
+  const char* old_t = std::getenv("NLS_TERRITORY");
+  const char* old_l = std::getenv("NLS_LANG");
+  const std::string keep_t = old_t != nullptr ? old_t : "", keep_l = old_l != nullptr ? old_l : "";
+  const struct {
+    const char* territory;
+    const char* lang;
+    int32_t sunday, monday;
+  } cases[] = {
+      {nullptr, nullptr, 1, 2},
+      {"GERMANY", nullptr, 7, 1},
+      {nullptr, "GERMAN_GERMANY.WE8MSWIN1252", 7, 1},
+      {nullptr, "AMERICAN_AMERICA.WE8MSWIN1252", 1, 2},
+      {"AMERICA", "GERMAN_GERMANY.WE8MSWIN1252", 1, 2},
+  };
+  for (const auto& c : cases) {
+    if (c.territory != nullptr) setenv("NLS_TERRITORY", c.territory, 1); else unsetenv("NLS_TERRITORY");
+    if (c.lang != nullptr) setenv("NLS_LANG", c.lang, 1); else unsetenv("NLS_LANG");
+    ASSERT_EQ(Reconnect("HRSYSTEM"), 0);
+    int32_t d = 0;
+    int16_t ind;
+    ASSERT_EQ(Sql_Exec(sel, {SqlInt(&d, &ind), SqlStr("20261206", 11)}), 0);
+    EXPECT_EQ(d, c.sunday) << (c.territory ? c.territory : "-") << " / " << (c.lang ? c.lang : "-");
+    ASSERT_EQ(Sql_Exec(sel, {SqlInt(&d, &ind), SqlStr("20261207", 11)}), 0);
+    EXPECT_EQ(d, c.monday) << (c.territory ? c.territory : "-") << " / " << (c.lang ? c.lang : "-");
+  }
+  if (old_t != nullptr) setenv("NLS_TERRITORY", keep_t.c_str(), 1); else unsetenv("NLS_TERRITORY");
+  if (old_l != nullptr) setenv("NLS_LANG", keep_l.c_str(), 1); else unsetenv("NLS_LANG");
+}
+
+// The employment cursor is fetched on after each person's commit while
+// other statements write; it sees the rows as of its open.
 TEST_F(SqlRtTest, CursorSurvivesCommits) {
   for (int p = 1; p <= 5; ++p) {
-    Exec("insert into Hrs300Pnr values ('0000000" + std::to_string(p) + "','Name " + std::to_string(p) +
-         "',1);insert into Hrs310Bsv values ('0000000" + std::to_string(p) +
-         "',julianday('2020-01-01'),NULL,'001','AK','AB',1);");
+    const std::string n = "0000000" + std::to_string(p);
+    Exec("insert into Hrs300Pnr values ('" + n + "','Name " + std::to_string(p) +
+         "',1);insert into Hrs310Bsv values ('" + n + "',julianday('2020-01-01'),NULL,'001','AK','AB',1);");
   }
   ASSERT_EQ(Sql_Cur_Open(kBsvCur, {SqlStr("        ", 9), SqlStr("zzzzzzzz", 9)}), 0);
-  char pnr[9], gvo[11], gbi[11], kal[4], akr[6], abr[6], nam[51], dflt[30];
+  char pnr[9], gvo[11], gbi[11] = "keep", kal[4], akr[6], abr[6], nam[51], dflt[30];
   int16_t ind;
   int n = 0;
   while (Sql_Cur_Fetch(kBsvCur, {SqlStr(pnr, 9, &ind), SqlStr(gvo, 11, &ind), SqlStr(gbi, 11, &ind),
                                   SqlStr(kal, 4, &ind), SqlStr(akr, 6, &ind), SqlStr(abr, 6, &ind),
                                   SqlStr(nam, 51, &ind), SqlStr(dflt, 30, &ind)}) == 0) {
     ++n;
+    EXPECT_EQ(pnr, "0000000" + std::to_string(n));
     EXPECT_STREQ(gvo, "20200101");
+    EXPECT_STREQ(gbi, "keep");  // NULL: untouched
     EXPECT_STREQ(dflt, "01-JAN-20");
     for (int32_t y = 2020; y <= 2022; ++y) EXPECT_EQ(Sql_Exec(kUrvIns, {SqlStr(pnr, 9), SqlInt(&y)}), 0);
+    // Writing to a table the cursor reads does not disturb it.
+    int32_t sta = 1;
+    const std::string extra = "9" + std::to_string(n);
+    EXPECT_EQ(Sql_Exec(kPnrIns, {SqlStr(extra.c_str(), 9), SqlStr("x", 2), SqlInt(&sta)}), 0);
     EXPECT_EQ(Sql_Rt_Commit(), 0);
+    // Committed: another connection sees it while the cursor is open.
+    EXPECT_EQ(Rows("select count(*) from Hrs332Urv"), Rows_t{std::to_string(3 * n)});
   }
   EXPECT_EQ(SqlCode, 1403);
   EXPECT_EQ(n, 5);
+  EXPECT_EQ(Sql_Cur_Fetch(kBsvCur, {SqlStr(pnr, 9, &ind), SqlStr(gvo, 11, &ind), SqlStr(gbi, 11, &ind),
+                                     SqlStr(kal, 4, &ind), SqlStr(akr, 6, &ind), SqlStr(abr, 6, &ind),
+                                     SqlStr(nam, 51, &ind), SqlStr(dflt, 30, &ind)}),
+            1403);
   EXPECT_EQ(Sql_Cur_Close(kBsvCur), 0);
-  EXPECT_EQ(Rows("select count(*) from Hrs332Urv"), std::vector<std::string>{"15"});
+  EXPECT_EQ(Sql_Cur_Fetch(kBsvCur, {SqlStr(pnr, 9, &ind), SqlStr(gvo, 11, &ind), SqlStr(gbi, 11, &ind),
+                                     SqlStr(kal, 4, &ind), SqlStr(akr, 6, &ind), SqlStr(abr, 6, &ind),
+                                     SqlStr(nam, 51, &ind), SqlStr(dflt, 30, &ind)}),
+            -1001);
+}
+
+// A cursor reads its inputs at open: changing the buffers afterwards does
+// not change the rows.
+TEST_F(SqlRtTest, CursorInputsReadAtOpen) {
+  for (const char* d : {"20261201", "20261202", "20261203", "20261204"}) ASSERT_EQ(Bak_Ins(d), 0);
+  const char cur[] = "select TO_CHAR(BakDtm,'yyyymmdd')  from HRSYSTEM.Hrs133Bak where BakDtm>TO_DATE(:b0,'yyyymmdd') "
+                     "order by BakDtm";
+  char from[11] = "20261201";
+  ASSERT_EQ(Sql_Cur_Open(cur, {SqlStr(from, 11)}), 0);
+  std::strcpy(from, "20261203");
+  char day[11];
+  int16_t ind;
+  Rows_t got;
+  while (Sql_Cur_Fetch(cur, {SqlStr(day, 11, &ind)}) == 0) got.push_back(day);
+  EXPECT_EQ(got, (Rows_t{"20261202", "20261203", "20261204"}));
+  // Reopening starts afresh with the new inputs.
+  ASSERT_EQ(Sql_Cur_Open(cur, {SqlStr(from, 11)}), 0);
+  got.clear();
+  while (Sql_Cur_Fetch(cur, {SqlStr(day, 11, &ind)}) == 0) got.push_back(day);
+  EXPECT_EQ(got, Rows_t{"20261204"});
+  EXPECT_EQ(Sql_Cur_Close(cur), 0);
+}
+
+TEST_F(SqlRtTest, StatementsArePreparedOnce) {
+  const SqlStats before = Sql_Stats();
+  for (int i = 0; i < 50; ++i) {
+    char day[11];
+    int16_t ind;
+    ASSERT_EQ(Sql_Exec(kBakLst, {SqlStr(day, 11, &ind)}), 0);
+  }
+  const SqlStats after = Sql_Stats();
+  EXPECT_EQ(after.prepares - before.prepares, 1);
+  EXPECT_EQ(after.executions - before.executions, 50);
+}
+
+// A prepare that fails is not kept: once the table exists the same text works.
+TEST_F(SqlRtTest, FailedPrepareIsRetried) {
+  const char sel[] = "select count(*) into :b0:b1  from Hrs999New";
+  int32_t n;
+  int16_t ind;
+  EXPECT_EQ(Sql_Exec(sel, {SqlInt(&n, &ind)}), -942);
+  Exec("create table Hrs999New (A integer); insert into Hrs999New values (1);");
+  EXPECT_EQ(Sql_Exec(sel, {SqlInt(&n, &ind)}), 0);
+  EXPECT_EQ(n, 1);
+}
+
+// The same address with other text (a reused buffer) is a new statement.
+TEST_F(SqlRtTest, ReusedTextBufferIsNotConfused) {
+  ASSERT_EQ(Pnr_Ins("00000001", "A"), 0);
+  char text[80];
+  int32_t n;
+  int16_t ind;
+  std::strcpy(text, "select count(*) into :b0:b1  from Hrs300Pnr");
+  EXPECT_EQ(Sql_Exec(text, {SqlInt(&n, &ind)}), 0);
+  EXPECT_EQ(n, 1);
+  std::strcpy(text, "select count(*) into :b0:b1  from Hrs332Urv");
+  EXPECT_EQ(Sql_Exec(text, {SqlInt(&n, &ind)}), 0);
+  EXPECT_EQ(n, 0);
+}
+
+TEST_F(SqlRtTest, HostVariableCountMismatch) {
+  char day[11];
+  int16_t ind;
+  EXPECT_DEBUG_DEATH(
+      EXPECT_EQ(Sql_Exec(kBakLst, {SqlStr(day, 11, &ind), SqlStr("x", 2)}), -1008), "host variables");
+  EXPECT_DEBUG_DEATH(EXPECT_EQ(Sql_Exec(kUrvIns, {SqlStr("x", 2)}), -1008), "host variables");
+  EXPECT_DEBUG_DEATH(EXPECT_EQ(Sql_Cur_Open(kBsvCur, {SqlStr("x", 2)}), -1008), "host variables");
+  ASSERT_EQ(Sql_Cur_Open(kBsvCur, {SqlStr("        ", 9), SqlStr("zzzzzzzz", 9)}), 0);
+  EXPECT_DEBUG_DEATH(EXPECT_EQ(Sql_Cur_Fetch(kBsvCur, {SqlStr(day, 11, &ind)}), -1007), "select list");
+  EXPECT_EQ(Sql_Cur_Close(kBsvCur), 0);
+}
+
+// Idle, the session holds no transaction: between two units another
+// connection writes at once.
+TEST_F(SqlRtTest, NoTransactionWhileIdle) {
+  char day[11];
+  int16_t ind;
+  ASSERT_EQ(Sql_Exec(kBakLst, {SqlStr(day, 11, &ind)}), 0);  // a read alone begins nothing
+  const auto t0 = std::chrono::steady_clock::now();
+  Exec("insert into Hrs300Pnr values ('00000001','A',1)");
+  ASSERT_EQ(Pnr_Ins("00000002", "B"), 0);
+  ASSERT_EQ(Sql_Rt_Commit(), 0);
+  Exec("insert into Hrs300Pnr values ('00000003','C',1)");
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(2));
+  EXPECT_EQ(Sql_Rt_Commit(), 0);  // nothing to commit
+  EXPECT_EQ(Rows("select count(*) from Hrs300Pnr"), Rows_t{"3"});
+}
+
+TEST_F(SqlRtTest, UncommittedWorkIsRolledBackAtDisconnect) {
+  ASSERT_EQ(Pnr_Ins("00000001", "A"), 0);
+  ASSERT_EQ(Sql_Rt_Commit(), 0);
+  ASSERT_EQ(Pnr_Ins("00000002", "B"), 0);
+  Sql_Rt_Disconnect();
+  EXPECT_EQ(Rows("select PnrNum from Hrs300Pnr"), Rows_t{"00000001"});
+  EXPECT_EQ(Sql_Exec(kBakLst, {}), -1012);  // not connected
+}
+
+// A locked database is waited for.
+TEST_F(SqlRtTest, LockedDatabaseIsWaitedFor) {
+  sqlite3* other = nullptr;
+  ASSERT_EQ(sqlite3_open(db().c_str(), &other), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE; insert into Hrs300Pnr values ('00000009','Z',1);", nullptr,
+                         nullptr, nullptr),
+            SQLITE_OK);
+  std::thread release([other] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr);
+  });
+  EXPECT_EQ(Pnr_Ins("00000001", "A"), 0);
+  release.join();
+  sqlite3_close(other);
+  EXPECT_EQ(Sql_Rt_Commit(), 0);
+  EXPECT_EQ(Rows("select count(*) from Hrs300Pnr"), Rows_t{"2"});
+}
+
+// What is committed survives a kill of the process; what is not, is gone.
+TEST_F(SqlRtTest, CommittedWorkSurvivesKill) {
+  std::fflush(nullptr);
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    if (Pnr_Ins("00000001", "A") != 0 || Sql_Rt_Commit() != 0 || Pnr_Ins("00000002", "B") != 0) _exit(3);
+    raise(SIGKILL);
+    _exit(4);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
+  EXPECT_EQ(Rows("select PnrNum from Hrs300Pnr"), Rows_t{"00000001"});
+}
+
+TEST_F(SqlRtTest, FaultInjection) {
+  Sql_Fault_Add("Hrs332Urv", SqlOp::kExec, 2, -3113);
+  int32_t y[3] = {2020, 2021, 2022};
+  EXPECT_EQ(Sql_Exec(kUrvIns, {SqlStr("00000001", 9), SqlInt(&y[0])}), 0);
+  EXPECT_EQ(Sql_Exec(kUrvIns, {SqlStr("00000001", 9), SqlInt(&y[1])}), -3113);
+  EXPECT_EQ(SqlCode, -3113);
+  EXPECT_EQ(Sql_Exec(kUrvIns, {SqlStr("00000001", 9), SqlInt(&y[2])}), 0);
+  // Other texts and kinds are not counted.
+  ASSERT_EQ(Pnr_Ins("00000001", "A"), 0);
+  Sql_Fault_Add("", SqlOp::kCommit, 1, -3114, -1);
+  EXPECT_EQ(Sql_Rt_Commit(), -3114);
+  EXPECT_EQ(Sql_Rt_Commit(), -3114);
+  Sql_Fault_Clear();
+  EXPECT_EQ(Sql_Rt_Commit(), 0);
+  EXPECT_EQ(Rows("select UrvJhr from Hrs332Urv order by 1"), (Rows_t{"2020", "2022"}));
+
+  Sql_Fault_Add("Hrs310Bsv", SqlOp::kFetch, 1, -1555, 2);
+  ASSERT_EQ(Sql_Cur_Open(kBsvCur, {SqlStr("        ", 9), SqlStr("zzzzzzzz", 9)}), 0);
+  char b[8][51];
+  int16_t ind;
+  auto fetch = [&] {
+    return Sql_Cur_Fetch(kBsvCur, {SqlStr(b[0], 9, &ind), SqlStr(b[1], 11, &ind), SqlStr(b[2], 11, &ind),
+                                   SqlStr(b[3], 4, &ind), SqlStr(b[4], 6, &ind), SqlStr(b[5], 6, &ind),
+                                   SqlStr(b[6], 51, &ind), SqlStr(b[7], 30, &ind)});
+  };
+  EXPECT_EQ(fetch(), -1555);
+  EXPECT_EQ(fetch(), -1555);
+  EXPECT_EQ(fetch(), 1403);
+  EXPECT_EQ(Sql_Cur_Close(kBsvCur), 0);
 }
 
 }  // namespace
