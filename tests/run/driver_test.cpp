@@ -152,7 +152,7 @@ TEST_F(DriverTest, OverlongConfigurationValuesAreRefused) {
 
 TEST_F(DriverTest, SchemaThatIsNotAnIdentifierFailsTheConnect) {
   testdb::CreateSchemaFile(dir_.path());
-  std::string ini = Config("scott", "tiger", "sqlite:.", "hrsystem;drop table Hrs133Bakx");
+  std::string ini = Config("scott", "tiger", "sqlite:.", "HRSYSTEM;DROPx");
   Outcome o = Run("0 2006 " + ini + " 0 0");
   EXPECT_EQ(o.status, 1);
   EXPECT_NE(o.log.find("Fehler(DB-Connect)! RC:"), std::string::npos) << o.log;
