@@ -107,16 +107,17 @@ void Pnr_Person_Work(const BsvRecord& BsvSatz, const char* BegDat, const char* E
   char TagLst[kDateRoom];
   char ZtgLst[kDateRoom];
   char WinBeg[kDateRoom];
+  static_assert(sizeof RunDate <= kDateRoom);
 
   int rc = Tag_LstDay_Get(BsvSatz.BsvPnr, TagLst);
   if (rc != 0) {
     RunLog_Printf("Error: Letzten Tagsatz ermitteln. %d" "Person: %s!\n", rc, BsvSatz.BsvPnr);
-    Pnr_Str_Copy(TagLst, sizeof TagLst, RunDate);
+    std::memcpy(TagLst, RunDate, sizeof RunDate);
   }
   rc = Ztg_LstDay_Get(BsvSatz.BsvPnr, ZtgLst);
   if (rc != 0) {
     RunLog_Printf("Error: Letzten Ztgsatz ermitteln. %d" "Person: %s!\n", rc, BsvSatz.BsvPnr);
-    Pnr_Str_Copy(ZtgLst, sizeof ZtgLst, RunDate);
+    std::memcpy(ZtgLst, RunDate, sizeof RunDate);
   }
 
   // The window starts at the earlier of the two; ties take the day records.
