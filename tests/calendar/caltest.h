@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "support/testdb.h"
+#include "../support/testdb.h"
 
 class CalTest : public testdb::DbTest {
  protected:

@@ -127,14 +127,8 @@ TEST_F(KalTest, ClientSchemaWithoutTheSecondFamily) {
   ASSERT_EQ(Reconnect("HRCLIENT"), 0);
   Kal_Days_Extend("20261231");
   Sql_Rt_Disconnect();
-  std::string log = Log();
-  const std::string open_failed = "Error: Ka2Num Cursor Open. RC:-942\n";
-  ASSERT_EQ(log.substr(0, open_failed.size()), open_failed);
-  std::string rest = log.substr(open_failed.size());
-  if (!rest.empty()) {  // the fetch of the unopened cursor reports its own code
-    EXPECT_EQ(rest.rfind("Error: N\xe4" "chste Ka2Num ermitteln. RC:-", 0), 0u) << rest;
-    EXPECT_EQ(rest.find("RC:1403"), std::string::npos);
-  }
+  // The fetch of the cursor that could not open reports the same code.
+  EXPECT_EQ(Log(), "Error: Ka2Num Cursor Open. RC:-942\nError: N\xe4" "chste Ka2Num ermitteln. RC:-942\n");
   EXPECT_EQ(Counts(), std::vector<std::string>{"K1|3"});
 }
 
