@@ -27,12 +27,13 @@
 //     departments and cost centres (a few persons with overlapping ones, so
 //     that the log shows what the job does about them).
 //
-// Weekday numbers: the job's connection numbers weekdays as an Oracle client
-// does, by the territory in NLS_TERRITORY, else the territory part of
-// NLS_LANG (language_territory.charset), else AMERICA. AMERICA counts Sunday
-// as 1, the European territories Monday as 1. The base-calendar day and the
-// weekly patterns (WchTag) are numbered by the same rule from this command's
-// environment, so run the job with the same NLS settings.
+// Weekday numbers: the job's connection numbers weekdays by the territory in
+// NLS_TERRITORY, else the territory part of NLS_LANG
+// (language_territory.charset), else AMERICA. AMERICA counts Sunday as 1,
+// GERMANY and the other European territories Monday as 1. The base-calendar
+// day and the weekly patterns (WchTag) are numbered by the same rule (the
+// runtime's own) from this command's environment, so run the job with the
+// same NLS settings.
 //
 // Dates are stored as the job's database keeps them: Julian day numbers at
 // local midnight (julianday('YYYY-MM-DD'), N.5); empty texts as NULL.
@@ -59,6 +60,7 @@
 #include <vector>
 
 #include "config/ini.h"
+#include "db/oradate.h"
 #include "run/clock.h"
 
 #if __has_include("dayset_demo_schema.h")
@@ -157,42 +159,6 @@ BakDay Bak_Day_Make(Day d, bool monday_first) {
   b.BakWch = static_cast<int>((thursday - Day{week_year / chr::January / 1}).count()) / 7 + 1;
   b.BakWtg = Weekday_Number(Iso_Weekday(d), monday_first);
   return b;
-}
-
-// ---------------------------------------------------------------------------
-// Weekday numbering of the job's connection
-
-bool Territory_Monday_First(std::string territory) {
-  for (char& c : territory) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
-  static const char* const kMondayFirst[] = {
-      "GERMANY",     "AUSTRIA",   "SWITZERLAND", "FRANCE",         "BELGIUM",  "NETHERLANDS",
-      "LUXEMBOURG",  "ITALY",     "SPAIN",       "PORTUGAL",       "UNITED KINGDOM", "IRELAND",
-      "DENMARK",     "NORWAY",    "SWEDEN",      "FINLAND",        "ICELAND",  "POLAND",
-      "CZECH REPUBLIC", "SLOVAKIA", "HUNGARY",   "SLOVENIA",       "CROATIA",  "ROMANIA",
-      "BULGARIA",    "GREECE",    "ESTONIA",     "LATVIA",         "LITHUANIA", "RUSSIA",
-      "UKRAINE",     "SERBIA",    "CYPRUS",      "MALTA"};
-  for (const char* name : kMondayFirst) {
-    if (territory == name) return true;
-  }
-  return false;
-}
-
-// The territory the job's connection will use: NLS_TERRITORY, else the part of
-// NLS_LANG between '_' and '.', else AMERICA.
-std::string Territory_Get() {
-  const char* territory = std::getenv("NLS_TERRITORY");
-  if (territory != nullptr && *territory != '\0') return territory;
-  const char* lang = std::getenv("NLS_LANG");
-  if (lang != nullptr) {
-    std::string_view text(lang);
-    size_t underscore = text.find('_');
-    if (underscore != std::string_view::npos) {
-      std::string_view rest = text.substr(underscore + 1);
-      rest = rest.substr(0, rest.find('.'));
-      if (!rest.empty()) return std::string(rest);
-    }
-  }
-  return "AMERICA";
 }
 
 // ---------------------------------------------------------------------------
@@ -755,8 +721,10 @@ int Demo_Main(int argc, char** argv) {
   }
   Day today = Today();
   Day start = s.start ? *s.start : Day{chr::year{Year_Of(today)} / chr::January / 1};
-  std::string territory = Territory_Get();
-  bool monday_first = Territory_Monday_First(territory);
+  // The territory the job's connection will number weekdays by.
+  char territory[64];
+  Ora_Territory_From_Env(territory, sizeof territory);
+  bool monday_first = !Ora_Territory_Sunday_First(territory);
 
   Leftovers leftovers;
   Counts counts;
@@ -780,7 +748,7 @@ int Demo_Main(int argc, char** argv) {
       "%ld working-time groups; base calendar from %s, weekdays numbered from %s (%s); "
       "run: cd %s && dayset 0 %d %s 0 0\n",
       s.dir.c_str(), counts.persons, counts.employments, counts.assignments, counts.calendars, counts.groups,
-      Ymd_Text(start - chr::days{1}).c_str(), monday_first ? "Monday" : "Sunday", territory.c_str(),
+      Ymd_Text(start - chr::days{1}).c_str(), monday_first ? "Monday" : "Sunday", territory,
       s.dir.c_str(), year, kIniName);
   return kExitOk;
 }
