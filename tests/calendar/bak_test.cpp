@@ -9,18 +9,6 @@
 
 namespace {
 
-TEST(BakYowCalc, IsoWeekYearAtTheYearBoundaries) {
-  struct Case {
-    int jhr, mon, wch, yow;
-  } cases[] = {
-      {2008, 12, 1, 2009}, {2009, 12, 53, 2009}, {2010, 1, 53, 2009}, {2006, 1, 52, 2005},
-      {2010, 1, 1, 2010},  {2015, 12, 52, 2015}, {2021, 1, 51, 2021}, {2019, 6, 1, 2019},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(Bak_Yow_Calc(c.jhr, c.mon, c.wch), c.yow) << c.jhr << "-" << c.mon << " week " << c.wch;
-  }
-}
-
 // The ISO calendar computed from first principles, day by day from a known
 // Monday: "yyyymmdd|year|month|day|week|weekday (Monday = 1)|day of year|week-year".
 std::vector<std::string> IsoDays(int from_year, int to_year, int jan1_weekday) {
@@ -62,15 +50,13 @@ class BakTest : public CalTest {
   void SeedDay(const std::string& day) { Exec("insert into Hrs133Bak (BakDtm) values (julianday('" + day + "'))"); }
 };
 
-TEST_F(BakTest, EmptyCalendarCannotStartAndIsNotCommitted) {
-  Bak_Days_Extend("20261231");
-  EXPECT_EQ(Log(), "Error: Bak_NxtDay_Init RC:1403\n");
-  EXPECT_TRUE(BakRows().empty());
-}
-
-TEST_F(BakTest, EmptyCalendarUpToTodayIsLeftInSilence) {
+TEST_F(BakTest, EmptyCalendarCannotStart) {
+  // Up to today nothing is needed; beyond it the missing row of today ends the
+  // phase before anything is written.
   Bak_Days_Extend("20261208");
   EXPECT_EQ(Log(), "");
+  Bak_Days_Extend("20261231");
+  EXPECT_EQ(Log(), "Error: Bak_NxtDay_Init RC:1403\n");
   EXPECT_TRUE(BakRows().empty());
 }
 

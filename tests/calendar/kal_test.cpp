@@ -58,28 +58,17 @@ TEST_F(KalTest, NewCalendarRunsFromAfterTodayToTheBaseCalendarsLastDay) {
   EXPECT_EQ(rows.back(), "K2|20261231|ARB|ARB|ARB|100|1");
 }
 
-TEST_F(KalTest, CompleteCalendarOpensNoDayCursor) {
-  List("K1");
-  List("K2");
-  SeedWch("K1", kEveryDay);
-  SeedWch("K2", kEveryDay);
+TEST_F(KalTest, CalendarsWithNothingToDoOpenNoDayCursor) {
+  for (const char* kal : {"K1", "K2", "K4"}) List(kal);
+  List("K3", 4);  // unusable list row
+  for (const char* kal : {"K1", "K2", "K3"}) SeedWch(kal, kEveryDay);
+  SeedWch("K4", kEveryDay, 4);  // unusable pattern rows
   Exec("insert into Hrs133Kal (KalNum, KalDtm, KalSta) values ('K1', julianday('2026-12-31'), 1)");
   Exec("insert into Hrs133Kal (KalNum, KalDtm, KalSta) values ('K2', julianday('2027-01-10'), 1)");
   Sql_Fault_Add("WchTag=BakWtg", SqlOp::kOpen, 1, -3113, -1);  // any day cursor would report
   Kal_Days_Extend("20261231");
   EXPECT_EQ(Log(), "");
   EXPECT_EQ(Counts(), (std::vector<std::string>{"K1|1", "K2|1"}));
-}
-
-TEST_F(KalTest, UnusableListOrPatternRowsKeepTheCalendarUnvisited) {
-  List("K3", 4);
-  SeedWch("K3", kEveryDay);
-  List("K4");
-  SeedWch("K4", kEveryDay, 4);
-  Sql_Fault_Add("max(KalDtm)", SqlOp::kExec, 1, -3113, -1);  // any look-up would report
-  Kal_Days_Extend("20261231");
-  EXPECT_EQ(Log(), "");
-  EXPECT_TRUE(KalRows().empty());
 }
 
 TEST_F(KalTest, DuplicateListOrPatternRowsRepeatTheDayAndTheRepeatIsRefused) {
