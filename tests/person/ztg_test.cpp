@@ -160,6 +160,21 @@ TEST_F(ZtgTest, InvalidColumnRetriesOnceWithoutTheNameAndKeepsToIt) {
             (Table{"2027-01-04|NULL|1", "2027-01-05|NULL|1", "2027-01-06|Stored|1"}));
 }
 
+TEST_F(ZtgTest, InvalidColumnOnUpdateAlsoSwitchesTheInsert) {
+  AddDays("Hrs133Ka2", "1", "2027-01-04", "2027-01-05", "AT");
+  AddEmployee("00000001", "Named", "2026-01-01", "1");
+  Exec("insert into Hrs327Tag (TagPnr, TagTag) values ('00000001', julianday('2027-01-04'))");
+  Exec("insert into Hrs329Ztg (ZtgPnr, ZtgVon, ZtgPnm, ZtgSta) values "
+       "('00000001', julianday('2027-01-04'), 'Stored', 2)");
+  Sql_Fault_Add("ZtgPnm=:b21", SqlOp::kExec, 1, -904);
+
+  Run("0", "2027");
+  EXPECT_FALSE(ZtgPnmFlag);
+  EXPECT_EQ(Log().find("Ztgsatz"), std::string::npos);
+  EXPECT_EQ(testdb::QueryRows(db(), "select date(ZtgVon), ZtgPnm, ZtgSta from Hrs329Ztg order by 1"),
+            (Table{"2027-01-04|Stored|1", "2027-01-05|NULL|1"}));
+}
+
 TEST_F(ZtgTest, MissingNameColumnIsNoError) {
   Exec("alter table Hrs329Ztg drop column ZtgPnm");
   ASSERT_EQ(Reconnect("HRSYSTEM"), 0);
