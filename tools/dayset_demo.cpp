@@ -451,20 +451,19 @@ class DemoWriter {
     }
   }
 
-  // A calendar of the second family and a group that suits it.
+  // A group whose plan suits the calendar.
+  int Group_Pick(int calendar) {
+    if (calendar == kSevenDay) return kSchicht;
+    if (calendar == kNoSunday) return rng_.Percent(70) ? kBuero : kTeilzeit;
+    int g = rng_.Below(10);
+    return g < 5 ? kBuero : g < 8 ? kGlz : kTeilzeit;
+  }
+
+  // A calendar of the second family, a group and the employment's codes.
   void Profile_Pick(Employment* e) {
     int r = rng_.Below(100);
-    if (r < 60) {
-      e->calendar = kOffice;
-      int g = rng_.Below(10);
-      e->group = g < 5 ? kBuero : g < 8 ? kGlz : kTeilzeit;
-    } else if (r < 80) {
-      e->calendar = kSevenDay;
-      e->group = kSchicht;
-    } else {
-      e->calendar = kNoSunday;
-      e->group = rng_.Percent(70) ? kBuero : kTeilzeit;
-    }
+    e->calendar = r < 60 ? kOffice : r < 80 ? kSevenDay : kNoSunday;
+    e->group = Group_Pick(e->calendar);
     e->akr = rng_.Percent(85) ? rng_.Pick(kAkrCodes) : "";
     e->abr = rng_.Percent(85) ? rng_.Pick(kAbrCodes) : "";
   }
@@ -532,12 +531,7 @@ class DemoWriter {
       Day first_end = change - chr::days{1};
       if (rng_.Percent(5)) first_end += chr::days{rng_.Between(1, 10)};
       Assignment_Write(pnr, current.gvo, first_end, current.group, department);
-      Employment next = current;
-      Profile_Pick(&next);  // keeps the calendar, may change the group
-      next.calendar = current.calendar;
-      int group = next.group;
-      if (current.calendar == kSevenDay) group = kSchicht;
-      if (current.calendar == kNoSunday && group == kGlz) group = kBuero;
+      int group = Group_Pick(current.calendar);
       if (rng_.Percent(50)) department = rng_.Below(static_cast<int>(std::size(kDepartments)));
       Assignment_Write(pnr, change, std::nullopt, group, department);
     } else {

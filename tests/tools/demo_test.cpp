@@ -293,4 +293,87 @@ TEST_F(DemoTest, RefusesADirectoryInUseButTakesAnEmptyOne) {
   EXPECT_EQ(Count("Hrs300Pnr"), 1);
 }
 
+// The README's first command: the job on a fresh demo extends the calendars
+// and creates every employed person's days; a rerun adds nothing.
+TEST_F(DemoTest, TheJobRunsOnTheDemoAndARerunAddsNothing) {
+  std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  const std::string year = std::to_string(local.tm_year + 1900);
+  const std::string last = "julianday('" + year + "-12-31')";
+  const std::string base = "julianday('" + std::to_string(local.tm_year + 1899) + "-12-31')";
+  ASSERT_EQ(Demo("--persons 60 --seed 2 '" + Dir() + "'").status, 0);
+  auto job = [&] {
+    std::string out;
+    int status = testdb::RunCommand(std::string(kPlainEnv) + " sh -c 'cd \"" + Dir() + "\" && \"" +
+                                        testdb::BinaryPath("dayset") + "\" 0 " + year + " dayset.ini 0 0' 2>&1",
+                                    &out);
+    EXPECT_EQ(status, 0) << out;
+    return ReadFile(Dir() + "/DAYSET.LOG");
+  };
+  std::string log = job();
+
+  EXPECT_EQ(One("select date(min(BakDtm)), date(max(BakDtm)), count(*) = max(BakDtm) - min(BakDtm) + 1 from "
+                "Hrs133Bak"),
+            One("select date(" + base + "), date(" + last + "), 1"));
+  EXPECT_EQ(QueryRows(Db(), "select KalNum, date(max(KalDtm)), sum(strftime('%w', KalDtm) = '0') > 0 from "
+                            "Hrs133Kal group by KalNum union all select Ka2Num, date(max(Ka2Dtm)), "
+                            "sum(strftime('%w', Ka2Dtm) = '0') > 0 from Hrs133Ka2 group by Ka2Num order by 1"),
+            (std::vector<std::string>{"101|" + year + "-12-31|1", "102|" + year + "-12-31|1",
+                                      "103|" + year + "-12-31|0", "201|" + year + "-12-31|1",
+                                      "202|" + year + "-12-31|1", "203|" + year + "-12-31|0"}))
+      << "calendar|last day|has Sundays";
+  for (const char* num : {"101", "201"}) {
+    EXPECT_EQ(Count(std::string("Hrs133Ka2 where Ka2Num = '") + num + "'") +
+                  Count(std::string("Hrs133Kal where KalNum = '") + num + "'"),
+              Count("Hrs133Bak"))
+        << num;
+  }
+
+  // Each person's newest current employment: a day record and a time-group
+  // record for every day of the person's calendar in the year, and one
+  // carry-over row for each year since the employment began.
+  const std::string today = "julianday(date('now','localtime'))";
+  const std::string current = "(BsvGbi is null or BsvGbi >= " + today + ")";
+  const std::string employed = "(select BsvPnr, BsvKal, BsvGvo from Hrs310Bsv b where " + current +
+                               " and BsvGvo = (select max(BsvGvo) from Hrs310Bsv c where c.BsvPnr = b.BsvPnr and " +
+                               current + "))";
+  long persons = Count(employed);
+  EXPECT_GT(persons, 45);
+  EXPECT_EQ(Count("(select distinct TagPnr from Hrs327Tag)"), persons);
+  EXPECT_EQ(Count(employed + " where (select count(*) from Hrs327Tag where TagPnr = BsvPnr) != (select count(*) "
+                             "from Hrs133Ka2 where Ka2Num = BsvKal and Ka2Dtm > " + base + ")"),
+            0);
+  EXPECT_EQ(Count("Hrs329Ztg"), Count("Hrs327Tag"));
+  EXPECT_EQ(One("select sum(" + year + " - strftime('%Y', BsvGvo) + 1) from " + employed),
+            One("select count(*) from Hrs332Urv"));
+
+  // Only the overlapping assignments leave days without a group; each such
+  // day is logged twice (no single assignment, so no plan either).
+  std::vector<std::string> lines;
+  for (size_t at = 0, end; (end = log.find('\n', at)) != std::string::npos; at = end + 1) {
+    lines.push_back(log.substr(at, end - at));
+  }
+  ASSERT_GE(lines.size(), 2u) << log;
+  EXPECT_EQ(lines[1], "Aktuelles Schema: HRSYSTEM ");
+  long overlaps = 0;
+  for (size_t i = 2; i < lines.size(); ++i) {
+    if (lines[i].rfind("Error: Zuordnung ermitteln. -2112! ", 0) == 0) {
+      ++overlaps;
+    } else {
+      EXPECT_EQ(lines[i].rfind("Error: Azt + Vra ermitteln. 1403! ", 0), 0u) << lines[i];
+    }
+  }
+  EXPECT_GT(overlaps, 0);
+  EXPECT_EQ(Count("Hrs329Ztg where ZtgAgr is null"), overlaps);
+  EXPECT_EQ(Count("Hrs329Ztg where ZtgAzt is null"), overlaps);
+
+  std::vector<std::string> before;
+  for (const char* t : kTables) before.push_back(t + std::string(" ") + std::to_string(Count(t)));
+  job();
+  std::vector<std::string> after;
+  for (const char* t : kTables) after.push_back(t + std::string(" ") + std::to_string(Count(t)));
+  EXPECT_EQ(after, before);
+}
+
 }  // namespace
