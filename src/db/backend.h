@@ -26,13 +26,18 @@ class Statement {
   virtual ~Statement() = default;
   // Columns of the result (0 for statements without one).
   virtual int Columns() const = 0;
-  // Binds input `index` (0-based). With `copy` the value is copied at once
-  // (cursors read their inputs at open); else the caller's buffer must stay
-  // unchanged until Reset.
-  virtual int Bind(int index, const SqlVar& var, bool copy) = 0;
+  // Binds input `index` (0-based); the caller's buffer must stay unchanged
+  // until the execution has run (Step of a statement, Materialize of a
+  // cursor).
+  virtual int Bind(int index, const SqlVar& var) = 0;
   // Runs the statement, or steps on: 0 a row is ready, 1403 no (further)
   // row, negative on failure (the statement's own effect undone).
   virtual int Step() = 0;
+  // Runs a query to its end and keeps its rows; Step and Column then move
+  // over the kept rows until Reset. This is how cursors run: they read as of
+  // their open, hold no lock or snapshot while the job writes and commits,
+  // and are not disturbed by the job's writes to the tables they read.
+  virtual int Materialize() = 0;
   // Copies column `index` of the current row into `out`, bounded by its size.
   virtual int Column(int index, const SqlVar& out) = 0;
   // Ends the current execution; bindings may be replaced afterwards.

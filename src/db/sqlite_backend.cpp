@@ -12,16 +12,25 @@
 // DATE columns hold Julian day numbers in local time (midnight N.5). The
 // Oracle functions the statements use are registered as SQL functions
 // (TO_DATE, TO_CHAR, TO_NUMBER, NVL, MOD, sysdate); bare sysdate becomes a
-// call at translation.
+// call at translation, and DUAL Oracle's one-row table.
 //
 // Transactions: Oracle-like. A transaction begins (BEGIN IMMEDIATE, waiting
 // for another writer within the busy timeout) with the first insert, update
 // or delete after connect or commit; reads outside it see the latest
 // committed rows, so an idle session holds neither locks nor a snapshot.
-// COMMIT with a cursor still stepping is allowed: the cursor keeps its read
-// snapshot and goes on. A failed statement is undone by SQLite's statement
-// rollback; where SQLite ends the whole transaction itself (disk full, I/O
-// error), the next commit reports -2091 instead of success.
+// A failed statement is undone by SQLite's statement rollback; where SQLite
+// ends the whole transaction itself (disk full, I/O error), the next commit
+// reports -2091 instead of success.
+//
+// Cursors run to their end at open and keep their rows (Materialize). SQLite
+// itself would let a stepping read statement live through COMMIT, but it
+// pins the connection's read snapshot: once any other program commits, every
+// later write of the job fails with SQLITE_BUSY_SNAPSHOT until the cursor
+// closes, and no checkpoint can restart the WAL, which then grows with every
+// person of the run. Kept rows give Oracle's read consistency as of the
+// open instead, and the job's writes to a table a cursor reads cannot
+// disturb it. The largest cursor, the employment scan, keeps about a hundred
+// bytes per employment.
 //
 // Durability: every schema file runs in WAL mode with synchronous=NORMAL. A
 // committed transaction is in the WAL file before COMMIT returns, so it
@@ -365,6 +374,17 @@ class SqliteSession : public Session {
   FuncContext func_;
 };
 
+// One column value, of the statement's current row or of a kept row.
+struct Value {
+  int type;  // SQLITE_INTEGER, SQLITE_FLOAT, SQLITE_TEXT, SQLITE_BLOB, SQLITE_NULL
+  long long i;
+  double d;
+  const char* text;
+  size_t len;
+};
+
+int Value_Copy(const Value& v, bool date_col, const SqlVar& out);
+
 class SqliteStatement : public Statement {
  public:
   SqliteStatement(SqliteSession* s, sqlite3_stmt* st, bool write) : s_(s), st_(st), write_(write) {
@@ -377,23 +397,39 @@ class SqliteStatement : public Statement {
   }
   ~SqliteStatement() override { sqlite3_finalize(st_); }
   int Columns() const override { return static_cast<int>(date_col_.size()); }
-  int Bind(int index, const SqlVar& var, bool copy) override;
+  int Bind(int index, const SqlVar& var) override;
   int Step() override;
+  int Materialize() override;
   int Column(int index, const SqlVar& out) override;
   void Reset() override {
     sqlite3_reset(st_);
     started_ = false;
+    kept_ = false;
   }
 
  private:
+  int Step_Native();
+
   SqliteSession* s_;
   sqlite3_stmt* st_;
   bool write_;
   bool started_ = false;
   std::vector<char> date_col_;
+  // Kept rows of a materialized cursor: cells row by row, texts in one
+  // buffer (offsets in Cell::len's sibling). Capacity stays for the next open.
+  struct Cell {
+    int type;
+    long long i;
+    double d;
+    size_t off, len;
+  };
+  bool kept_ = false;
+  std::vector<Cell> cells_;
+  std::vector<char> texts_;
+  size_t next_row_ = 0;  // the row the next Step makes current
 };
 
-int SqliteStatement::Bind(int index, const SqlVar& var, bool copy) {
+int SqliteStatement::Bind(int index, const SqlVar& var) {
   const int pos = index + 1;
   int rc;
   const bool null = var.ind != nullptr && *var.ind < 0;
@@ -403,8 +439,7 @@ int SqliteStatement::Bind(int index, const SqlVar& var, bool copy) {
     const size_t len = null ? 0 : strnlen(text, static_cast<size_t>(var.size));
     // Oracle stores an empty text as NULL.
     rc = len == 0 ? sqlite3_bind_null(st_, pos)
-                  : sqlite3_bind_text(st_, pos, text, static_cast<int>(len),
-                                      copy ? SQLITE_TRANSIENT : SQLITE_STATIC);
+                  : sqlite3_bind_text(st_, pos, text, static_cast<int>(len), SQLITE_STATIC);
   } else {
     if (var.data == nullptr) return kBadVariable;
     rc = null ? sqlite3_bind_null(st_, pos) : sqlite3_bind_int(st_, pos, *static_cast<const int32_t*>(var.data));
@@ -412,7 +447,7 @@ int SqliteStatement::Bind(int index, const SqlVar& var, bool copy) {
   return rc == SQLITE_OK ? 0 : s_->Map_Error(rc);
 }
 
-int SqliteStatement::Step() {
+int SqliteStatement::Step_Native() {
   if (!started_) {
     if (write_) {
       const int rc = s_->Begin_If_Needed();
@@ -429,36 +464,106 @@ int SqliteStatement::Step() {
   return code;
 }
 
+int SqliteStatement::Step() {
+  if (!kept_) return Step_Native();
+  const size_t cols = date_col_.size();
+  if (cols == 0 || next_row_ * cols >= cells_.size()) return 1403;
+  ++next_row_;
+  return 0;
+}
+
+int SqliteStatement::Materialize() {
+  cells_.clear();
+  texts_.clear();
+  const int cols = Columns();
+  int rc;
+  while ((rc = Step_Native()) == 0) {
+    for (int c = 0; c < cols; ++c) {
+      Cell cell{sqlite3_column_type(st_, c), 0, 0, 0, 0};
+      switch (cell.type) {
+        case SQLITE_INTEGER:
+          cell.i = sqlite3_column_int64(st_, c);
+          break;
+        case SQLITE_FLOAT:
+          cell.d = sqlite3_column_double(st_, c);
+          break;
+        case SQLITE_TEXT:
+        case SQLITE_BLOB: {
+          const char* p = cell.type == SQLITE_TEXT ? reinterpret_cast<const char*>(sqlite3_column_text(st_, c))
+                                                    : static_cast<const char*>(sqlite3_column_blob(st_, c));
+          cell.len = static_cast<size_t>(sqlite3_column_bytes(st_, c));
+          cell.off = texts_.size();
+          if (cell.len > 0) texts_.insert(texts_.end(), p, p + cell.len);
+          break;
+        }
+        default:
+          break;
+      }
+      cells_.push_back(cell);
+    }
+  }
+  sqlite3_reset(st_);  // ends the read: no snapshot stays behind
+  started_ = false;
+  if (rc != 1403) return rc;
+  kept_ = true;
+  next_row_ = 0;
+  return 0;
+}
+
 int SqliteStatement::Column(int index, const SqlVar& out) {
-  const int type = sqlite3_column_type(st_, index);
-  const bool null =
-      type == SQLITE_NULL || (type == SQLITE_TEXT && sqlite3_column_bytes(st_, index) == 0);
-  if (null) {
+  const bool date_col = date_col_[static_cast<size_t>(index)];
+  Value v{};
+  if (kept_) {
+    const Cell& c = cells_[(next_row_ - 1) * date_col_.size() + static_cast<size_t>(index)];
+    v = Value{c.type, c.i, c.d, c.len > 0 ? texts_.data() + c.off : "", c.len};
+  } else {
+    v.type = sqlite3_column_type(st_, index);
+    switch (v.type) {
+      case SQLITE_INTEGER:
+        v.i = sqlite3_column_int64(st_, index);
+        break;
+      case SQLITE_FLOAT:
+        v.d = sqlite3_column_double(st_, index);
+        break;
+      case SQLITE_TEXT:
+        v.text = reinterpret_cast<const char*>(sqlite3_column_text(st_, index));
+        v.len = static_cast<size_t>(sqlite3_column_bytes(st_, index));
+        break;
+      default:
+        break;
+    }
+  }
+  return Value_Copy(v, date_col, out);
+}
+
+// Copies a value into a host variable: texts bounded by the variable's size,
+// DATE columns into texts in the default form, NULL (and Oracle's empty
+// text) into the indicator.
+int Value_Copy(const Value& v, bool date_col, const SqlVar& out) {
+  if (v.type == SQLITE_NULL || (v.type == SQLITE_TEXT && v.len == 0)) {
     if (out.ind == nullptr) return -1405;
     *out.ind = -1;
     return 0;
   }
   if (out.data == nullptr) return kBadVariable;
+  if (v.type == SQLITE_BLOB) return kBadType;
   if (out.kind == SqlVar::kString) {
     if (out.size <= 0) return kBadVariable;
     char tmp[40];
-    const char* src;
-    size_t len;
-    if (type == SQLITE_FLOAT || (type == SQLITE_INTEGER && date_col_[static_cast<size_t>(index)])) {
-      const double d = sqlite3_column_double(st_, index);
-      if (date_col_[static_cast<size_t>(index)]) {
+    const char* src = v.text;
+    size_t len = v.len;
+    if (v.type == SQLITE_INTEGER || v.type == SQLITE_FLOAT) {
+      const double d = v.type == SQLITE_FLOAT ? v.d : static_cast<double>(v.i);
+      if (date_col) {
         len = static_cast<size_t>(Ora_Date_Default(d, tmp));
+      } else if (v.type == SQLITE_INTEGER) {
+        len = static_cast<size_t>(std::snprintf(tmp, sizeof tmp, "%lld", v.i));
       } else if (d == std::trunc(d) && std::fabs(d) < 1e15) {
         len = static_cast<size_t>(std::snprintf(tmp, sizeof tmp, "%lld", static_cast<long long>(d)));
       } else {
         len = static_cast<size_t>(std::snprintf(tmp, sizeof tmp, "%.15g", d));
       }
       src = tmp;
-    } else if (type == SQLITE_BLOB) {
-      return kBadType;
-    } else {
-      src = reinterpret_cast<const char*>(sqlite3_column_text(st_, index));
-      len = static_cast<size_t>(sqlite3_column_bytes(st_, index));
     }
     const size_t room = static_cast<size_t>(out.size) - 1;
     const size_t n = len < room ? len : room;
@@ -468,30 +573,22 @@ int SqliteStatement::Column(int index, const SqlVar& out) {
     if (out.ind != nullptr) *out.ind = len > room ? static_cast<int16_t>(len > 32767 ? 32767 : len) : 0;
     return 0;
   }
-  long long v;
-  if (type == SQLITE_INTEGER) {
-    v = sqlite3_column_int64(st_, index);
-  } else if (type == SQLITE_FLOAT) {
-    const double d = std::trunc(sqlite3_column_double(st_, index));
-    if (!(d >= INT32_MIN && d <= INT32_MAX)) return kIntOverflow;
-    v = static_cast<long long>(d);
-  } else if (type == SQLITE_TEXT) {
-    bool is_int;
-    double dv;
-    if (!Parse_Number(reinterpret_cast<const char*>(sqlite3_column_text(st_, index)),
-                      static_cast<size_t>(sqlite3_column_bytes(st_, index)), &is_int, &v, &dv)) {
-      return kBadNumber;
-    }
-    if (!is_int) {
-      dv = std::trunc(dv);
-      if (!(dv >= INT32_MIN && dv <= INT32_MAX)) return kIntOverflow;
-      v = static_cast<long long>(dv);
-    }
+  long long iv;
+  if (v.type == SQLITE_INTEGER) {
+    iv = v.i;
   } else {
-    return kBadType;
+    double d = v.d;
+    if (v.type == SQLITE_TEXT) {
+      bool is_int;
+      if (!Parse_Number(v.text, v.len, &is_int, &iv, &d)) return kBadNumber;
+      if (is_int) d = static_cast<double>(iv);
+    }
+    d = std::trunc(d);
+    if (!(d >= INT32_MIN && d <= INT32_MAX)) return kIntOverflow;
+    iv = static_cast<long long>(d);
   }
-  if (v < INT32_MIN || v > INT32_MAX) return kIntOverflow;
-  *static_cast<int32_t*>(out.data) = static_cast<int32_t>(v);
+  if (iv < INT32_MIN || iv > INT32_MAX) return kIntOverflow;
+  *static_cast<int32_t*>(out.data) = static_cast<int32_t>(iv);
   if (out.ind != nullptr) *out.ind = 0;
   return 0;
 }
@@ -501,7 +598,8 @@ class SwitchStatement : public Statement {
  public:
   SwitchStatement(SqliteSession* s, std::string name) : s_(s), name_(std::move(name)) {}
   int Columns() const override { return 0; }
-  int Bind(int, const SqlVar&, bool) override { return kBindMismatch; }
+  int Bind(int, const SqlVar&) override { return kBindMismatch; }
+  int Materialize() override { return kBadStatement; }
   int Step() override {
     const int rc = s_->Switch_Schema(name_);
     return rc == 0 ? 1403 : rc;

@@ -50,10 +50,7 @@ struct Entry {
   int parse_rc = 0;
   std::unique_ptr<Statement> stmt;
   int columns = 0;
-  // Cursor state.
-  bool open = false;
-  bool pending = false;  // a row stepped to at open, not yet fetched
-  bool done = false;     // 1403 reached
+  bool open = false;  // cursor state
 };
 
 struct Fault {
@@ -100,7 +97,7 @@ void Drop_Statements() {
   for (auto& [key, e] : rt.cache) {
     if (e->stmt != nullptr) e->stmt->Reset();
     e->stmt.reset();
-    e->open = e->pending = e->done = false;
+    e->open = false;
   }
 }
 
@@ -160,9 +157,9 @@ Entry* Entry_Ready(const char* text, int* rc) {
   return *rc == 0 ? e : nullptr;
 }
 
-int Bind_Inputs(Statement* st, const SqlVar* vars, size_t n, bool copy) {
+int Bind_Inputs(Statement* st, const SqlVar* vars, size_t n) {
   for (size_t i = 0; i < n; ++i) {
-    const int rc = st->Bind(static_cast<int>(i), vars[i], copy);
+    const int rc = st->Bind(static_cast<int>(i), vars[i]);
     if (rc != 0) return rc;
   }
   return 0;
@@ -225,7 +222,7 @@ int Sql_Exec(const char* text, SqlVars vars) {
   }
   Statement* st = e->stmt.get();
   const SqlVar* v = vars.begin();
-  rc = Bind_Inputs(st, v + nout, vars.size() - nout, false);
+  rc = Bind_Inputs(st, v + nout, vars.size() - nout);
   if (rc != 0) {
     st->Reset();
     return Set(rc);
@@ -256,28 +253,18 @@ int Sql_Cur_Open(const char* text, SqlVars in) {
   }
   Statement* st = e->stmt.get();
   st->Reset();  // reopening an open cursor starts it afresh
-  e->open = e->pending = e->done = false;
-  // Inputs are read now, as the caller may change its buffers while the
-  // cursor is open.
-  rc = Bind_Inputs(st, in.begin(), in.size(), true);
+  e->open = false;
+  rc = Bind_Inputs(st, in.begin(), in.size());
+  if (rc == 0) {
+    ++rt.stats.executions;
+    rc = st->Materialize();
+  }
   if (rc != 0) {
     st->Reset();
     return Set(rc);
   }
-  ++rt.stats.executions;
-  rc = st->Step();
-  if (rc == 0) {
-    e->pending = true;
-  } else if (rc == 1403) {
-    e->done = true;
-    st->Reset();
-    rc = 0;
-  } else {
-    st->Reset();
-    return Set(rc);
-  }
   e->open = true;
-  return Set(rc);
+  return Set(0);
 }
 
 int Sql_Cur_Fetch(const char* text, SqlVars out) {
@@ -290,19 +277,10 @@ int Sql_Cur_Fetch(const char* text, SqlVars out) {
     assert(!"fetch variables do not match the select list");
     return Set(sqlrt::kSelectListMismatch);
   }
-  if (e->done) return Set(1403);
   Statement* st = e->stmt.get();
-  if (!e->pending) {
-    ++rt.stats.executions;
-    rc = st->Step();
-    if (rc != 0) {
-      // 1403 or a failure: the cursor is at its end either way.
-      e->done = true;
-      st->Reset();
-      return Set(rc);
-    }
-  }
-  e->pending = false;
+  ++rt.stats.executions;
+  rc = st->Step();  // 1403 again and again after the last row
+  if (rc != 0) return Set(rc);
   return Set(Copy_Row(st, out.begin(), out.size()));
 }
 
@@ -313,7 +291,7 @@ int Sql_Cur_Close(const char* text) {
   if (e == nullptr) return Set(rc);
   if (!e->open) return Set(sqlrt::kInvalidCursor);
   e->stmt->Reset();
-  e->open = e->pending = e->done = false;
+  e->open = false;
   return Set(0);
 }
 

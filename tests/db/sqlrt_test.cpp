@@ -564,3 +564,40 @@ TEST_F(SqlRtTest, FaultInjection) {
 }
 
 }  // namespace
+
+namespace {
+
+// Another program commits while the employment cursor is open: the job's
+// next unit still writes and commits, and the cursor goes on with the rows
+// as of its open.
+TEST_F(SqlRtTest, OtherWriterWhileCursorOpen) {
+  for (int p = 1; p <= 3; ++p) {
+    const std::string n = "0000000" + std::to_string(p);
+    Exec("insert into Hrs300Pnr values ('" + n + "','N',1);insert into Hrs310Bsv values ('" + n +
+         "',julianday('2020-01-01'),NULL,'001','AK','AB',1);");
+  }
+  ASSERT_EQ(Sql_Cur_Open(kBsvCur, {SqlStr("        ", 9), SqlStr("zzzzzzzz", 9)}), 0);
+  char b[8][51];
+  int16_t ind;
+  auto fetch = [&] {
+    return Sql_Cur_Fetch(kBsvCur, {SqlStr(b[0], 9, &ind), SqlStr(b[1], 11, &ind), SqlStr(b[2], 11, &ind),
+                                   SqlStr(b[3], 4, &ind), SqlStr(b[4], 6, &ind), SqlStr(b[5], 6, &ind),
+                                   SqlStr(b[6], 51, &ind), SqlStr(b[7], 30, &ind)});
+  };
+  int32_t y = 2026;
+  int n = 0;
+  while (fetch() == 0) {
+    ++n;
+    Exec("insert into Hrs300Pnr values ('8000000" + std::to_string(n) +
+         "','other',1);insert into Hrs310Bsv values ('8000000" + std::to_string(n) +
+         "',julianday('2020-01-01'),NULL,'001','AK','AB',1);");
+    EXPECT_EQ(Sql_Exec(kUrvIns, {SqlStr(b[0], 9), SqlInt(&y)}), 0) << b[0];
+    EXPECT_EQ(Sql_Rt_Commit(), 0);
+  }
+  EXPECT_EQ(SqlCode, 1403);
+  EXPECT_EQ(n, 3);
+  EXPECT_EQ(Sql_Cur_Close(kBsvCur), 0);
+  EXPECT_EQ(Rows("select count(*) from Hrs332Urv"), Rows_t{"3"});
+}
+
+}  // namespace
