@@ -44,11 +44,9 @@
 #include <sqlite3.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
@@ -377,8 +375,7 @@ struct Employment {
 class DemoWriter {
  public:
   DemoWriter(Database& db, const Settings& settings, Day start, Day today, bool monday_first)
-      : db_(db),
-        rng_(settings.seed),
+      : rng_(settings.seed),
         persons_(settings.persons),
         start_(start),
         base_(start - chr::days{1}),
@@ -539,7 +536,6 @@ class DemoWriter {
     }
   }
 
-  Database& db_;
   Random rng_;
   long persons_;
   Day start_, base_, today_;
