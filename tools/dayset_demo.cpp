@@ -486,7 +486,7 @@ class DemoWriter {
   }
 
   void Person_Write(long number) {
-    char pnr_text[16];
+    char pnr_text[24];  // 8 digits: number is at most kMaxPersons
     std::snprintf(pnr_text, sizeof pnr_text, "%08ld", number);
     std::string pnr = pnr_text;
     std::string name = std::string(rng_.Pick(kFirstNames)) + " " + rng_.Pick(kLastNames);
