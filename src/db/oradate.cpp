@@ -45,11 +45,12 @@ enum Elem { kYyyy, kRr, kMon, kMm, kMi, kDdd, kDd, kD, kIw, kHh24, kSs, kSep, kB
 
 struct ElemName {
   const char* name;
+  size_t len;
   Elem elem;
 };
-const ElemName kElems[] = {{"yyyy", kYyyy}, {"rr", kRr},  {"mon", kMon}, {"mm", kMm},
-                           {"mi", kMi},     {"ddd", kDdd}, {"dd", kDd},   {"d", kD},
-                           {"iw", kIw},     {"hh24", kHh24}, {"ss", kSs}};
+const ElemName kElems[] = {{"yyyy", 4, kYyyy}, {"rr", 2, kRr},   {"mon", 3, kMon}, {"mm", 2, kMm},
+                           {"mi", 2, kMi},     {"ddd", 3, kDdd}, {"dd", 2, kDd},   {"d", 1, kD},
+                           {"iw", 2, kIw},     {"hh24", 4, kHh24}, {"ss", 2, kSs}};
 
 bool IsSep(char c) { return c == '-' || c == '/' || c == '.' || c == ':' || c == ',' || c == ' '; }
 
@@ -60,7 +61,7 @@ Elem NextElem(const char* fmt, size_t fmtlen, size_t* pos) {
     return kSep;
   }
   for (const ElemName& e : kElems) {
-    const size_t n = std::strlen(e.name);
+    const size_t n = e.len;
     if (*pos + n > fmtlen) continue;
     bool match = true;
     for (size_t i = 0; i < n && match; ++i) match = Lower(fmt[*pos + i]) == e.name[i];
@@ -97,10 +98,16 @@ struct Out {
       ++len;
     }
   }
+  // A non-negative number, zero-padded to width digits.
   void Num(int v, int width) {
-    char tmp[16];
-    const int n = std::snprintf(tmp, sizeof tmp, "%0*d", width, v);
-    Put(tmp, static_cast<size_t>(n));
+    char tmp[12];
+    int n = 0;
+    do {
+      tmp[sizeof tmp - 1 - n++] = static_cast<char>('0' + v % 10);
+      v /= 10;
+    } while (v > 0 && n < static_cast<int>(sizeof tmp));
+    while (n < width && n < static_cast<int>(sizeof tmp)) tmp[sizeof tmp - 1 - n++] = '0';
+    Put(tmp + sizeof tmp - n, static_cast<size_t>(n));
   }
 };
 
@@ -155,8 +162,43 @@ int Ora_Iso_Week(int year, int month, int day) {
   return (DayOfYear(ty, tm, td) - 1) / 7 + 1;
 }
 
+// The two formats of the job's statements, read without the general
+// element loop: 'yyyymmdd' and 'yyyymmddhh24miss'. False when fmt is another.
+namespace {
+
+bool Fast_Format(const char* fmt, size_t fmtlen, bool* with_time) {
+  static const char kDay[] = "yyyymmdd";
+  static const char kTime[] = "yyyymmddhh24miss";
+  if (fmtlen != 8 && fmtlen != 16) return false;
+  const char* want = fmtlen == 8 ? kDay : kTime;
+  for (size_t i = 0; i < fmtlen; ++i) {
+    if (Lower(fmt[i]) != want[i]) return false;
+  }
+  *with_time = fmtlen == 16;
+  return true;
+}
+
+}  // namespace
+
 int Ora_Date_Parse(const char* text, size_t len, const char* fmt, size_t fmtlen, double* jd) {
   OraCivil c{0, 1, 1, 0, 0, 0};
+  bool with_time;
+  if (Fast_Format(fmt, fmtlen, &with_time)) {
+    size_t tp = 0;
+    if (len != (with_time ? 14u : 8u) || !ReadDigits(text, len, &tp, 4, &c.year) ||
+        !ReadDigits(text, len, &tp, 2, &c.month) || !ReadDigits(text, len, &tp, 2, &c.day) ||
+        (with_time && (!ReadDigits(text, len, &tp, 2, &c.hour) || !ReadDigits(text, len, &tp, 2, &c.minute) ||
+                       !ReadDigits(text, len, &tp, 2, &c.second)))) {
+      // Not plain digits of the right length: the general path names the fault.
+      c = OraCivil{0, 1, 1, 0, 0, 0};
+    } else if (c.year >= 1 && c.month >= 1 && c.month <= 12 && c.day >= 1 &&
+               c.day <= DaysInMonth(c.year, c.month) && c.hour <= 23 && c.minute <= 59 && c.second <= 59) {
+      *jd = Ora_Jd_From_Civil(c);
+      return 0;
+    } else {
+      c = OraCivil{0, 1, 1, 0, 0, 0};
+    }
+  }
   bool have_year = false;
   size_t fp = 0, tp = 0;
   while (fp < fmtlen) {

@@ -182,16 +182,17 @@ int Sql_Rt_Connect(const char* connect_text) {
   Sql_Rt_Disconnect();
   // login/password@net: the login ends at the first '/', the net service
   // name begins after the last '@'.
-  const char* slash = std::strchr(connect_text, '/');
   const char* at = std::strrchr(connect_text, '@');
-  if (slash == nullptr || at == nullptr || at < slash) return Set(sqlrt::kUnknownService);
+  if (at == nullptr) return Set(sqlrt::kUnknownService);
+  const char* slash = std::strchr(connect_text, '/');
+  if (slash == nullptr || slash > at) slash = at;  // no password given
   const char* net = at + 1;
   const char* colon = std::strchr(net, ':');
   if (colon == nullptr) return Set(sqlrt::kUnknownService);
   sqlrt::SessionFactory open = sqlrt::Sql_Backend_Find(net, static_cast<size_t>(colon - net));
   if (open == nullptr) return Set(sqlrt::kUnknownService);
   std::string login(connect_text, static_cast<size_t>(slash - connect_text));
-  std::string password(slash + 1, static_cast<size_t>(at - slash - 1));
+  std::string password(slash == at ? at : slash + 1, static_cast<size_t>(slash == at ? 0 : at - slash - 1));
   std::unique_ptr<sqlrt::Session> s;
   const int rc = open(login.c_str(), password.c_str(), colon + 1, &s);
   std::fill(password.begin(), password.end(), '\0');

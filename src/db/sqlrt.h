@@ -17,20 +17,36 @@
 //
 // Every call sets SqlCode and returns it:
 //     0  success
-//  1403  no row (select-into), no further row (fetch)
+//  1403  no row (select-into), no further row (fetch; again on every fetch
+//        after the last row)
 //    -1  unique key violated
 //  -904  invalid column name
 //  -942  table or view does not exist
 // -1405  NULL fetched into a variable without indicator
 // -2112  select-into found more than one row
 // other negative values: any other failure. A failed statement undoes only
-// its own effect; the transaction goes on.
+// its own effect; the transaction goes on. The runtime's own:
+// -1001  fetch or close of a cursor that is not open
+// -1007  fetch variables do not match the select list (asserts in debug)
+// -1008  host variables do not match the placeholders (asserts in debug)
+// -1012  no session
+// -1480  a host variable without buffer or of size 0
+// -2091  the database rolled the transaction back by itself (full disk,
+//        I/O error): returned by the commit that would otherwise succeed
+// -12154 connect: net service name unknown (scheme, directory)
+// The embedded backend's codes are listed in db/sqlite_backend.cpp.
 //
 // Values: STRING outputs longer than size - 1 are cut to size - 1 characters
 // (the statement still succeeds, the indicator holds the full length); NULL
-// sets the indicator to -1 and leaves the variable alone. Inputs: an
-// indicator of -1 or an empty text is sent as NULL. Not thread-safe: one
-// session per process, as the job has.
+// sets the indicator to -1 and leaves the variable alone; an empty text
+// reads as NULL. A DATE column fetched into a STRING reads 'DD-MON-RR'.
+// Inputs: an indicator of -1 or an empty text is sent as NULL; a STRING is
+// read up to its NUL, never past its size. Not thread-safe: one session per
+// process, as the job has.
+//
+// A cursor reads its inputs and runs its query at open, and fetches the rows
+// as they stood then; commits and the job's other statements do not disturb
+// it. A schema switch closes every open cursor (later fetches give -1001).
 #pragma once
 
 #include <cstdint>
@@ -98,7 +114,9 @@ SqlStats Sql_Stats();
 // Test support: the nth call (1-based, counted from now) of the given kind
 // whose statement text contains text_part fails with `code` without touching
 // the database; `times` consecutive matching calls fail (-1: all from then on).
-// An empty text_part matches every statement of that kind.
+// An empty text_part matches every statement of that kind. kDynamic counts
+// Sql_Dyn_Execute calls, matched against the prepared text; kCommit calls
+// match the text "commit". A failing fetch leaves the cursor where it was.
 enum class SqlOp { kExec, kOpen, kFetch, kClose, kCommit, kDynamic };
 void Sql_Fault_Add(const char* text_part, SqlOp op, int nth, int code, int times = 1);
 void Sql_Fault_Clear();
