@@ -32,7 +32,7 @@ std::vector<std::string> IsoDays(int from_year, int to_year, int jan1_weekday) {
           wch = 1;
           yow = y + 1;
         }
-        char row[64];
+        char row[128];
         std::snprintf(row, sizeof row, "%04d%02d%02d|%d|%d|%d|%d|%d|%d|%d", y, m, d, y, m, d, wch, wd, ord, yow);
         out.push_back(row);
       }
