@@ -383,8 +383,9 @@ TEST_F(SqlRtTest, CursorSurvivesCommits) {
     for (int32_t y = 2020; y <= 2022; ++y) EXPECT_EQ(Sql_Exec(kUrvIns, {SqlStr(pnr, 9), SqlInt(&y)}), 0);
     // Writing to a table the cursor reads does not disturb it.
     int32_t sta = 1;
-    const std::string extra = "9" + std::to_string(n);
-    EXPECT_EQ(Sql_Exec(kPnrIns, {SqlStr(extra.c_str(), 9), SqlStr("x", 2), SqlInt(&sta)}), 0);
+    char extra[9] = "9000000?";
+    extra[7] = static_cast<char>('0' + n);
+    EXPECT_EQ(Sql_Exec(kPnrIns, {SqlStr(extra, 9), SqlStr("x", 2), SqlInt(&sta)}), 0);
     EXPECT_EQ(Sql_Rt_Commit(), 0);
     // Committed: another connection sees it while the cursor is open.
     EXPECT_EQ(Rows("select count(*) from Hrs332Urv"), Rows_t{std::to_string(3 * n)});
