@@ -415,8 +415,8 @@ class SqliteStatement : public Statement {
   bool write_;
   bool started_ = false;
   std::vector<char> date_col_;
-  // Kept rows of a materialized cursor: cells row by row, texts in one
-  // buffer (offsets in Cell::len's sibling). Capacity stays for the next open.
+  // Kept rows of a materialized cursor: the cells row by row, their texts
+  // in one buffer at Cell::off. Both keep their capacity for the next open.
   struct Cell {
     int type;
     long long i;

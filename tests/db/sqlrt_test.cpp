@@ -185,6 +185,26 @@ TEST_F(SqlRtTest, StatusCodes) {
   EXPECT_EQ(Rows("select count(*) from Hrs133Bak"), Rows_t{"0"});
 }
 
+// Table lists with aliases, qualified and unqualified names, and words that
+// only look like table positions inside literals.
+TEST_F(SqlRtTest, TableNamesInAllPositions) {
+  Exec("insert into Hrs300Pnr values ('00000001','from x',1);"
+       "insert into Hrs310Bsv values ('00000001',julianday('2020-01-01'),NULL,'001','AK','AB',1);");
+  int32_t n = 0;
+  int16_t ind;
+  EXPECT_EQ(Sql_Exec("select count(*) into :b0:b1  from Hrs300Pnr p ,HRSYSTEM.Hrs310Bsv b where "
+                     "p.PnrNum=b.BsvPnr and p.PnrNam='from x'",
+                     {SqlInt(&n, &ind)}),
+            0);
+  EXPECT_EQ(n, 1);
+  EXPECT_EQ(Sql_Exec("update Hrs300Pnr  set PnrNam='update Hrs999Xyz' where PnrNum=:b0", {SqlStr("00000001", 9)}),
+            0);
+  EXPECT_EQ(Sql_Exec("delete from HRSYSTEM.Hrs310Bsv where BsvPnr=:b0", {SqlStr("00000001", 9)}), 0);
+  EXPECT_EQ(Sql_Rt_Commit(), 0);
+  EXPECT_EQ(Rows("select PnrNam, (select count(*) from Hrs310Bsv) from Hrs300Pnr"),
+            Rows_t{"update Hrs999Xyz|0"});
+}
+
 TEST_F(SqlRtTest, ToDateOfNullIsNull) {
   int32_t v = 1;
   // TO_DATE(NULL) gives NULL: the primary key's NULL is accepted by SQLite,
