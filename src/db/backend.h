@@ -64,6 +64,10 @@ class Session {
 using SessionFactory = int (*)(const char* login, const char* password, const char* target,
                                std::unique_ptr<Session>* out);
 
+// Lock wait of new sessions in milliseconds (Sql_Busy_Timeout_Set).
+constexpr int kBusyTimeoutDefaultMs = 10000;
+extern int Busy_Timeout_Ms;
+
 // The factory for a scheme ("sqlite"), or null.
 SessionFactory Sql_Backend_Find(const char* scheme, size_t len);
 

@@ -74,7 +74,6 @@ namespace sqlrt {
 
 namespace {
 
-constexpr int kBusyTimeoutMs = 10000;
 constexpr int kLocked = -54;
 constexpr int kNoTable = -942;
 constexpr int kNoColumn = -904;
@@ -641,7 +640,7 @@ int SqliteSession::Open(const char* target) {
   int rc = sqlite3_open_v2(":memory:", &db_, flags, nullptr);
   if (rc != SQLITE_OK) return -10000 - (rc & 0xff);
   sqlite3_extended_result_codes(db_, 1);
-  sqlite3_busy_timeout(db_, kBusyTimeoutMs);
+  sqlite3_busy_timeout(db_, Busy_Timeout_Ms);
 
   char territory[64];
   Ora_Territory_From_Env(territory, sizeof territory);

@@ -18,6 +18,8 @@ int SqlCode = 0;
 
 namespace sqlrt {
 
+int Busy_Timeout_Ms = kBusyTimeoutDefaultMs;
+
 namespace {
 
 const struct {
@@ -330,3 +332,7 @@ void Sql_Fault_Add(const char* text_part, SqlOp op, int nth, int code, int times
 }
 
 void Sql_Fault_Clear() { rt.faults.clear(); }
+
+void Sql_Busy_Timeout_Set(int milliseconds) {
+  sqlrt::Busy_Timeout_Ms = milliseconds > 0 ? milliseconds : sqlrt::kBusyTimeoutDefaultMs;
+}

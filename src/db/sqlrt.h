@@ -120,3 +120,8 @@ SqlStats Sql_Stats();
 enum class SqlOp { kExec, kOpen, kFetch, kClose, kCommit, kDynamic };
 void Sql_Fault_Add(const char* text_part, SqlOp op, int nth, int code, int times = 1);
 void Sql_Fault_Clear();
+
+// Test support: how long sessions opened from now wait for a lock held by
+// another connection before the statement fails with -54; 0 restores the
+// default of 10 seconds.
+void Sql_Busy_Timeout_Set(int milliseconds);

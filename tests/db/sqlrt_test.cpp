@@ -537,6 +537,25 @@ TEST_F(SqlRtTest, LockedDatabaseIsWaitedFor) {
   EXPECT_EQ(Rows("select count(*) from Hrs300Pnr"), Rows_t{"2"});
 }
 
+// A lock held beyond the wait fails the statement with -54 and nothing else.
+TEST_F(SqlRtTest, LockHeldTooLongFails) {
+  ASSERT_EQ(Pnr_Ins("00000001", "A"), 0);
+  ASSERT_EQ(Sql_Rt_Commit(), 0);
+  Sql_Busy_Timeout_Set(200);
+  ASSERT_EQ(Reconnect("HRSYSTEM"), 0);
+  Sql_Busy_Timeout_Set(0);
+  sqlite3* other = nullptr;
+  ASSERT_EQ(sqlite3_open(db().c_str(), &other), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+  EXPECT_EQ(Pnr_Ins("00000002", "B"), -54);
+  EXPECT_EQ(Sql_Rt_Commit(), 0);  // nothing was begun
+  sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr);
+  sqlite3_close(other);
+  EXPECT_EQ(Pnr_Ins("00000002", "B"), 0);
+  EXPECT_EQ(Sql_Rt_Commit(), 0);
+  EXPECT_EQ(Rows("select count(*) from Hrs300Pnr"), Rows_t{"2"});
+}
+
 // What is committed survives a kill of the process; what is not, is gone.
 TEST_F(SqlRtTest, CommittedWorkSurvivesKill) {
   std::fflush(nullptr);
