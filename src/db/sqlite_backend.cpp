@@ -36,9 +36,11 @@
 // committed transaction is in the WAL file before COMMIT returns, so it
 // survives any later kill of the process. A power loss or operating-system
 // crash can lose the transactions committed since the last checkpoint (at
-// most the last WAL's worth, about 1000 pages), never corrupt the file; it
-// also commits the schema files of one transaction one by one. A file that
-// cannot run in WAL mode falls back to synchronous=FULL.
+// most the last WAL's worth, about 1000 pages or 4 MB), never corrupt the
+// file; a rerun of the job redoes them. A transaction that writes to two
+// schema files is atomic in each file, not across both (the job's units of
+// work never span two files). A file that cannot run in WAL mode falls back
+// to synchronous=FULL.
 //
 // Native errors map onto the runtime's codes:
 //      -1  unique or primary key violated   -1400  NULL into a NOT NULL column
