@@ -206,13 +206,13 @@ TEST_F(SqlRtTest, TableNamesInAllPositions) {
 }
 
 TEST_F(SqlRtTest, ToDateOfNullIsNull) {
+  const char ins[] = "insert into Hrs310Bsv (BsvPnr,BsvGvo,BsvGbi,BsvSta) values "
+                     "(:b0,TO_DATE(:b1,'yyyymmdd'),TO_DATE(:b2,'yyyymmdd'),:b3)";
   int32_t v = 1;
-  // TO_DATE(NULL) gives NULL: the primary key's NULL is accepted by SQLite,
-  // the point is that no error is raised.
-  EXPECT_EQ(Sql_Exec("insert into Hrs310Bsv (BsvPnr,BsvGvo,BsvGbi,BsvSta) values "
-                     "(:b0,TO_DATE(:b1,'yyyymmdd'),TO_DATE(:b2,'yyyymmdd'),:b3)",
-                     {SqlStr("00000001", 9), SqlStr("20260101", 11), SqlStr("", 11), SqlInt(&v)}),
-            0);
+  // An empty text is NULL, and TO_DATE(NULL) is NULL, not an error ...
+  EXPECT_EQ(Sql_Exec(ins, {SqlStr("00000001", 9), SqlStr("20260101", 11), SqlStr("", 11), SqlInt(&v)}), 0);
+  // ... until a NOT NULL column refuses it.
+  EXPECT_EQ(Sql_Exec(ins, {SqlStr("00000002", 9), SqlStr("", 11), SqlStr("", 11), SqlInt(&v)}), -1400);
   EXPECT_EQ(Sql_Rt_Commit(), 0);
   EXPECT_EQ(Rows("select date(BsvGvo), quote(BsvGbi) from Hrs310Bsv"), Rows_t{"2026-01-01|NULL"});
 }
