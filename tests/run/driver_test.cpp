@@ -160,6 +160,27 @@ TEST_F(DriverTest, SchemaThatIsNotAnIdentifierFailsTheConnect) {
             std::vector<std::string>{"0"});
 }
 
+// An administrator's file, made with the companion command (the password
+// from standard input), reaches the connect with the values as typed.
+TEST_F(DriverTest, ConfigurationFromTheCompanionCommandReachesTheConnect) {
+  std::string conf = "'" + testdb::BinaryPath("dayset-conf") + "' set '" + dir_.file("admin.ini") + "' ";
+  ASSERT_EQ(testdb::RunCommand(conf + "LOGIN ops-user"), 0);
+  ASSERT_EQ(testdb::RunCommand("printf 'pa ss;w@rd/\\n' | " + conf + "PASS"), 0);
+  ASSERT_EQ(testdb::RunCommand(conf + "NET8 nosuch:/srv/hr"), 0);
+  ASSERT_EQ(testdb::RunCommand(conf + "SCHEMA hrsystemx"), 0);
+  Outcome o = Run("0 2006 admin.ini 0 0");
+  EXPECT_EQ(o.status, 1);
+  std::regex expected(
+      "Datum: [0-9]{8}\nFehler\\(DB-Connect\\)! RC:-[0-9]+ Name:ops-user Pwd:\\*\\*\\* Net:nosuch:/srv/hr \n");
+  EXPECT_TRUE(std::regex_match(o.log, expected)) << o.log;
+
+  testdb::CreateSchemaFile(dir_.path());
+  ASSERT_EQ(testdb::RunCommand(conf + "NET8 sqlite:."), 0);
+  o = Run("0 2006 admin.ini 0 0");
+  EXPECT_EQ(o.status, 0) << o.err;
+  EXPECT_NE(o.log.find("Aktuelles Schema: HRSYSTEM \n"), std::string::npos) << o.log;
+}
+
 TEST_F(DriverTest, ConnectedRunLogsDateAndSchemaFirst) {
   testdb::CreateSchemaFile(dir_.path());
   std::string ini = Config("scott", "tiger", "sqlite:.", "hrsystemx");
