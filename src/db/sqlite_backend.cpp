@@ -418,11 +418,14 @@ class SqliteStatement : public Statement {
   std::vector<char> date_col_;
   // Kept rows of a materialized cursor: the cells row by row, their texts
   // in one buffer at Cell::off. Both keep their capacity for the next open.
-  struct Cell {
-    int type;
-    long long i;
-    double d;
-    size_t off, len;
+  struct Cell {  // 16 bytes: the employment scan keeps one per column and row
+    int32_t type;
+    uint32_t len;
+    union {
+      long long i;
+      double d;
+      uint64_t off;
+    };
   };
   bool kept_ = false;
   std::vector<Cell> cells_;
@@ -480,7 +483,8 @@ int SqliteStatement::Materialize() {
   int rc;
   while ((rc = Step_Native()) == 0) {
     for (int c = 0; c < cols; ++c) {
-      Cell cell{sqlite3_column_type(st_, c), 0, 0, 0, 0};
+      Cell cell{};
+      cell.type = sqlite3_column_type(st_, c);
       switch (cell.type) {
         case SQLITE_INTEGER:
           cell.i = sqlite3_column_int64(st_, c);
@@ -492,7 +496,7 @@ int SqliteStatement::Materialize() {
         case SQLITE_BLOB: {
           const char* p = cell.type == SQLITE_TEXT ? reinterpret_cast<const char*>(sqlite3_column_text(st_, c))
                                                     : static_cast<const char*>(sqlite3_column_blob(st_, c));
-          cell.len = static_cast<size_t>(sqlite3_column_bytes(st_, c));
+          cell.len = static_cast<uint32_t>(sqlite3_column_bytes(st_, c));
           cell.off = texts_.size();
           if (cell.len > 0) texts_.insert(texts_.end(), p, p + cell.len);
           break;
@@ -516,7 +520,8 @@ int SqliteStatement::Column(int index, const SqlVar& out) {
   Value v{};
   if (kept_) {
     const Cell& c = cells_[(next_row_ - 1) * date_col_.size() + static_cast<size_t>(index)];
-    v = Value{c.type, c.i, c.d, c.len > 0 ? texts_.data() + c.off : "", c.len};
+    v = Value{c.type, c.type == SQLITE_INTEGER ? c.i : 0, c.type == SQLITE_FLOAT ? c.d : 0.0,
+              c.len > 0 ? texts_.data() + c.off : "", c.len};
   } else {
     v.type = sqlite3_column_type(st_, index);
     switch (v.type) {
