@@ -43,7 +43,7 @@ TEST(ProgressTest, NothingWhenStandardErrorIsAFile) {
 
 TEST(ProgressTest, OneSelfUpdatingLineOnATerminal) {
   int master = posix_openpt(O_RDWR | O_NOCTTY);
-  ASSERT_GE(master, 0);
+  if (master < 0) GTEST_SKIP() << "no pseudo-terminal on this machine";
   ASSERT_EQ(grantpt(master), 0);
   ASSERT_EQ(unlockpt(master), 0);
   int slave = open(ptsname(master), O_RDWR | O_NOCTTY);
