@@ -476,6 +476,29 @@ int SqliteStatement::Step() {
   return 0;
 }
 
+// The current row's column `c` as the statement holds it.
+Value Column_Value(sqlite3_stmt* st, int c) {
+  Value v{};
+  v.type = sqlite3_column_type(st, c);
+  switch (v.type) {
+    case SQLITE_INTEGER:
+      v.i = sqlite3_column_int64(st, c);
+      break;
+    case SQLITE_FLOAT:
+      v.d = sqlite3_column_double(st, c);
+      break;
+    case SQLITE_TEXT:
+    case SQLITE_BLOB:
+      v.text = v.type == SQLITE_TEXT ? reinterpret_cast<const char*>(sqlite3_column_text(st, c))
+                                     : static_cast<const char*>(sqlite3_column_blob(st, c));
+      v.len = static_cast<size_t>(sqlite3_column_bytes(st, c));
+      break;
+    default:
+      break;
+  }
+  return v;
+}
+
 int SqliteStatement::Materialize() {
   cells_.clear();
   texts_.clear();
@@ -483,26 +506,17 @@ int SqliteStatement::Materialize() {
   int rc;
   while ((rc = Step_Native()) == 0) {
     for (int c = 0; c < cols; ++c) {
+      const Value v = Column_Value(st_, c);
       Cell cell{};
-      cell.type = sqlite3_column_type(st_, c);
-      switch (cell.type) {
-        case SQLITE_INTEGER:
-          cell.i = sqlite3_column_int64(st_, c);
-          break;
-        case SQLITE_FLOAT:
-          cell.d = sqlite3_column_double(st_, c);
-          break;
-        case SQLITE_TEXT:
-        case SQLITE_BLOB: {
-          const char* p = cell.type == SQLITE_TEXT ? reinterpret_cast<const char*>(sqlite3_column_text(st_, c))
-                                                    : static_cast<const char*>(sqlite3_column_blob(st_, c));
-          cell.len = static_cast<uint32_t>(sqlite3_column_bytes(st_, c));
-          cell.off = texts_.size();
-          if (cell.len > 0) texts_.insert(texts_.end(), p, p + cell.len);
-          break;
-        }
-        default:
-          break;
+      cell.type = v.type;
+      if (v.type == SQLITE_INTEGER) {
+        cell.i = v.i;
+      } else if (v.type == SQLITE_FLOAT) {
+        cell.d = v.d;
+      } else if (v.len > 0) {
+        cell.len = static_cast<uint32_t>(v.len);
+        cell.off = texts_.size();
+        texts_.insert(texts_.end(), v.text, v.text + v.len);
       }
       cells_.push_back(cell);
     }
@@ -523,21 +537,7 @@ int SqliteStatement::Column(int index, const SqlVar& out) {
     v = Value{c.type, c.type == SQLITE_INTEGER ? c.i : 0, c.type == SQLITE_FLOAT ? c.d : 0.0,
               c.len > 0 ? texts_.data() + c.off : "", c.len};
   } else {
-    v.type = sqlite3_column_type(st_, index);
-    switch (v.type) {
-      case SQLITE_INTEGER:
-        v.i = sqlite3_column_int64(st_, index);
-        break;
-      case SQLITE_FLOAT:
-        v.d = sqlite3_column_double(st_, index);
-        break;
-      case SQLITE_TEXT:
-        v.text = reinterpret_cast<const char*>(sqlite3_column_text(st_, index));
-        v.len = static_cast<size_t>(sqlite3_column_bytes(st_, index));
-        break;
-      default:
-        break;
-    }
+    v = Column_Value(st_, index);
   }
   return Value_Copy(v, date_col, out);
 }
