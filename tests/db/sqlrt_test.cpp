@@ -42,6 +42,13 @@ const char kBsvCur[] =
     "select BsvPnr ,TO_CHAR(BsvGvo,'yyyymmdd') ,TO_CHAR(BsvGbi,'yyyymmdd') ,BsvKal ,BsvAkr ,BsvAbr ,PnrNam ,BsvGvo  "
     "from Hrs310Bsv ,Hrs300Pnr where (((((BsvPnr>=:b0 and BsvPnr<=:b1) and (BsvGbi is null  or "
     "BsvGbi>=TO_DATE(sysdate))) and BsvPnr=PnrNum) and BsvSta<4) and PnrSta<4) order by BsvPnr asc ,BsvGvo desc";
+// One row of the employment cursor into b, as the person phase fetches it.
+int Bsv_Fetch(char (&b)[8][51]) {
+  int16_t ind;
+  return Sql_Cur_Fetch(kBsvCur, {SqlStr(b[0], 9, &ind), SqlStr(b[1], 11, &ind), SqlStr(b[2], 11, &ind),
+                                 SqlStr(b[3], 4, &ind), SqlStr(b[4], 6, &ind), SqlStr(b[5], 6, &ind),
+                                 SqlStr(b[6], 51, &ind), SqlStr(b[7], 30, &ind)});
+}
 const char kTagIns[] =
     "insert into Hrs327Tag (TagPnr,TagTag,TagVon,TagUhr,TagBis,TagEnd,TagDat) values "
     "(:b0,TO_Date(:b1,'yyyymmdd'),TO_DATE(:b2,'yyyymmdd'),TO_DATE(:b3,'yyyymmddHH24MISS'),TO_DATE(:b4,'yyyymmdd'),"
@@ -591,12 +598,7 @@ TEST_F(SqlRtTest, FaultInjection) {
   Sql_Fault_Add("Hrs310Bsv", SqlOp::kFetch, 1, -1555, 2);
   ASSERT_EQ(Sql_Cur_Open(kBsvCur, {SqlStr("        ", 9), SqlStr("zzzzzzzz", 9)}), 0);
   char b[8][51];
-  int16_t ind;
-  auto fetch = [&] {
-    return Sql_Cur_Fetch(kBsvCur, {SqlStr(b[0], 9, &ind), SqlStr(b[1], 11, &ind), SqlStr(b[2], 11, &ind),
-                                   SqlStr(b[3], 4, &ind), SqlStr(b[4], 6, &ind), SqlStr(b[5], 6, &ind),
-                                   SqlStr(b[6], 51, &ind), SqlStr(b[7], 30, &ind)});
-  };
+  auto fetch = [&] { return Bsv_Fetch(b); };
   EXPECT_EQ(fetch(), -1555);
   EXPECT_EQ(fetch(), -1555);
   EXPECT_EQ(fetch(), 1403);
@@ -618,12 +620,7 @@ TEST_F(SqlRtTest, OtherWriterWhileCursorOpen) {
   }
   ASSERT_EQ(Sql_Cur_Open(kBsvCur, {SqlStr("        ", 9), SqlStr("zzzzzzzz", 9)}), 0);
   char b[8][51];
-  int16_t ind;
-  auto fetch = [&] {
-    return Sql_Cur_Fetch(kBsvCur, {SqlStr(b[0], 9, &ind), SqlStr(b[1], 11, &ind), SqlStr(b[2], 11, &ind),
-                                   SqlStr(b[3], 4, &ind), SqlStr(b[4], 6, &ind), SqlStr(b[5], 6, &ind),
-                                   SqlStr(b[6], 51, &ind), SqlStr(b[7], 30, &ind)});
-  };
+  auto fetch = [&] { return Bsv_Fetch(b); };
   int32_t y = 2026;
   int n = 0;
   while (fetch() == 0) {
