@@ -19,7 +19,7 @@
 #include <string>
 
 #include "db/sqlrt.h"
-#include "run/clock.h"
+#include "base/clock.h"
 #include "run/driver.h"
 
 namespace {

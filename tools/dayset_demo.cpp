@@ -59,7 +59,7 @@
 
 #include "config/ini.h"
 #include "db/oradate.h"
-#include "run/clock.h"
+#include "base/clock.h"
 
 #if __has_include("dayset_demo_schema.h")
 #include "dayset_demo_schema.h"  // kDemoSchemaSql: db/schema.sql, embedded at build time

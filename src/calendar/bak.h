@@ -8,7 +8,7 @@
 
 #include <cstdint>
 
-#include "run/runlog.h"
+#include "base/runlog.h"
 
 // The current day of the phase with its calendar attributes.
 struct BakSatz {

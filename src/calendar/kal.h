@@ -8,7 +8,7 @@
 
 #include <cstdint>
 
-#include "run/runlog.h"
+#include "base/runlog.h"
 
 // One work-calendar day; serves both families.
 struct KalSatz {

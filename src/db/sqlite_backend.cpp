@@ -70,7 +70,7 @@
 #include "db/backend.h"
 #include "db/oradate.h"
 #include "db/sqlparse.h"
-#include "run/clock.h"
+#include "base/clock.h"
 
 namespace sqlrt {
 

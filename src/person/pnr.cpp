@@ -10,8 +10,8 @@
 #include "person/pnr_hook.h"
 #include "person/tag.h"
 #include "person/urv.h"
-#include "run/progress.h"
-#include "run/runlog.h"
+#include "base/progress.h"
+#include "base/runlog.h"
 
 bool Ka2Flag = true;
 bool ZtgPnmFlag = true;

@@ -6,7 +6,7 @@
 #include "person/pnr.h"
 #include "person/pnr_hook.h"
 #include "person/ztg.h"
-#include "run/runlog.h"
+#include "base/runlog.h"
 
 namespace {
 

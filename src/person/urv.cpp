@@ -1,7 +1,7 @@
 #include "person/urv.h"
 
 #include "db/sqlrt.h"
-#include "run/runlog.h"
+#include "base/runlog.h"
 
 namespace {
 

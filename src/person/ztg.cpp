@@ -4,7 +4,7 @@
 
 #include "db/sqlrt.h"
 #include "person/pnr.h"
-#include "run/runlog.h"
+#include "base/runlog.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 #include "db/session.h"
 #include "person/pnr.h"
 #include "run/args.h"
-#include "run/progress.h"
-#include "run/runlog.h"
+#include "base/progress.h"
+#include "base/runlog.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include "db/sqlrt.h"
 #include "person/pnr_hook.h"
 #include "person_fixture.h"
-#include "run/runlog.h"
+#include "base/runlog.h"
 
 namespace persontest {
 namespace {

@@ -4,8 +4,8 @@
 
 #include "db/sqlrt.h"
 #include "person_fixture.h"
-#include "run/clock.h"
-#include "run/runlog.h"
+#include "base/clock.h"
+#include "base/runlog.h"
 
 namespace persontest {
 namespace {

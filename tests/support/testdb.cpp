@@ -11,8 +11,8 @@
 
 #include "db/session.h"
 #include "db/sqlrt.h"
-#include "run/clock.h"
-#include "run/runlog.h"
+#include "base/clock.h"
+#include "base/runlog.h"
 
 namespace testdb {
 

@@ -19,5 +19,5 @@ extern char CurrentSchema[21];   // the configured schema, upper-cased
 // wrote. Does nothing while RunLog is null.
 void RunLog_Printf(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 
-// Sets RunDate from the local clock (run/clock.h's Clock_Now).
+// Sets RunDate from the local clock (base/clock.h's Clock_Now).
 void RunDate_Init();

@@ -1,4 +1,4 @@
-#include "run/clock.h"
+#include "base/clock.h"
 
 namespace {
 std::time_t fixed_now = 0;

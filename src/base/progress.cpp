@@ -1,4 +1,4 @@
-#include "run/progress.h"
+#include "base/progress.h"
 
 #include <unistd.h>
 

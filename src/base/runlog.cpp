@@ -1,9 +1,9 @@
-#include "run/runlog.h"
+#include "base/runlog.h"
 
 #include <cstdarg>
 #include <ctime>
 
-#include "run/clock.h"
+#include "base/clock.h"
 
 FILE* RunLog = nullptr;
 char RunDate[kDateYmdSize] = "";

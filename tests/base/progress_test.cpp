@@ -1,5 +1,5 @@
 // The progress line: shown on a terminal, absent everywhere else.
-#include "run/progress.h"
+#include "base/progress.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
