@@ -188,7 +188,12 @@ void Fn_To_Date(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
     return;
   }
   if (type == SQLITE_FLOAT || (argc == 1 && type == SQLITE_INTEGER)) {
-    sqlite3_result_double(ctx, Ora_Jd_Trunc(sqlite3_value_double(v)));
+    const double jd = sqlite3_value_double(v);
+    if (!Ora_Jd_Valid(jd)) {
+      Func_Fail(ctx, kOraBadYear, "TO_DATE: not a date of the years 1 to 9999");
+      return;
+    }
+    sqlite3_result_double(ctx, Ora_Jd_Trunc(jd));
     return;
   }
   const char* text = reinterpret_cast<const char*>(sqlite3_value_text(v));
@@ -572,7 +577,9 @@ int Value_Copy(const Value& v, bool date_col, const SqlVar& out) {
     if (v.type == SQLITE_INTEGER || v.type == SQLITE_FLOAT) {
       const double d = v.type == SQLITE_FLOAT ? v.d : static_cast<double>(v.i);
       if (date_col) {
-        len = static_cast<size_t>(Ora_Date_Default(d, tmp));
+        const int n = Ora_Date_Default(d, tmp);
+        if (n < 0) return n;
+        len = static_cast<size_t>(n);
       } else if (v.type == SQLITE_INTEGER) {
         len = static_cast<size_t>(std::snprintf(tmp, sizeof tmp, "%lld", v.i));
       } else if (d == std::trunc(d) && std::fabs(d) < 1e15) {

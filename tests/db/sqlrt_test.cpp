@@ -238,6 +238,22 @@ TEST_F(SqlRtTest, DateColumnIntoStringHasDefaultForm) {
   EXPECT_STREQ(d2, "20261208");
   EXPECT_EQ(Sql_Exec(sel, {SqlStr(d1, 30, &i1), SqlStr(d2, 11, &i2), SqlStr("19991231", 11)}), 0);
   EXPECT_STREQ(d1, "31-DEC-99");
+  // A DATE that another program filled with a number that is no date fails
+  // the row with -1841, whichever way it is read; the session goes on.
+  ASSERT_EQ(Sql_Rt_Commit(), 0);
+  const char all[] = "select BakDtm ,TO_CHAR(BakDtm,'yyyymmdd') ,TO_DATE(BakDtm)  from HRSYSTEM.Hrs133Bak where "
+                     "BakDtm>:b0";
+  int32_t after = 3000000;
+  for (const char* number : {"20261208", "9.2e281"}) {
+    Exec(std::string("delete from Hrs133Bak where BakDtm>3000000; insert into Hrs133Bak (BakDtm) values (") + number +
+         ")");
+    for (const char* text : {"select TO_CHAR(BakDtm,'yyyymmdd') into :b0:b1  from HRSYSTEM.Hrs133Bak where BakDtm>:b2",
+                             "select BakDtm into :b0:b1  from HRSYSTEM.Hrs133Bak where BakDtm>:b2"}) {
+      EXPECT_EQ(Sql_Exec(text, {SqlStr(d1, 30, &i1), SqlInt(&after)}), -1841) << text << " " << number;
+    }
+  }
+  ASSERT_EQ(Sql_Cur_Open(all, {SqlInt(&after)}), -1841);
+  EXPECT_EQ(Sql_Rt_Broken(), nullptr);
 }
 
 TEST_F(SqlRtTest, RepeatedPlaceholderAndModulo) {
