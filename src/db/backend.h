@@ -56,6 +56,9 @@ class Session {
   // Changes whenever the resolution of table names changes (a schema
   // switch): statements prepared before then must be prepared again.
   virtual unsigned Name_Generation() const = 0;
+  // Waits for the server's answer since the session opened: one per
+  // message batch sent to a database server; 0 for the embedded database.
+  virtual long Round_Trips() const { return 0; }
 };
 
 // Opens a session: `login` and `password` as given, `target` the net service
@@ -74,5 +77,11 @@ SessionFactory Sql_Backend_Find(const char* scheme, size_t len);
 // The embedded backend (sqlite_backend.cpp).
 int Sqlite_Session_Open(const char* login, const char* password, const char* target,
                         std::unique_ptr<Session>* out);
+// The PostgreSQL backend (pg_backend.cpp): "postgresql:" or "postgres:"
+// followed by "//HOST[:PORT]/DBNAME[?...]", and "pg:SERVICE".
+int Pg_Uri_Session_Open(const char* login, const char* password, const char* target,
+                        std::unique_ptr<Session>* out);
+int Pg_Service_Session_Open(const char* login, const char* password, const char* target,
+                            std::unique_ptr<Session>* out);
 
 }  // namespace sqlrt

@@ -27,6 +27,9 @@ const struct {
   SessionFactory open;
 } kBackends[] = {
     {"sqlite", Sqlite_Session_Open},
+    {"postgresql", Pg_Uri_Session_Open},
+    {"postgres", Pg_Uri_Session_Open},
+    {"pg", Pg_Service_Session_Open},
 };
 
 }  // namespace
@@ -71,7 +74,7 @@ struct Runtime {
   std::unique_ptr<Statement> dyn;
   std::string dyn_text;
   int dyn_rc = 0;
-  SqlStats stats{0, 0};
+  SqlStats stats{};
   std::vector<Fault> faults;
 };
 
@@ -201,7 +204,7 @@ int Sql_Rt_Connect(const char* connect_text) {
   if (rc != 0) return Set(rc);
   rt.session = std::move(s);
   rt.generation = rt.session->Name_Generation();
-  rt.stats = SqlStats{0, 0};
+  rt.stats = SqlStats{};
   return Set(0);
 }
 
@@ -325,7 +328,11 @@ int Sql_Rt_Commit() {
   return Set(rt.session->Commit());
 }
 
-SqlStats Sql_Stats() { return rt.stats; }
+SqlStats Sql_Stats() {
+  SqlStats s = rt.stats;
+  s.round_trips = rt.session != nullptr ? rt.session->Round_Trips() : 0;
+  return s;
+}
 
 void Sql_Fault_Add(const char* text_part, SqlOp op, int nth, int code, int times) {
   rt.faults.push_back(Fault{text_part != nullptr ? text_part : "", op, nth < 1 ? 1 : nth, code, times, 0});

@@ -103,11 +103,12 @@ int Sql_Dyn_Execute();
 // Makes the transaction's changes permanent; sessions and cursors go on.
 int Sql_Rt_Commit();
 
-// Counters for the benchmark: statement executions (exec, open, fetch) and
-// prepares since the session opened.
+// Counters for the benchmark: statement executions (exec, open, fetch),
+// prepares and round trips to a database server since the session opened.
 struct SqlStats {
-  long executions;
-  long prepares;
+  long executions = 0;
+  long prepares = 0;
+  long round_trips = 0;
 };
 SqlStats Sql_Stats();
 
