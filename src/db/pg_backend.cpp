@@ -690,6 +690,7 @@ class PgSession : public Session {
   int Sync(Slot* slots, int count);
   int Fail_Broken(int code);
   int Load_Catalog();
+  int Prepare_Once(const SqlParsed& parsed, std::unique_ptr<Statement>* out, std::string* sqlstate);
   int Frame(const char* name);  // one fixed statement in a pipeline of its own
 
   PGconn* conn_ = nullptr;
@@ -1061,10 +1062,23 @@ int PgSession::Load_Catalog() {
 
 int PgSession::Prepare(const SqlParsed& parsed, std::unique_ptr<Statement>* out) {
   if (broken_ != nullptr) return broken_code_;
-  if (!catalog_loaded_) {
+  const bool fresh = !catalog_loaded_;
+  if (fresh) {
     const int rc = Load_Catalog();
     if (rc != 0) return rc;
   }
+  std::string state;
+  int rc = Prepare_Once(parsed, out, &state);
+  // A table made after the catalog was read: its date columns were not
+  // known to the translation. Read the catalog again and try once more.
+  if (rc != 0 && state == "42883" && !fresh) {
+    rc = Load_Catalog();
+    if (rc == 0) rc = Prepare_Once(parsed, out, &state);
+  }
+  return rc;
+}
+
+int PgSession::Prepare_Once(const SqlParsed& parsed, std::unique_ptr<Statement>* out, std::string* sqlstate) {
   Translation tr = Translator(catalog_, sunday_first_).Run(parsed);
   if (tr.error != 0) return tr.error;
   const std::string name = "dayset_" + std::to_string(++next_name_);
@@ -1085,6 +1099,7 @@ int PgSession::Prepare(const SqlParsed& parsed, std::unique_ptr<Statement>* out)
         if (st != PGRES_COMMAND_OK && rc == 0) {
           const char* state = PQresultErrorField(r, PG_DIAG_SQLSTATE);
           rc = st == PGRES_PIPELINE_ABORTED || state == nullptr ? kConnectionLost : Map_Sqlstate(state);
+          if (state != nullptr) *sqlstate = state;
         } else if (i == 1 && st == PGRES_COMMAND_OK) {
           for (int c = 0; c < PQnfields(r); ++c) types.push_back(PQftype(r, c));
         }
