@@ -164,21 +164,22 @@ int Map_Sqlstate(const char* state) {
   return -20099;
 }
 
-// The conditions after which the session can do nothing more.
+// The conditions after which the session can do nothing more, in the
+// log's language (ASCII).
 const char* Fatal_Condition(int code) {
   switch (code) {
     case kConnectionLost:
-      return "connection to the database server lost";
+      return "Verbindung zum Datenbankserver verloren";
     case kReadOnly:
-      return "database server is read-only";
+      return "Datenbankserver nur lesbar";
     case kDiskFull:
-      return "database server's disk is full";
+      return "Datentraeger des Datenbankservers voll";
     case kNoMemory:
-      return "database server is out of memory";
+      return "Datenbankserver ohne Speicher";
     case kIoError:
-      return "I/O error on the database server";
+      return "E/A-Fehler auf dem Datenbankserver";
     case kShutdown:
-      return "database server is shutting down";
+      return "Datenbankserver wird heruntergefahren";
     default:
       return nullptr;
   }
