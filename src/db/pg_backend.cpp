@@ -671,7 +671,7 @@ class PgSession : public Session {
   [[maybe_unused]] int Rollback();
   unsigned Name_Generation() const override { return generation_; }
   long Round_Trips() const override { return round_trips_; }
-  const char* Broken() const { return broken_; }
+  const char* Broken() const override { return broken_; }
 
   // Runs a prepared statement with its values inside the transaction frame
   // it needs; the result of a query is kept in *result.

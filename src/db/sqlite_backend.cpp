@@ -53,6 +53,15 @@
 //  -12154  DIR missing or not a directory
 //  -1821..-1861  invalid date or date format (db/oradate.h)
 //  -10000 - n  any other SQLite failure with primary result code n
+//
+// Failures the session cannot go on after (Broken, Fatal_Condition): the
+// file read-only (-10008), not to be opened (-10014) or not permitted
+// (-10003), damaged (-10011) or not a database (-10026), the disk full
+// (-10013), an I/O error (-10010), out of memory (-10007), and the file held
+// by another program beyond the busy timeout (SQLITE_BUSY, -54; a rerun
+// later completes the work, and every further statement would only wait out
+// the timeout again). SQLITE_LOCKED, also -54, is a conflict inside the one
+// connection and concerns only its statement.
 #include <sqlite3.h>
 #include <sys/stat.h>
 
@@ -307,6 +316,7 @@ class SqliteSession : public Session {
   int Prepare_Dynamic(const char* text, std::unique_ptr<Statement>* out) override;
   int Commit() override;
   unsigned Name_Generation() const override { return generation_; }
+  const char* Broken() const override { return broken_; }
 
   // For the statements.
   int Begin_If_Needed();
@@ -327,6 +337,7 @@ class SqliteSession : public Session {
   bool in_txn_ = false;
   bool txn_lost_ = false;
   unsigned generation_ = 1;
+  const char* broken_ = nullptr;  // Fatal_Condition of the first such failure
   sqlite3_stmt* begin_ = nullptr;
   sqlite3_stmt* commit_ = nullptr;
   FuncContext func_;
@@ -693,7 +704,36 @@ int SqliteSession::Commit() {
   return 0;
 }
 
+// The native failures after which no statement of the session can succeed,
+// as Broken() describes them; null for those that concern one statement.
+// `rc` is an extended result code.
+const char* Fatal_Condition(int rc) {
+  switch (rc & 0xff) {
+    case SQLITE_READONLY:
+      return "Datenbankdatei nur lesbar";
+    case SQLITE_CANTOPEN:
+      return "Datenbankdatei nicht zu oeffnen";
+    case SQLITE_PERM:
+      return "Zugriff auf die Datenbankdatei verweigert";
+    case SQLITE_CORRUPT:
+    case SQLITE_NOTADB:
+      return "Datenbankdatei beschaedigt";
+    case SQLITE_FULL:
+      return "Datentraeger voll";
+    case SQLITE_IOERR:
+      return rc == SQLITE_IOERR_NOMEM ? "Speicher erschoepft" : "Ein-/Ausgabefehler der Datenbankdatei";
+    case SQLITE_NOMEM:
+      return "Speicher erschoepft";
+    case SQLITE_BUSY:
+    case SQLITE_PROTOCOL:
+      return "Datenbank von einem anderen Programm gesperrt";
+    default:
+      return nullptr;
+  }
+}
+
 int SqliteSession::Map_Error(int rc) {
+  if (broken_ == nullptr) broken_ = Fatal_Condition(rc);
   if (func_.error != 0) {
     const int code = func_.error;
     func_.error = 0;

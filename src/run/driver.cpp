@@ -8,6 +8,7 @@
 #include "calendar/kal.h"
 #include "config/ini.h"
 #include "db/session.h"
+#include "db/sqlrt.h"
 #include "person/pnr.h"
 #include "run/args.h"
 #include "base/progress.h"
@@ -44,6 +45,21 @@ int RefuseLength(const char* what, const char* shown, size_t length, size_t room
   char allowed[40];
   std::snprintf(allowed, sizeof allowed, "hoechstens %zu Zeichen", room);
   return Refuse(what, shown, length, allowed);
+}
+
+// The session broke in `phase` (Sql_Rt_Broken): one line naming the condition,
+// the phase and the person (empty outside the person phase), in RunLog and on
+// standard error; the open transaction is rolled back and nothing more runs.
+int Stop_Broken(const char* phase, const char* person) {
+  char line[300];
+  std::snprintf(line, sizeof line, "Error: Lauf abgebrochen, Datenbank nicht nutzbar: %s! RC:%d Phase: %s!%s%s%s\n",
+                Sql_Rt_Broken(), SqlCode, phase, *person != '\0' ? " Person: " : "", person,
+                *person != '\0' ? "!" : "");
+  Sql_Rt_Disconnect();
+  Progress_Done();
+  RunLog_Printf("%s", line);
+  std::fprintf(stderr, "dayset: %s", line);
+  return kExitFailed;
 }
 
 void Copy(char* target, size_t size, const char* text) { std::snprintf(target, size, "%s", text); }
@@ -138,10 +154,13 @@ int Run(int argc, char** argv) {
   Pnr_Run_Init();
   Progress_Phase("Basiskalender");
   Bak_Days_Extend(EndDat);
+  if (Sql_Rt_Broken() != nullptr) return Stop_Broken("Basiskalender", "");
   Progress_Phase("Arbeitskalender");
   Kal_Days_Extend(EndDat);
+  if (Sql_Rt_Broken() != nullptr) return Stop_Broken("Arbeitskalender", "");
   Progress_Phase("Personen");
   Pnr_Days_Extend(BegDat, EndDat, PnrVon, PnrBis);
+  if (Sql_Rt_Broken() != nullptr) return Stop_Broken("Personen", Pnr_Broken_Pnr());
   Progress_Done();
   return kExitOk;
 }

@@ -190,6 +190,8 @@ TEST_F(SqlRtTest, StatusCodes) {
   EXPECT_EQ(Bak_Ins("2026123"), -1861);
   EXPECT_EQ(Sql_Rt_Commit(), 0);
   EXPECT_EQ(Rows("select count(*) from Hrs133Bak"), Rows_t{"0"});
+  // None of these concerns more than its statement: the session goes on.
+  EXPECT_EQ(Sql_Rt_Broken(), nullptr);
 }
 
 // Table lists with aliases, qualified and unqualified names, and words that
@@ -544,20 +546,34 @@ TEST_F(SqlRtTest, LockedDatabaseIsWaitedFor) {
   EXPECT_EQ(Rows("select count(*) from Hrs300Pnr"), Rows_t{"2"});
 }
 
-// A lock held beyond the wait fails the statement with -54 and nothing else.
-TEST_F(SqlRtTest, LockHeldTooLongFails) {
+// A lock held beyond the wait breaks the session: -54, and from then on every
+// call gives -54 at once, even once the lock is gone, until a new connect.
+// The failed unit is rolled back; the committed one stays.
+TEST_F(SqlRtTest, LockHeldTooLongBreaksTheSession) {
   ASSERT_EQ(Pnr_Ins("00000001", "A"), 0);
   ASSERT_EQ(Sql_Rt_Commit(), 0);
   Sql_Busy_Timeout_Set(200);
   ASSERT_EQ(Reconnect("HRSYSTEM"), 0);
   Sql_Busy_Timeout_Set(0);
+  EXPECT_EQ(Sql_Rt_Broken(), nullptr);
   sqlite3* other = nullptr;
   ASSERT_EQ(sqlite3_open(db().c_str(), &other), SQLITE_OK);
   ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
   EXPECT_EQ(Pnr_Ins("00000002", "B"), -54);
-  EXPECT_EQ(Sql_Rt_Commit(), 0);  // nothing was begun
+  ASSERT_NE(Sql_Rt_Broken(), nullptr);
+  EXPECT_STREQ(Sql_Rt_Broken(), "Datenbank von einem anderen Programm gesperrt");
   sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr);
   sqlite3_close(other);
+  const auto t0 = std::chrono::steady_clock::now();
+  char day[11];
+  int16_t ind;
+  EXPECT_EQ(Sql_Exec(kBakLst, {SqlStr(day, 11, &ind)}), -54);
+  EXPECT_EQ(Sql_Cur_Open(kBsvCur, {SqlStr("        ", 9), SqlStr("zzzzzzzz", 9)}), -54);
+  EXPECT_EQ(Sql_Rt_Commit(), -54);
+  EXPECT_EQ(SqlCode, -54);
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(100));
+  ASSERT_EQ(Reconnect("HRSYSTEM"), 0);
+  EXPECT_EQ(Sql_Rt_Broken(), nullptr);
   EXPECT_EQ(Pnr_Ins("00000002", "B"), 0);
   EXPECT_EQ(Sql_Rt_Commit(), 0);
   EXPECT_EQ(Rows("select count(*) from Hrs300Pnr"), Rows_t{"2"});
