@@ -76,8 +76,11 @@ int32_t Bak_NewDay_Ins(const BakSatz* Satz) {
 }
 
 void Bak_Days_Extend(const char* EndDat) {
+  // A failure that breaks the session (Sql_Rt_Broken) ends the phase at once
+  // and unlogged: the driver reports it.
   BakSatz satz{};
   if (Bak_LstDay_Get(satz.BakDtm) != 0) {
+    if (Sql_Rt_Broken() != nullptr) return;
     RunLog_Printf("Error: Letzten BAK-Tag ermitteln. RC:%d\n", SqlCode);
     Cal_Txt_Copy(satz.BakDtm, sizeof satz.BakDtm, RunDate);
   }
@@ -86,10 +89,14 @@ void Bak_Days_Extend(const char* EndDat) {
     // row the calendar cannot go on, and what this run inserted so far is
     // left to the next commit of the run.
     if (Bak_NxtDay_Init(&satz) != 0) {
+      if (Sql_Rt_Broken() != nullptr) return;
       RunLog_Printf("Error: Bak_NxtDay_Init RC:%d\n", SqlCode);
       return;
     }
-    if (Bak_NewDay_Ins(&satz) != 0) RunLog_Printf("Error: Bak_NewDay_Ins RC:%d\n", SqlCode);
+    if (Bak_NewDay_Ins(&satz) != 0) {
+      if (Sql_Rt_Broken() != nullptr) return;
+      RunLog_Printf("Error: Bak_NewDay_Ins RC:%d\n", SqlCode);
+    }
   }
   Sql_Commit();
 }

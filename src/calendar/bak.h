@@ -3,7 +3,9 @@
 // Called once by the driver after the connect. Appends to HRSYSTEM.Hrs133Bak
 // the days after the latest stored day up to and including EndDat, each
 // derived by the database from the day before; commits once at the end (not
-// after a failed next-day look-up). Failures go to RunLog.
+// after a failed next-day look-up). Failures go to RunLog, except one that
+// breaks the session (Sql_Rt_Broken): it ends the phase at once, without a
+// line and without the commit, for the driver to report.
 #pragma once
 
 #include <cstdint>

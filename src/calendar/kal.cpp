@@ -115,12 +115,18 @@ struct KalFamily {
 // Extends every calendar of one family and commits once. A failed
 // latest-day look-up ends the family's loop: the calendars not yet fetched
 // wait for the next run.
+// A failure that breaks the session (Sql_Rt_Broken) ends the family at once
+// and unlogged, without its commit: the driver reports it.
 void Kal_Family_Extend(const KalFamily& f, KalSatz* Satz, const char* EndDat) {
-  if (f.NumCur_Open() != 0) RunLog_Printf(f.MsgNumOpen, SqlCode);
+  if (f.NumCur_Open() != 0) {
+    if (Sql_Rt_Broken() != nullptr) return;
+    RunLog_Printf(f.MsgNumOpen, SqlCode);
+  }
   int32_t rc;
   char lst[kCalDateTextSize];
   while ((rc = f.NumCur_Fetch(Satz)) == 0) {
     if ((rc = f.LstDay_Get(Satz->KalNum, lst)) != 0) {
+      if (Sql_Rt_Broken() != nullptr) return;
       RunLog_Printf(f.MsgLstDay, rc);
       break;
     }
@@ -129,11 +135,16 @@ void Kal_Family_Extend(const KalFamily& f, KalSatz* Satz, const char* EndDat) {
     int32_t day;
     while ((day = f.DayCur_Fetch(Satz)) == 0) {
       int32_t ins = f.NewDay_Ins(Satz);
-      if (ins != 0 && ins != 1403) RunLog_Printf(f.MsgNewDay, ins);
+      if (ins != 0 && ins != 1403) {
+        if (Sql_Rt_Broken() != nullptr) return;
+        RunLog_Printf(f.MsgNewDay, ins);
+      }
     }
+    if (Sql_Rt_Broken() != nullptr) return;
     if (day != 1403) RunLog_Printf(f.MsgDayFetch, day);
     f.DayCur_Close();
   }
+  if (Sql_Rt_Broken() != nullptr) return;
   if (rc != 0 && rc != 1403) RunLog_Printf(f.MsgNumFetch, rc);
   f.NumCur_Close();
   Sql_Commit();
@@ -186,5 +197,6 @@ int32_t Ka2_NewDay_Ins(const KalSatz* Satz) { return NewDay_Ins(kKa2Stmts, Satz)
 void Kal_Days_Extend(const char* EndDat) {
   KalSatz satz{};
   Kal_Family_Extend(kKalFamily, &satz, EndDat);
+  if (Sql_Rt_Broken() != nullptr) return;
   Kal_Family_Extend(kKa2Family, &satz, EndDat);
 }

@@ -56,6 +56,31 @@ class Session {
   // Changes whenever the resolution of table names changes (a schema
   // switch): statements prepared before then must be prepared again.
   virtual unsigned Name_Generation() const = 0;
+  // Waits for the server's answer since the session opened: one per
+  // message batch sent to a database server; 0 for the embedded database.
+  virtual long Round_Trips() const { return 0; }
+  // The condition that leaves the session unable to do anything more, or
+  // null while it can go on (Sql_Rt_Broken in sqlrt.h).
+  //
+  // A backend sets it where it maps its native errors, for the failures
+  // after which no later statement of the session can succeed: the
+  // database cannot be written (read-only file, read-only server), cannot
+  // be read (damaged file or page), has no room (full disk, out of memory),
+  // is unreachable (I/O error, lost connection, server shut down) or is
+  // held by another program beyond the lock wait. A failure that concerns
+  // one statement or its rows (a key refused, a missing table or column,
+  // no row, a value that does not convert) never sets it.
+  //
+  // REQUIRES of an override: the text is a short plain description in the
+  // log's language, ASCII only ("Datentraeger voll"), a string literal;
+  // it names no file, login, password or connect text. It is set by the
+  // call that met the condition, and that call returns its negative status
+  // as usual; once set it stays, unchanged, for the life of the session.
+  // The runtime reads it after every failed call, then answers every later
+  // call with that status without calling the backend again, until the
+  // session is destroyed (which must roll back and must not block).
+  // Default: the backend knows no such condition.
+  virtual const char* Broken() const { return nullptr; }
 };
 
 // Opens a session: `login` and `password` as given, `target` the net service
@@ -74,5 +99,11 @@ SessionFactory Sql_Backend_Find(const char* scheme, size_t len);
 // The embedded backend (sqlite_backend.cpp).
 int Sqlite_Session_Open(const char* login, const char* password, const char* target,
                         std::unique_ptr<Session>* out);
+// The PostgreSQL backend (pg_backend.cpp): "postgresql:" or "postgres:"
+// followed by "//HOST[:PORT]/DBNAME[?...]", and "pg:SERVICE".
+int Pg_Uri_Session_Open(const char* login, const char* password, const char* target,
+                        std::unique_ptr<Session>* out);
+int Pg_Service_Session_Open(const char* login, const char* password, const char* target,
+                            std::unique_ptr<Session>* out);
 
 }  // namespace sqlrt

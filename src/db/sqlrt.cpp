@@ -27,6 +27,9 @@ const struct {
   SessionFactory open;
 } kBackends[] = {
     {"sqlite", Sqlite_Session_Open},
+    {"postgresql", Pg_Uri_Session_Open},
+    {"postgres", Pg_Uri_Session_Open},
+    {"pg", Pg_Service_Session_Open},
 };
 
 }  // namespace
@@ -71,8 +74,10 @@ struct Runtime {
   std::unique_ptr<Statement> dyn;
   std::string dyn_text;
   int dyn_rc = 0;
-  SqlStats stats{0, 0};
+  SqlStats stats{};
   std::vector<Fault> faults;
+  int broken = 0;                  // the code every call returns once broken
+  const char* broken_what = nullptr;
 };
 
 Runtime rt;
@@ -80,6 +85,18 @@ Runtime rt;
 int Set(int code) {
   SqlCode = code;
   return code;
+}
+
+// Ends a call that reached the backend: a failure after which the backend
+// reports the session broken fixes the code of every later call.
+int Done(int code) {
+  if (code < 0 && rt.broken == 0 && rt.session != nullptr) {
+    if (const char* what = rt.session->Broken()) {
+      rt.broken = code;
+      rt.broken_what = what;
+    }
+  }
+  return Set(code);
 }
 
 // A code injected for this call, or 0.
@@ -201,11 +218,13 @@ int Sql_Rt_Connect(const char* connect_text) {
   if (rc != 0) return Set(rc);
   rt.session = std::move(s);
   rt.generation = rt.session->Name_Generation();
-  rt.stats = SqlStats{0, 0};
+  rt.stats = SqlStats{};
   return Set(0);
 }
 
 void Sql_Rt_Disconnect() {
+  rt.broken = 0;
+  rt.broken_what = nullptr;
   rt.cache.clear();
   rt.dyn.reset();
   rt.dyn_text.clear();
@@ -214,21 +233,22 @@ void Sql_Rt_Disconnect() {
 }
 
 int Sql_Exec(const char* text, SqlVars vars) {
+  if (rt.broken != 0) return Set(rt.broken);
   if (int f = Fault_Check(SqlOp::kExec, text); f != 0) return Set(f);
   int rc;
   Entry* e = Entry_Ready(text, &rc);
-  if (e == nullptr) return Set(rc);
+  if (e == nullptr) return Done(rc);
   const size_t nout = static_cast<size_t>(e->parsed.outputs);
   if (vars.size() != nout + static_cast<size_t>(e->parsed.inputs)) {
     assert(!"host variables do not match the statement's placeholders");
-    return Set(sqlrt::kBindMismatch);
+    return Done(sqlrt::kBindMismatch);
   }
   Statement* st = e->stmt.get();
   const SqlVar* v = vars.begin();
   rc = Bind_Inputs(st, v + nout, vars.size() - nout);
   if (rc != 0) {
     st->Reset();
-    return Set(rc);
+    return Done(rc);
   }
   ++rt.stats.executions;
   rc = st->Step();
@@ -242,17 +262,18 @@ int Sql_Exec(const char* text, SqlVars vars) {
     rc = 0;
   }
   st->Reset();
-  return Set(rc);
+  return Done(rc);
 }
 
 int Sql_Cur_Open(const char* text, SqlVars in) {
+  if (rt.broken != 0) return Set(rt.broken);
   if (int f = Fault_Check(SqlOp::kOpen, text); f != 0) return Set(f);
   int rc;
   Entry* e = Entry_Ready(text, &rc);
-  if (e == nullptr) return Set(rc);
+  if (e == nullptr) return Done(rc);
   if (in.size() != static_cast<size_t>(e->parsed.inputs) || e->parsed.outputs != 0) {
     assert(!"host variables do not match the cursor's placeholders");
-    return Set(sqlrt::kBindMismatch);
+    return Done(sqlrt::kBindMismatch);
   }
   Statement* st = e->stmt.get();
   st->Reset();  // reopening an open cursor starts it afresh
@@ -264,68 +285,79 @@ int Sql_Cur_Open(const char* text, SqlVars in) {
   }
   if (rc != 0) {
     st->Reset();
-    return Set(rc);
+    return Done(rc);
   }
   e->open = true;
-  return Set(0);
+  return Done(0);
 }
 
 int Sql_Cur_Fetch(const char* text, SqlVars out) {
+  if (rt.broken != 0) return Set(rt.broken);
   if (int f = Fault_Check(SqlOp::kFetch, text); f != 0) return Set(f);
   int rc;
   Entry* e = Entry_Ready(text, &rc);
-  if (e == nullptr) return Set(rc);
-  if (!e->open) return Set(sqlrt::kInvalidCursor);
+  if (e == nullptr) return Done(rc);
+  if (!e->open) return Done(sqlrt::kInvalidCursor);
   if (out.size() != static_cast<size_t>(e->columns)) {
     assert(!"fetch variables do not match the select list");
-    return Set(sqlrt::kSelectListMismatch);
+    return Done(sqlrt::kSelectListMismatch);
   }
   Statement* st = e->stmt.get();
   ++rt.stats.executions;
   rc = st->Step();  // 1403 again and again after the last row
-  if (rc != 0) return Set(rc);
-  return Set(Copy_Row(st, out.begin(), out.size()));
+  if (rc != 0) return Done(rc);
+  return Done(Copy_Row(st, out.begin(), out.size()));
 }
 
 int Sql_Cur_Close(const char* text) {
+  if (rt.broken != 0) return Set(rt.broken);
   if (int f = Fault_Check(SqlOp::kClose, text); f != 0) return Set(f);
   int rc;
   Entry* e = Entry_Ready(text, &rc);
-  if (e == nullptr) return Set(rc);
-  if (!e->open) return Set(sqlrt::kInvalidCursor);
+  if (e == nullptr) return Done(rc);
+  if (!e->open) return Done(sqlrt::kInvalidCursor);
   e->stmt->Reset();
   e->open = false;
-  return Set(0);
+  return Done(0);
 }
 
 int Sql_Dyn_Prepare(const char* text) {
+  if (rt.broken != 0) return Set(rt.broken);
   rt.dyn.reset();
   rt.dyn_text = text;
-  if (rt.session == nullptr) return Set(rt.dyn_rc = sqlrt::kNotConnected);
+  if (rt.session == nullptr) return Done(rt.dyn_rc = sqlrt::kNotConnected);
   rt.dyn_rc = rt.session->Prepare_Dynamic(text, &rt.dyn);
   if (rt.dyn_rc == 0) ++rt.stats.prepares;
-  return Set(rt.dyn_rc);
+  return Done(rt.dyn_rc);
 }
 
 int Sql_Dyn_Execute() {
+  if (rt.broken != 0) return Set(rt.broken);
   if (int f = Fault_Check(SqlOp::kDynamic, rt.dyn_text.c_str()); f != 0) return Set(f);
-  if (rt.session == nullptr) return Set(sqlrt::kNotConnected);
+  if (rt.session == nullptr) return Done(sqlrt::kNotConnected);
   // A failed prepare leaves nothing to run: its code stands.
-  if (rt.dyn == nullptr) return Set(rt.dyn_rc != 0 ? rt.dyn_rc : sqlrt::kInvalidCursor);
+  if (rt.dyn == nullptr) return Done(rt.dyn_rc != 0 ? rt.dyn_rc : sqlrt::kInvalidCursor);
   ++rt.stats.executions;
   int rc = rt.dyn->Step();
   rt.dyn->Reset();
   if (rc == 1403) rc = 0;
-  return Set(rc);
+  return Done(rc);
 }
 
 int Sql_Rt_Commit() {
+  if (rt.broken != 0) return Set(rt.broken);
   if (int f = Fault_Check(SqlOp::kCommit, "commit"); f != 0) return Set(f);
-  if (rt.session == nullptr) return Set(sqlrt::kNotConnected);
-  return Set(rt.session->Commit());
+  if (rt.session == nullptr) return Done(sqlrt::kNotConnected);
+  return Done(rt.session->Commit());
 }
 
-SqlStats Sql_Stats() { return rt.stats; }
+const char* Sql_Rt_Broken() { return rt.broken_what; }
+
+SqlStats Sql_Stats() {
+  SqlStats s = rt.stats;
+  s.round_trips = rt.session != nullptr ? rt.session->Round_Trips() : 0;
+  return s;
+}
 
 void Sql_Fault_Add(const char* text_part, SqlOp op, int nth, int code, int times) {
   rt.faults.push_back(Fault{text_part != nullptr ? text_part : "", op, nth < 1 ? 1 : nth, code, times, 0});

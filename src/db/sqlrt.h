@@ -31,8 +31,8 @@
 // -1008  host variables do not match the placeholders (asserts in debug)
 // -1012  no session
 // -1480  a host variable without buffer or of size 0
-// -2091  the database rolled the transaction back by itself (full disk,
-//        I/O error): returned by the commit that would otherwise succeed
+// -2091  the database rolled the transaction back by itself: returned by
+//        the commit that would otherwise succeed
 // -12154 connect: net service name unknown (scheme, directory)
 // The embedded backend's codes are listed in db/sqlite_backend.cpp.
 //
@@ -103,11 +103,23 @@ int Sql_Dyn_Execute();
 // Makes the transaction's changes permanent; sessions and cursors go on.
 int Sql_Rt_Commit();
 
-// Counters for the benchmark: statement executions (exec, open, fetch) and
-// prepares since the session opened.
+// The condition that broke the session, or null while it can go on: a short
+// plain description (ASCII, no file name or secret) of a failure that no
+// later statement can survive, such as a full disk, a read-only or damaged
+// database file or a lost connection (each backend lists its own). The call
+// that met it returns its code as usual; from then on every call returns
+// that same code at once and touches nothing. A caller that would log a
+// failure and go on checks this first and stops instead; the driver then
+// ends the session with Sql_Rt_Disconnect, which rolls the open transaction
+// back. Sql_Rt_Connect and Sql_Rt_Disconnect clear it.
+const char* Sql_Rt_Broken();
+
+// Counters for the benchmark: statement executions (exec, open, fetch),
+// prepares and round trips to a database server since the session opened.
 struct SqlStats {
-  long executions;
-  long prepares;
+  long executions = 0;
+  long prepares = 0;
+  long round_trips = 0;
 };
 SqlStats Sql_Stats();
 

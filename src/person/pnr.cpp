@@ -31,6 +31,7 @@ namespace {
 
 PnrHook g_hook = nullptr;
 int g_person = 0;  // persons worked on in the running phase call
+char g_broken_pnr[9] = "";
 
 // Current employment relationships of the range with the person's name,
 // newest first valid day first within a person.
@@ -109,13 +110,17 @@ void Pnr_Person_Work(const BsvRecord& BsvSatz, const char* BegDat, const char* E
   char WinBeg[kDateRoom];
   static_assert(sizeof RunDate <= kDateRoom);
 
+  // A failure that breaks the session returns at once, unlogged: the caller
+  // sees it in Sql_Rt_Broken.
   int rc = Tag_LstDay_Get(BsvSatz.BsvPnr, TagLst);
   if (rc != 0) {
+    if (Sql_Rt_Broken() != nullptr) return;
     RunLog_Printf("Error: Letzten Tagsatz ermitteln. %d" "Person: %s!\n", rc, BsvSatz.BsvPnr);
     std::memcpy(TagLst, RunDate, sizeof RunDate);
   }
   rc = Ztg_LstDay_Get(BsvSatz.BsvPnr, ZtgLst);
   if (rc != 0) {
+    if (Sql_Rt_Broken() != nullptr) return;
     RunLog_Printf("Error: Letzten Ztgsatz ermitteln. %d" "Person: %s!\n", rc, BsvSatz.BsvPnr);
     std::memcpy(ZtgLst, RunDate, sizeof RunDate);
   }
@@ -133,10 +138,13 @@ void Pnr_Person_Work(const BsvRecord& BsvSatz, const char* BegDat, const char* E
 
   long written = 0;
   if (std::strcmp(WinBeg, EndDat) < 0) written = Tag_Days_Extend(BsvSatz, WinBeg, EndDat, ZtgLst);
+  if (Sql_Rt_Broken() != nullptr) return;
   Urv_Years_Extend(BsvSatz, EndDat);
+  if (Sql_Rt_Broken() != nullptr) return;
 
   Pnr_Hook_Call(PnrStep::kBeforeCommit, BsvSatz.BsvPnr);
   if (Sql_Commit() == 0) {
+    if (Sql_Rt_Broken() != nullptr) return;
     // A lost commit must not pass unnoticed: the person's work is not durable.
     RunLog_Printf("Error: Commit %d! Person: %s!\n", SqlCode, BsvSatz.BsvPnr);
   }
@@ -148,6 +156,8 @@ void Pnr_Person_Work(const BsvRecord& BsvSatz, const char* BegDat, const char* E
 
 void Pnr_Hook_Set(PnrHook hook) { g_hook = hook; }
 
+const char* Pnr_Broken_Pnr() { return g_broken_pnr; }
+
 void Pnr_Hook_Call(PnrStep step, const char* pnr) {
   if (g_hook != nullptr) g_hook(step, g_person, pnr);
 }
@@ -157,6 +167,7 @@ int32_t Pnr_Days_Extend(const char* BegDat, const char* EndDat, const char* PnrV
   char CapDat[kDateRoom];
   std::snprintf(CapDat, sizeof CapDat, "%4d1231", static_cast<int>(Pnr_Year_Of(EndDat) - 1));
   g_person = 0;
+  g_broken_pnr[0] = '\0';
 
   // The phase holds one record; each successful fetch replaces it.
   BsvRecord BsvSatz{};
@@ -169,9 +180,14 @@ int32_t Pnr_Days_Extend(const char* BegDat, const char* EndDat, const char* PnrV
     if (std::strcmp(BsvSatz.BsvPnr, PrvPnr) != 0) {
       ++g_person;
       Pnr_Person_Work(BsvSatz, BegDat, EndDat, CapDat);
+      if (Sql_Rt_Broken() != nullptr) {
+        Pnr_Str_Copy(g_broken_pnr, sizeof g_broken_pnr, BsvSatz.BsvPnr);
+        return SqlCode;
+      }
     }
     Pnr_Str_Copy(PrvPnr, sizeof PrvPnr, BsvSatz.BsvPnr);
   }
+  if (Sql_Rt_Broken() != nullptr) return SqlCode;
   if (rc != 1403) RunLog_Printf("Error: N\xe4" "chste Person ermitteln. RC:%d\n", rc);
   return Bsv_Cur_Close();
 }

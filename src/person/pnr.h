@@ -3,12 +3,20 @@
 // Called once by the driver after the work calendar phase. For each person of
 // the range with a current employment relationship: the missing day records,
 // the daily time-group records, the vacation carry-over years, then a commit.
-// Returns the SqlCode of the employment cursor's close. Failures go to RunLog.
+// Returns the SqlCode of the employment cursor's close. Failures go to RunLog,
+// except one that breaks the session (Sql_Rt_Broken): it ends the phase at
+// once, without a line and without the person's commit, for the driver to
+// report; then it returns that failure's code.
 #pragma once
 
 #include <cstdint>
 
 int32_t Pnr_Days_Extend(const char* BegDat, const char* EndDat, const char* PnrVon, const char* PnrBis);
+
+// The person whose work the broken session cut short in the last
+// Pnr_Days_Extend: a person number, or "" when the session broke outside a
+// person's work (the employment list) or did not break.
+const char* Pnr_Broken_Pnr();
 
 // Run-wide switches, set at the start of a run (the driver's and each test's):
 // Ka2Flag reads person days from Hrs133Ka2 until that table turns out to be

@@ -107,18 +107,21 @@ long Tag_Days_Extend(const BsvRecord& BsvSatz, const char* WinStart, const char*
     if (sel == 1403) {
       int ins = Tag_NewDay_Ins(TagSatz);
       if (ins != 0 && ins != -1) {
+        if (Sql_Rt_Broken() != nullptr) break;
         RunLog_Printf("Error: Tagsatz einf\xfc" "gen %d! " "Person: %s! Tag: %s\n", ins,
                       TagSatz.TagPnr, TagSatz.TagTag);
       }
     } else if (sel != 0) {
+      if (Sql_Rt_Broken() != nullptr) break;
       // The day may lack its record: say so, since no later step will.
       RunLog_Printf("Error: Tagsatz ermitteln %d! " "Person: %s! Tag: %s\n", sel, TagSatz.TagPnr,
                     TagSatz.TagTag);
     }
     if (Ztg_Day_Build(BsvSatz, TagSatz, LastZtg)) ++written;
+    if (Sql_Rt_Broken() != nullptr) break;
     Pnr_Hook_Call(PnrStep::kDayDone, TagSatz.TagPnr);
   }
-  if (rc != 1403) {
+  if (rc != 1403 && Sql_Rt_Broken() == nullptr) {
     RunLog_Printf("Error: N\xe4" "chsten Tag ermitteln. RC:%d" "Person: %s\n", rc, BsvSatz.BsvPnr);
   }
   PnrKal_Cur_Close();

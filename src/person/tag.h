@@ -25,7 +25,8 @@ struct TagRecord {
 // The days after WinStart up to and including EndDat of calendar BsvKal.
 // A missing day record is inserted (-1, inserted meanwhile, passes in
 // silence); every day then goes to Ztg_Day_Build with LastZtg. Failures are
-// logged and never end the caller's work for the person. Returns the number
-// of days whose time-group row was written.
+// logged and never end the caller's work for the person, except one that
+// breaks the session (Sql_Rt_Broken): it ends the loop at once, unlogged.
+// Returns the number of days whose time-group row was written.
 long Tag_Days_Extend(const BsvRecord& BsvSatz, const char* WinStart, const char* EndDat,
                      const char* LastZtg);

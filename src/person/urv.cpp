@@ -33,6 +33,7 @@ void Urv_Years_Extend(const BsvRecord& BsvSatz, const char* EndDat) {
   int32_t last = 0;
   int rc = Urv_LstJhr_Get(BsvSatz.BsvPnr, &last);
   if (rc != 0) {
+    if (Sql_Rt_Broken() != nullptr) return;
     RunLog_Printf("Error: Letzten Urlaubsvortrag ermitteln. %d" "Person: %s!\n", rc, BsvSatz.BsvPnr);
     start_year = Pnr_Year_Of(RunDate);
   } else {
@@ -44,6 +45,7 @@ void Urv_Years_Extend(const BsvRecord& BsvSatz, const char* EndDat) {
     rc = Urv_NewJhr_Ins(BsvSatz.BsvPnr, static_cast<int32_t>(year));
     // A year that exists already is what a rerun finds; it is no failure.
     if (rc != 0 && rc != -1) {
+      if (Sql_Rt_Broken() != nullptr) return;
       RunLog_Printf("Error: Urlaubsvortrag einpflegen. %d" "Person: %s! Jahr: %ld!\n", rc,
                     BsvSatz.BsvPnr, year);
     }

@@ -9,5 +9,6 @@
 
 // Inserts the years of BsvGvo up to and including the year of EndDat. A year
 // that exists already (-1) passes in silence, so that reruns log nothing;
-// other failures are logged and the next year follows.
+// other failures are logged and the next year follows. A failure that breaks
+// the session (Sql_Rt_Broken) ends the loop at once, unlogged.
 void Urv_Years_Extend(const BsvRecord& BsvSatz, const char* EndDat);

@@ -220,6 +220,7 @@ bool Ztg_Day_Build(const BsvRecord& BsvSatz, const TagRecord& TagSatz, const cha
 
   int rc = Ztg_Day_Sel(&z);
   if (rc != 0 && rc != 1403) {
+    if (Sql_Rt_Broken() != nullptr) return false;
     // The day keeps whatever row it has; the operator learns that it may be
     // stale.
     RunLog_Printf("Error: Ztgsatz ermitteln %d! " "Person: %s! " "Tag: %s!\n", rc, z.ZtgPnr,
@@ -235,11 +236,13 @@ bool Ztg_Day_Build(const BsvRecord& BsvSatz, const TagRecord& TagSatz, const cha
 
   rc = Zuo_Day_Get(&z);
   if (rc != 0) {
+    if (Sql_Rt_Broken() != nullptr) return false;
     RunLog_Printf("Error: Zuordnung ermitteln. %d! " "Person: %s! " "Tag: %s!\n", rc, z.ZtgPnr,
                   z.ZtgVon);
   }
   rc = Wpl_Day_Get(&z);
   if (rc != 0) {
+    if (Sql_Rt_Broken() != nullptr) return false;
     // One failure, one line: the group and rotation day follow on the same
     // line rather than on lines of their own that no reader could match.
     RunLog_Printf("Error: Azt + Vra ermitteln. %d! " "Person: %s! " "Tag: %s! " "ZtgTag: %d! "
@@ -249,13 +252,13 @@ bool Ztg_Day_Build(const BsvRecord& BsvSatz, const TagRecord& TagSatz, const cha
 
   if (is_new) {
     rc = Ztg_NewDay_Ins(&z);
-    if (rc != 0) {
+    if (rc != 0 && Sql_Rt_Broken() == nullptr) {
       RunLog_Printf("Error: Ztgsatz einf\xfc" "gen %d! " "Person: %s! " "Tag: %s!\n", rc, z.ZtgPnr,
                     z.ZtgVon);
     }
   } else {
     rc = Ztg_Day_Upd(&z);
-    if (rc != 0) {
+    if (rc != 0 && Sql_Rt_Broken() == nullptr) {
       RunLog_Printf("Error: Ztgsatz updaten %d! " "Person: %s! " "Tag: %s!\n", rc, z.ZtgPnr,
                     z.ZtgVon);
     }

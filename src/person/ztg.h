@@ -14,6 +14,8 @@
 
 // Days not later than LastZtg are left alone. Later days get their row
 // inserted, or the existing row rewritten. A missing assignment or plan is
-// logged and the row is still written. Failures never end the caller's loop.
-// Returns true when the day's row was written.
+// logged and the row is still written. Failures never end the caller's loop;
+// one that breaks the session (Sql_Rt_Broken) ends the day at once,
+// unlogged, and the caller sees it there. Returns true when the day's row
+// was written.
 bool Ztg_Day_Build(const BsvRecord& BsvSatz, const TagRecord& TagSatz, const char* LastZtg);

@@ -8,6 +8,7 @@
 #include "calendar/kal.h"
 #include "config/ini.h"
 #include "db/session.h"
+#include "db/sqlrt.h"
 #include "person/pnr.h"
 #include "run/args.h"
 #include "base/progress.h"
@@ -46,6 +47,21 @@ int RefuseLength(const char* what, const char* shown, size_t length, size_t room
   return Refuse(what, shown, length, allowed);
 }
 
+// The session broke in `phase` (Sql_Rt_Broken): one line naming the condition,
+// the phase and the person (empty outside the person phase), in RunLog and on
+// standard error; the open transaction is rolled back and nothing more runs.
+int Stop_Broken(const char* phase, const char* person) {
+  char line[300];
+  std::snprintf(line, sizeof line, "Error: Lauf abgebrochen, Datenbank nicht nutzbar: %s! RC:%d Phase: %s!%s%s%s\n",
+                Sql_Rt_Broken(), SqlCode, phase, *person != '\0' ? " Person: " : "", person,
+                *person != '\0' ? "!" : "");
+  Sql_Rt_Disconnect();
+  Progress_Done();
+  RunLog_Printf("%s", line);
+  std::fprintf(stderr, "dayset: %s", line);
+  return kExitFailed;
+}
+
 void Copy(char* target, size_t size, const char* text) { std::snprintf(target, size, "%s", text); }
 
 // The configuration value `name` into target (room + 1 bytes), refused when
@@ -56,7 +72,9 @@ int ConfigValue(const char* name, const char* pfad, char* target, size_t room, b
   if (length > room) {
     char what[40];
     std::snprintf(what, sizeof what, "Konfigurationswert %s", name);
-    return RefuseLength(what, secret ? nullptr : IniSatz.IniWrt, length, room);
+    // A net service name that carries a password is not shown either.
+    const bool hide = secret || (std::strcmp(name, "NET8") == 0 && Sql_Net_Check(IniSatz.IniWrt) != nullptr);
+    return RefuseLength(what, hide ? nullptr : IniSatz.IniWrt, length, room);
   }
   Copy(target, room + 1, IniSatz.IniWrt);
   return 0;
@@ -99,6 +117,10 @@ int Run(int argc, char** argv) {
   if (int rc = ConfigValue("LOGIN", Pfad, login, kValueRoom, false)) return rc;
   if (int rc = ConfigValue("PASS", Pfad, password, kValueRoom, true)) return rc;
   if (int rc = ConfigValue("NET8", Pfad, net, kValueRoom, false)) return rc;
+  if (const char* allowed = Sql_Net_Check(net)) {
+    // Not shown: it may hold the password.
+    return Refuse("Konfigurationswert NET8", nullptr, std::strlen(net), allowed);
+  }
 
   // The schema is stored with one trailing character that is not part of it.
   Ini_Value_Get("", "SCHEMA", 0, Pfad);
@@ -132,10 +154,13 @@ int Run(int argc, char** argv) {
   Pnr_Run_Init();
   Progress_Phase("Basiskalender");
   Bak_Days_Extend(EndDat);
+  if (Sql_Rt_Broken() != nullptr) return Stop_Broken("Basiskalender", "");
   Progress_Phase("Arbeitskalender");
   Kal_Days_Extend(EndDat);
+  if (Sql_Rt_Broken() != nullptr) return Stop_Broken("Arbeitskalender", "");
   Progress_Phase("Personen");
   Pnr_Days_Extend(BegDat, EndDat, PnrVon, PnrBis);
+  if (Sql_Rt_Broken() != nullptr) return Stop_Broken("Personen", Pnr_Broken_Pnr());
   Progress_Done();
   return kExitOk;
 }

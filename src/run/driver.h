@@ -2,7 +2,9 @@
 //
 // main() hands its arguments to Dayset_Main and exits with its result:
 //   0  the phases ran (also when they logged row errors)
-//   1  DAYSET.LOG could not be created, or the connect or schema switch failed
+//   1  DAYSET.LOG could not be created, the connect or schema switch failed,
+//      or the database broke down during a phase (Sql_Rt_Broken): one line
+//      in the log and on standard error, and nothing more was done
 //   2  wrong argument count, or an argument or configuration value that is
 //      invalid or longer than its room
 #pragma once

@@ -25,6 +25,9 @@ using testdb::DbTest;
 using Rows_t = std::vector<std::string>;
 
 class SqlRtTest : public DbTest {};
+// What one backend does of its own.
+class SqlRtSqliteTest : public DbTest {};
+class SqlRtPgTest : public DbTest {};
 
 // Statement texts as the phases write them.
 const char kBakIns[] =
@@ -189,6 +192,8 @@ TEST_P(SqlRtTest, StatusCodes) {
   EXPECT_EQ(Bak_Ins("2026123"), -1861);
   EXPECT_EQ(Sql_Rt_Commit(), 0);
   EXPECT_EQ(Rows("select count(*) from Hrs133Bak"), Rows_t{"0"});
+  // None of these concerns more than its statement: the session goes on.
+  EXPECT_EQ(Sql_Rt_Broken(), nullptr);
 }
 
 // Table lists with aliases, qualified and unqualified names, and words that
@@ -540,20 +545,60 @@ TEST_P(SqlRtTest, LockedTableIsWaitedFor) {
   EXPECT_EQ(Rows("select count(*) from Hrs300Pnr"), Rows_t{"1"});
 }
 
-// A lock held beyond the wait fails the statement with -54 and nothing else.
-TEST_P(SqlRtTest, LockHeldTooLongFails) {
+// The embedded database: a lock held beyond the wait holds the whole file,
+// so it breaks the session: -54, and from then on every call gives -54 at
+// once, even once the lock is gone, until a new connect. The failed unit is
+// rolled back; the committed one stays.
+TEST_P(SqlRtSqliteTest, LockHeldTooLongBreaksTheSession) {
   ASSERT_EQ(Pnr_Ins("00000001", "A"), 0);
   ASSERT_EQ(Sql_Rt_Commit(), 0);
   Sql_Busy_Timeout_Set(200);
   ASSERT_EQ(Reconnect("HRSYSTEM"), 0);
   Sql_Busy_Timeout_Set(0);
+  EXPECT_EQ(Sql_Rt_Broken(), nullptr);
   std::unique_ptr<testdb::TableLock> lock = db_->Lock("HRSYSTEM", "Hrs300Pnr");
   EXPECT_EQ(Pnr_Ins("00000002", "B"), -54);
-  EXPECT_EQ(Sql_Rt_Commit(), 0);  // nothing was begun
+  ASSERT_NE(Sql_Rt_Broken(), nullptr);
+  EXPECT_STREQ(Sql_Rt_Broken(), "Datenbank von einem anderen Programm gesperrt");
   lock->Release();
+  const auto t0 = std::chrono::steady_clock::now();
+  char day[11];
+  int16_t ind;
+  EXPECT_EQ(Sql_Exec(kBakLst, {SqlStr(day, 11, &ind)}), -54);
+  EXPECT_EQ(Sql_Cur_Open(kBsvCur, {SqlStr("        ", 9), SqlStr("zzzzzzzz", 9)}), -54);
+  EXPECT_EQ(Sql_Rt_Commit(), -54);
+  EXPECT_EQ(SqlCode, -54);
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(100));
+  ASSERT_EQ(Reconnect("HRSYSTEM"), 0);
+  EXPECT_EQ(Sql_Rt_Broken(), nullptr);
   EXPECT_EQ(Pnr_Ins("00000002", "B"), 0);
   EXPECT_EQ(Sql_Rt_Commit(), 0);
   EXPECT_EQ(Rows("select PnrNum from Hrs300Pnr order by 1"), (Rows_t{"00000001", "00000002"}));
+}
+
+// The server: a lock on one table held beyond the wait fails the statement
+// with -54 and nothing else; the session goes on.
+TEST_P(SqlRtPgTest, LockHeldTooLongFailsTheStatement) {
+  int32_t y = 2026;
+  ASSERT_EQ(Sql_Exec(kUrvIns, {SqlStr("00000001", 9), SqlInt(&y)}), 0);
+  ASSERT_EQ(Sql_Rt_Commit(), 0);
+  Sql_Busy_Timeout_Set(200);
+  ASSERT_EQ(Reconnect("HRSYSTEM"), 0);
+  Sql_Busy_Timeout_Set(0);
+  std::unique_ptr<testdb::TableLock> lock = db_->Lock("HRSYSTEM", "Hrs300Pnr");
+  const auto t0 = std::chrono::steady_clock::now();
+  EXPECT_EQ(Pnr_Ins("00000002", "B"), -54);
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(5));
+  EXPECT_EQ(Sql_Rt_Broken(), nullptr);
+  // The unit goes on in a table the lock does not hold.
+  y = 2027;
+  EXPECT_EQ(Sql_Exec(kUrvIns, {SqlStr("00000001", 9), SqlInt(&y)}), 0);
+  EXPECT_EQ(Sql_Rt_Commit(), 0);
+  lock->Release();
+  EXPECT_EQ(Pnr_Ins("00000002", "B"), 0);
+  EXPECT_EQ(Sql_Rt_Commit(), 0);
+  EXPECT_EQ(Rows("select PnrNum from Hrs300Pnr"), Rows_t{"00000002"});
+  EXPECT_EQ(Rows("select UrvJhr from Hrs332Urv order by 1"), (Rows_t{"2026", "2027"}));
 }
 
 // What is committed survives a kill of the process; what is not, is gone.
@@ -633,5 +678,7 @@ TEST_P(SqlRtTest, OtherWriterWhileCursorOpen) {
 }
 
 INSTANTIATE_TEST_SUITE_P(, SqlRtTest, testdb::EveryBackend(), testdb::BackendName);
+INSTANTIATE_TEST_SUITE_P(, SqlRtSqliteTest, testdb::OnlySqlite(), testdb::BackendName);
+INSTANTIATE_TEST_SUITE_P(, SqlRtPgTest, testdb::OnlyPostgres(), testdb::BackendName);
 
 }  // namespace

@@ -111,6 +111,24 @@ std::vector<std::string> QueryRows(const std::string& dbfile, const std::string&
   return rows;
 }
 
+std::vector<std::string> JobTables(const std::string& dbfile) {
+  static const char* const kQueries[][2] = {
+      {"Hrs133Bak", "select BakDtm, BakJhr, BakMon, BakTag, BakWch, BakWtg, BakJtg, BakYow from Hrs133Bak order by 1"},
+      {"Hrs133Kal", "select KalNum, KalDtm, KalTtp, KalPtp, KalBtp, KalGwt, KalSta from Hrs133Kal order by 1, 2"},
+      {"Hrs133Ka2", "select Ka2Num, Ka2Dtm, Ka2Ttp, Ka2Ptp, Ka2Btp, Ka2Gwt, Ka2Sta from Hrs133Ka2 order by 1, 2"},
+      {"Hrs327Tag", "select TagPnr, TagTag, TagVon, TagUhr, TagBis, TagEnd from Hrs327Tag order by 1, 2"},
+      {"Hrs329Ztg",
+       "select ZtgPnr, ZtgVon, ZtgAkr, ZtgAbt, ZtgKst, ZtgKtr, ZtgKrt, ZtgAgr, ZtgTag, ZtgBsd, ZtgVra, ZtgAzt, "
+       "ZtgTtp, ZtgSta, ZtgPnm from Hrs329Ztg order by 1, 2"},
+      {"Hrs332Urv", "select UrvPnr, UrvJhr from Hrs332Urv order by 1, 2"},
+  };
+  std::vector<std::string> rows;
+  for (const auto& q : kQueries) {
+    for (const std::string& row : QueryRows(dbfile, q[1])) rows.push_back(std::string(q[0]) + "|" + row);
+  }
+  return rows;
+}
+
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   std::ostringstream s;

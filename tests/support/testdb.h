@@ -48,6 +48,10 @@ std::vector<std::string> QueryRows(const std::string& dbfile, const std::string&
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& bytes);
 
+// Every row of the tables the job writes, each as "Table|col|col|...", in key
+// order, without the columns that take sysdate: what two runs must agree on.
+std::vector<std::string> JobTables(const std::string& dbfile);
+
 // Local time_t for a calendar date and time.
 std::time_t LocalTime(int year, int month, int day, int hour = 10, int min = 0, int sec = 0);
 

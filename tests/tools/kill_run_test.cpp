@@ -18,26 +18,6 @@ namespace {
 
 using testdb::QueryRows;
 
-// Every table the job writes, without the columns that take sysdate.
-std::vector<std::string> Dump(const std::string& db) {
-  const char* const queries[] = {
-      "select BakDtm, BakJhr, BakMon, BakTag, BakWch, BakWtg, BakJtg, BakYow from Hrs133Bak order by 1",
-      "select KalNum, KalDtm, KalTtp, KalPtp, KalBtp, KalGwt, KalSta from Hrs133Kal order by 1, 2",
-      "select Ka2Num, Ka2Dtm, Ka2Ttp, Ka2Ptp, Ka2Btp, Ka2Gwt, Ka2Sta from Hrs133Ka2 order by 1, 2",
-      "select TagPnr, TagTag, TagVon, TagUhr, TagBis, TagEnd from Hrs327Tag order by 1, 2",
-      "select ZtgPnr, ZtgVon, ZtgAkr, ZtgAbt, ZtgKst, ZtgKtr, ZtgKrt, ZtgAgr, ZtgTag, ZtgBsd, ZtgVra, ZtgAzt, "
-      "ZtgTtp, ZtgSta, ZtgPnm from Hrs329Ztg order by 1, 2",
-      "select UrvPnr, UrvJhr from Hrs332Urv order by 1, 2",
-  };
-  std::vector<std::string> rows;
-  for (const char* q : queries) {
-    std::vector<std::string> part = QueryRows(db, q);
-    rows.push_back(std::string(q).substr(0, 40) + ": " + std::to_string(part.size()) + " rows");
-    rows.insert(rows.end(), part.begin(), part.end());
-  }
-  return rows;
-}
-
 // Starts the job in `dir` for end year `year`; returns its process id.
 pid_t Start(const std::string& dir, const std::string& year) {
   const std::string job = testdb::BinaryPath("dayset");
@@ -95,7 +75,7 @@ TEST(KillRunTest, KilledRunCompletedByARerunEqualsAnUninterruptedRun) {
 
   status = Wait(Start(killed, year));
   ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  EXPECT_EQ(Dump(killed + "/HRSYSTEM.db"), Dump(whole + "/HRSYSTEM.db"));
+  EXPECT_EQ(testdb::JobTables(killed + "/HRSYSTEM.db"), testdb::JobTables(whole + "/HRSYSTEM.db"));
 }
 
 }  // namespace
