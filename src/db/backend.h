@@ -6,6 +6,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 
 #include "db/sqlparse.h"
 #include "db/sqlrt.h"
@@ -52,6 +53,11 @@ class Session {
   virtual int Prepare(const SqlParsed& parsed, std::unique_ptr<Statement>* out) = 0;
   // Prepares the text of a dynamic statement (no host variables).
   virtual int Prepare_Dynamic(const char* text, std::unique_ptr<Statement>* out) = 0;
+  // Makes schema `name` (upper case, a plain identifier) current for the
+  // names written without a schema: the runtime's execution of ALTER
+  // SESSION SET CURRENT_SCHEMA, which never reaches Prepare_Dynamic. 0, or
+  // a negative code with the current schema unchanged.
+  virtual int Switch_Schema(const std::string& name) = 0;
   virtual int Commit() = 0;
   // Changes whenever the resolution of table names changes (a schema
   // switch): statements prepared before then must be prepared again.

@@ -677,7 +677,7 @@ class PgSession : public Session {
   // it needs; the result of a query is kept in *result.
   int Execute(const std::string& name, bool write, int n, const char* const* values, const int* lengths,
               PGresult** result);
-  int Switch_Schema(const std::string& name);
+  int Switch_Schema(const std::string& name) override;
   bool sunday_first() const { return sunday_first_; }
 
  private:
@@ -852,25 +852,6 @@ int PgStatement::Column(int index, const SqlVar& out) {
       return Hostvar_Put_Text(out, v, len);
   }
 }
-
-// The schema switch as a statement: runs at execute.
-class PgSwitchStatement : public Statement {
- public:
-  PgSwitchStatement(PgSession* s, std::string name) : s_(s), name_(std::move(name)) {}
-  int Columns() const override { return 0; }
-  int Bind(int, const SqlVar&) override { return kBindMismatch; }
-  int Materialize() override { return kBadStatement; }
-  int Step() override {
-    const int rc = s_->Switch_Schema(name_);
-    return rc == 0 ? 1403 : rc;
-  }
-  int Column(int, const SqlVar&) override { return kSelectListMismatch; }
-  void Reset() override {}
-
- private:
-  PgSession* s_;
-  std::string name_;
-};
 
 // The fixed statements of the transaction frame, prepared once per session.
 constexpr const char* kFrame[][2] = {
@@ -1121,13 +1102,6 @@ int PgSession::Prepare_Once(const SqlParsed& parsed, std::unique_ptr<Statement>*
 }
 
 int PgSession::Prepare_Dynamic(const char* text, std::unique_ptr<Statement>* out) {
-  std::string name;
-  const int sw = Sql_Parse_Schema_Switch(text, &name);
-  if (sw < 0) return sw;
-  if (sw == 0) {
-    *out = std::make_unique<PgSwitchStatement>(this, std::move(name));
-    return 0;
-  }
   SqlParsed parsed;
   const int rc = Sql_Parse(text, &parsed);
   if (rc != 0) return rc;
