@@ -6,6 +6,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 
 #include "db/sqlparse.h"
 #include "db/sqlrt.h"
@@ -52,10 +53,18 @@ class Session {
   virtual int Prepare(const SqlParsed& parsed, std::unique_ptr<Statement>* out) = 0;
   // Prepares the text of a dynamic statement (no host variables).
   virtual int Prepare_Dynamic(const char* text, std::unique_ptr<Statement>* out) = 0;
+  // Makes schema `name` (upper case, a plain identifier) current for the
+  // names written without a schema: the runtime's execution of ALTER
+  // SESSION SET CURRENT_SCHEMA, which never reaches Prepare_Dynamic. 0, or
+  // a negative code with the current schema unchanged.
+  virtual int Switch_Schema(const std::string& name) = 0;
   virtual int Commit() = 0;
   // Changes whenever the resolution of table names changes (a schema
   // switch): statements prepared before then must be prepared again.
   virtual unsigned Name_Generation() const = 0;
+  // Waits for the server's answer since the session opened: one per
+  // message batch sent to a database server; 0 for the embedded database.
+  virtual long Round_Trips() const { return 0; }
   // The condition that leaves the session unable to do anything more, or
   // null while it can go on (Sql_Rt_Broken in sqlrt.h).
   //
@@ -96,5 +105,11 @@ SessionFactory Sql_Backend_Find(const char* scheme, size_t len);
 // The embedded backend (sqlite_backend.cpp).
 int Sqlite_Session_Open(const char* login, const char* password, const char* target,
                         std::unique_ptr<Session>* out);
+// The PostgreSQL backend (pg_backend.cpp): "postgresql:" or "postgres:"
+// followed by "//HOST[:PORT]/DBNAME[?...]", and "pg:SERVICE".
+int Pg_Uri_Session_Open(const char* login, const char* password, const char* target,
+                        std::unique_ptr<Session>* out);
+int Pg_Service_Session_Open(const char* login, const char* password, const char* target,
+                            std::unique_ptr<Session>* out);
 
 }  // namespace sqlrt

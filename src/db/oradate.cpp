@@ -40,9 +40,10 @@ int DayOfYear(int y, int m, int d) {
 
 char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
 
-// The format elements, longest first where one is a prefix of another.
-enum Elem { kYyyy, kRr, kMon, kMm, kMi, kDdd, kDd, kD, kIw, kHh24, kSs, kSep, kBad };
+using enum OraElem;
+using Elem = OraElem;
 
+// The format elements, longest first where one is a prefix of another.
 struct ElemName {
   const char* name;
   size_t len;
@@ -54,8 +55,9 @@ const ElemName kElems[] = {{"yyyy", 4, kYyyy}, {"rr", 2, kRr},   {"mon", 3, kMon
 
 bool IsSep(char c) { return c == '-' || c == '/' || c == '.' || c == ':' || c == ',' || c == ' '; }
 
-// Next element of fmt at *pos; advances *pos.
-Elem NextElem(const char* fmt, size_t fmtlen, size_t* pos) {
+}  // namespace
+
+OraElem Ora_Format_Next(const char* fmt, size_t fmtlen, size_t* pos) {
   if (IsSep(fmt[*pos])) {
     ++*pos;
     return kSep;
@@ -72,6 +74,8 @@ Elem NextElem(const char* fmt, size_t fmtlen, size_t* pos) {
   }
   return kBad;
 }
+
+namespace {
 
 // Reads exactly `width` digits.
 bool ReadDigits(const char* text, size_t len, size_t* pos, int width, int* value) {
@@ -223,7 +227,7 @@ int Ora_Date_Parse(const char* text, size_t len, const char* fmt, size_t fmtlen,
   size_t fp = 0, tp = 0;
   while (fp < fmtlen) {
     const char sep = fmt[fp];
-    const Elem e = NextElem(fmt, fmtlen, &fp);
+    const Elem e = Ora_Format_Next(fmt, fmtlen, &fp);
     bool ok = true;
     switch (e) {
       case kSep:
@@ -293,7 +297,7 @@ int Ora_Date_Format(double jd, const char* fmt, size_t fmtlen, bool sunday_first
   size_t fp = 0;
   while (fp < fmtlen) {
     const size_t start = fp;
-    const Elem e = NextElem(fmt, fmtlen, &fp);
+    const Elem e = Ora_Format_Next(fmt, fmtlen, &fp);
     switch (e) {
       case kSep:
         o.Put(fmt + start, 1);

@@ -46,6 +46,12 @@ constexpr int kOraBadMinute = -1851;      // minute out of range
 constexpr int kOraBadSecond = -1852;      // second out of range
 constexpr int kOraBadYear = -1841;        // year out of range
 
+// The elements of a date format, as the two functions below read them.
+enum class OraElem { kYyyy, kRr, kMon, kMm, kMi, kDdd, kDd, kD, kIw, kHh24, kSs, kSep, kBad };
+// The element of fmt at *pos (case-insensitive), advancing *pos past it;
+// kBad (and *pos unchanged) where no element begins. REQUIRES: *pos < fmtlen.
+OraElem Ora_Format_Next(const char* fmt, size_t fmtlen, size_t* pos);
+
 // Parses `text` under an Oracle date format: 'yyyymmdd',
 // 'yyyymmddhh24miss' and the default form 'dd-mon-rr' (case-insensitive;
 // any format built from yyyy, rr, mm, mon, dd, hh24, mi, ss and the

@@ -11,7 +11,8 @@
 // status of the step that failed. Refuses, with a non-zero status and no
 // statement issued, a connect text over 100 characters and a schema that is
 // longer than 67 characters or not a plain identifier (a letter, then
-// letters, digits, _, $ or #).
+// letters, digits, _, $ or #), and a net service name that Sql_Net_Check
+// refuses.
 int32_t Sql_Connect(const char* login, const char* password, const char* net, const char* schema);
 
 // Sql_Connect's own refusals: the connect text over 100 characters or the
@@ -19,6 +20,14 @@ int32_t Sql_Connect(const char* login, const char* password, const char* net, co
 // that is empty or not a plain identifier ("missing or invalid option").
 constexpr int32_t kSqlTextTooLong = -1489;
 constexpr int32_t kSqlSchemaInvalid = -922;
+
+// Checks a net service name before it is used or written anywhere: null
+// when it may be, else a short text of what is allowed. A database server's
+// name must not carry a user or a password (LOGIN and PASS give them), since
+// the net service name is shown in the log when the connect fails.
+const char* Sql_Net_Check(const char* net);
+// Sql_Connect's refusal of such a net service name.
+constexpr int32_t kSqlNetRefused = -12162;
 
 // Commits; returns 1 on success and 0 on failure (the reverse of every other
 // database operation). Nothing is logged.

@@ -47,7 +47,7 @@
 //    -942  no such table / unknown schema   -2290  check constraint violated
 //    -904  no such column or function        -900  statement not understood
 //     -54  database locked beyond the busy timeout (10 s)
-//    -922  malformed ALTER SESSION          -1435  schema file missing
+//    -922  malformed ALTER SESSION (sqlparse.h)  -1435  schema file missing
 //    -932  value of an unusable type        -1722  text is not a number
 //   -1455  number does not fit a 32-bit variable
 //  -12154  DIR missing or not a directory
@@ -77,6 +77,7 @@
 #include <vector>
 
 #include "db/backend.h"
+#include "db/hostvar.h"
 #include "db/oradate.h"
 #include "db/sqlparse.h"
 #include "base/clock.h"
@@ -89,25 +90,11 @@ constexpr int kLocked = -54;
 constexpr int kNoTable = -942;
 constexpr int kNoColumn = -904;
 constexpr int kBadStatement = -900;
-constexpr int kBadOption = -922;
 constexpr int kNoSchema = -1435;
 constexpr int kBadType = -932;
 constexpr int kBadNumber = -1722;
-constexpr int kIntOverflow = -1455;
 constexpr int kNotNull = -1400;
 constexpr int kCheck = -2290;
-
-bool Is_Identifier(const char* s, size_t n) {
-  if (n == 0 || !((s[0] >= 'A' && s[0] <= 'Z') || (s[0] >= 'a' && s[0] <= 'z'))) return false;
-  for (size_t i = 1; i < n; ++i) {
-    const char c = s[i];
-    if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' ||
-          c == '$' || c == '#')) {
-      return false;
-    }
-  }
-  return true;
-}
 
 bool Is_Dir(const std::string& path) {
   struct stat sb;
@@ -220,17 +207,13 @@ void Fn_To_Date(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
 // A number as Oracle prints it: integers without a fraction.
 void Result_Number_Text(sqlite3_context* ctx, sqlite3_value* v) {
   char buf[40];
+  size_t n;
   if (sqlite3_value_type(v) == SQLITE_INTEGER) {
-    std::snprintf(buf, sizeof buf, "%lld", static_cast<long long>(sqlite3_value_int64(v)));
+    n = static_cast<size_t>(std::snprintf(buf, sizeof buf, "%lld", static_cast<long long>(sqlite3_value_int64(v))));
   } else {
-    const double d = sqlite3_value_double(v);
-    if (d == std::trunc(d) && std::fabs(d) < 1e15) {
-      std::snprintf(buf, sizeof buf, "%lld", static_cast<long long>(d));
-    } else {
-      std::snprintf(buf, sizeof buf, "%.15g", d);
-    }
+    n = Sql_Number_Text(sqlite3_value_double(v), buf, sizeof buf);
   }
-  sqlite3_result_text(ctx, buf, -1, SQLITE_TRANSIENT);
+  sqlite3_result_text(ctx, buf, static_cast<int>(n), SQLITE_TRANSIENT);
 }
 
 // TO_CHAR(date, fmt); TO_CHAR(x) gives the number or text as text.
@@ -267,32 +250,6 @@ void Fn_To_Char(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
                       SQLITE_TRANSIENT);
 }
 
-// Text to number with Oracle's strictness: blanks around, nothing else.
-bool Parse_Number(const char* s, size_t n, bool* is_int, long long* iv, double* dv) {
-  std::string text(s, n);
-  const char* p = text.c_str();
-  while (*p == ' ') ++p;
-  if (*p == '\0') return false;
-  char* end;
-  errno = 0;
-  const long long i = std::strtoll(p, &end, 10);
-  const char* q = end;
-  while (*q == ' ') ++q;
-  if (*q == '\0' && errno == 0 && end != p) {
-    *is_int = true;
-    *iv = i;
-    return true;
-  }
-  errno = 0;
-  const double d = std::strtod(p, &end);
-  q = end;
-  while (*q == ' ') ++q;
-  if (*q != '\0' || end == p || errno != 0 || !std::isfinite(d)) return false;
-  *is_int = false;
-  *dv = d;
-  return true;
-}
-
 void Fn_To_Number(sqlite3_context* ctx, int, sqlite3_value** argv) {
   sqlite3_value* v = argv[0];
   switch (sqlite3_value_type(v)) {
@@ -312,7 +269,7 @@ void Fn_To_Number(sqlite3_context* ctx, int, sqlite3_value** argv) {
       bool is_int;
       long long iv;
       double dv;
-      if (!Parse_Number(reinterpret_cast<const char*>(sqlite3_value_text(v)), n, &is_int, &iv, &dv)) {
+      if (!Sql_Number_Parse(reinterpret_cast<const char*>(sqlite3_value_text(v)), n, &is_int, &iv, &dv)) {
         Func_Fail(ctx, kBadNumber, "TO_NUMBER: invalid number");
       } else if (is_int) {
         sqlite3_result_int64(ctx, iv);
@@ -370,7 +327,7 @@ class SqliteSession : public Session {
   int Begin_If_Needed();
   int Map_Error(int rc);
   void Note_Failure();
-  int Switch_Schema(const std::string& name);
+  int Switch_Schema(const std::string& name) override;
   FuncContext* func() { return &func_; }
 
  private:
@@ -558,83 +515,28 @@ int SqliteStatement::Column(int index, const SqlVar& out) {
   return Value_Copy(v, date_col, out);
 }
 
-// Copies a value into a host variable: texts bounded by the variable's size,
-// DATE columns into texts in the default form, NULL (and Oracle's empty
-// text) into the indicator.
+// Copies a value into a host variable: DATE columns into texts in the
+// default form, the rest as hostvar.h converts them.
 int Value_Copy(const Value& v, bool date_col, const SqlVar& out) {
-  if (v.type == SQLITE_NULL || (v.type == SQLITE_TEXT && v.len == 0)) {
-    if (out.ind == nullptr) return -1405;
-    *out.ind = -1;
-    return 0;
+  switch (v.type) {
+    case SQLITE_NULL:
+      return Hostvar_Put_Null(out);
+    case SQLITE_BLOB:
+      return kBadType;
+    case SQLITE_TEXT:
+      return Hostvar_Put_Text(out, v.text, v.len);
+    default:
+      break;
   }
-  if (out.data == nullptr) return kBadVariable;
-  if (v.type == SQLITE_BLOB) return kBadType;
-  if (out.kind == SqlVar::kString) {
-    if (out.size <= 0) return kBadVariable;
-    char tmp[40];
-    const char* src = v.text;
-    size_t len = v.len;
-    if (v.type == SQLITE_INTEGER || v.type == SQLITE_FLOAT) {
-      const double d = v.type == SQLITE_FLOAT ? v.d : static_cast<double>(v.i);
-      if (date_col) {
-        const int n = Ora_Date_Default(d, tmp);
-        if (n < 0) return n;
-        len = static_cast<size_t>(n);
-      } else if (v.type == SQLITE_INTEGER) {
-        len = static_cast<size_t>(std::snprintf(tmp, sizeof tmp, "%lld", v.i));
-      } else if (d == std::trunc(d) && std::fabs(d) < 1e15) {
-        len = static_cast<size_t>(std::snprintf(tmp, sizeof tmp, "%lld", static_cast<long long>(d)));
-      } else {
-        len = static_cast<size_t>(std::snprintf(tmp, sizeof tmp, "%.15g", d));
-      }
-      src = tmp;
-    }
-    const size_t room = static_cast<size_t>(out.size) - 1;
-    const size_t n = len < room ? len : room;
-    char* dst = static_cast<char*>(out.data);
-    std::memcpy(dst, src, n);
-    dst[n] = '\0';
-    if (out.ind != nullptr) *out.ind = len > room ? static_cast<int16_t>(len > 32767 ? 32767 : len) : 0;
-    return 0;
+  const double d = v.type == SQLITE_FLOAT ? v.d : static_cast<double>(v.i);
+  if (date_col && out.kind == SqlVar::kString && out.data != nullptr) {
+    char tmp[16];
+    const int n = Ora_Date_Default(d, tmp);
+    if (n < 0) return n;
+    return Hostvar_Put_Text(out, tmp, static_cast<size_t>(n));
   }
-  long long iv;
-  if (v.type == SQLITE_INTEGER) {
-    iv = v.i;
-  } else {
-    double d = v.d;
-    if (v.type == SQLITE_TEXT) {
-      bool is_int;
-      if (!Parse_Number(v.text, v.len, &is_int, &iv, &d)) return kBadNumber;
-      if (is_int) d = static_cast<double>(iv);
-    }
-    d = std::trunc(d);
-    if (!(d >= INT32_MIN && d <= INT32_MAX)) return kIntOverflow;
-    iv = static_cast<long long>(d);
-  }
-  if (iv < INT32_MIN || iv > INT32_MAX) return kIntOverflow;
-  *static_cast<int32_t*>(out.data) = static_cast<int32_t>(iv);
-  if (out.ind != nullptr) *out.ind = 0;
-  return 0;
+  return v.type == SQLITE_INTEGER ? Hostvar_Put_Int(out, v.i) : Hostvar_Put_Double(out, v.d);
 }
-
-// The schema switch as a statement: runs at execute.
-class SwitchStatement : public Statement {
- public:
-  SwitchStatement(SqliteSession* s, std::string name) : s_(s), name_(std::move(name)) {}
-  int Columns() const override { return 0; }
-  int Bind(int, const SqlVar&) override { return kBindMismatch; }
-  int Materialize() override { return kBadStatement; }
-  int Step() override {
-    const int rc = s_->Switch_Schema(name_);
-    return rc == 0 ? 1403 : rc;
-  }
-  int Column(int, const SqlVar&) override { return kSelectListMismatch; }
-  void Reset() override {}
-
- private:
-  SqliteSession* s_;
-  std::string name_;
-};
 
 SqliteSession::~SqliteSession() {
   if (db_ == nullptr) return;
@@ -964,35 +866,6 @@ int SqliteSession::Prepare(const SqlParsed& parsed, std::unique_ptr<Statement>* 
 }
 
 int SqliteSession::Prepare_Dynamic(const char* text, std::unique_ptr<Statement>* out) {
-  // ALTER SESSION SET CURRENT_SCHEMA = name
-  static const char* const kWords[] = {"alter", "session", "set", "current_schema"};
-  const std::string s(text);
-  size_t pos = 0;
-  SqlToken t = Sql_Token_At(s, pos);
-  if (t.kind == SqlToken::kSpace) t = Sql_Token_At(s, t.end);
-  if (Sql_Word_Is(s, t, "alter")) {
-    for (const char* w : kWords) {
-      if (t.kind == SqlToken::kSpace) t = Sql_Token_At(s, t.end);
-      if (!Sql_Word_Is(s, t, w)) return kBadOption;
-      t = Sql_Token_At(s, t.end);
-    }
-    if (t.kind == SqlToken::kSpace) t = Sql_Token_At(s, t.end);
-    if (!(t.kind == SqlToken::kOther && s[t.begin] == '=')) return kBadOption;
-    t = Sql_Token_At(s, t.end);
-    if (t.kind == SqlToken::kSpace) t = Sql_Token_At(s, t.end);
-    if (t.kind != SqlToken::kWord || !Is_Identifier(s.c_str() + t.begin, t.end - t.begin)) {
-      return kBadOption;
-    }
-    std::string name = s.substr(t.begin, t.end - t.begin);
-    for (char& c : name) {
-      if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
-    }
-    t = Sql_Token_At(s, t.end);
-    if (t.kind == SqlToken::kSpace) t = Sql_Token_At(s, t.end);
-    if (t.kind != SqlToken::kEnd) return kBadOption;
-    *out = std::make_unique<SwitchStatement>(this, std::move(name));
-    return 0;
-  }
   SqlParsed parsed;
   const int rc = Sql_Parse(text, &parsed);
   if (rc != 0) return rc;

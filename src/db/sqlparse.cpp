@@ -138,3 +138,28 @@ int Sql_Parse(const char* text, SqlParsed* out) {
   }
   return 0;
 }
+
+int Sql_Parse_Schema_Switch(const char* text, std::string* name) {
+  static const char* const kWords[] = {"alter", "session", "set", "current_schema"};
+  const std::string s(text);
+  const auto next = [&s](size_t pos) {
+    SqlToken t = Sql_Token_At(s, pos);
+    return t.kind == SqlToken::kSpace ? Sql_Token_At(s, t.end) : t;
+  };
+  SqlToken t = next(0);
+  if (!Sql_Word_Is(s, t, "alter")) return 1;
+  for (const char* w : kWords) {
+    if (!Sql_Word_Is(s, t, w)) return kSqlParseBadOption;
+    t = next(t.end);
+  }
+  if (!(t.kind == SqlToken::kOther && s[t.begin] == '=')) return kSqlParseBadOption;
+  t = next(t.end);
+  if (t.kind != SqlToken::kWord || !(IsWordStart(s[t.begin]) && s[t.begin] != '_')) return kSqlParseBadOption;
+  const SqlToken word = t;
+  if (next(t.end).kind != SqlToken::kEnd) return kSqlParseBadOption;
+  name->assign(s, word.begin, word.end - word.begin);
+  for (char& c : *name) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+  }
+  return 0;
+}

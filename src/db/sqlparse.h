@@ -24,6 +24,14 @@ constexpr int kSqlParseBadHostVar = -1745;  // invalid host variable name
 // Parses `text`; returns 0 or one of the codes above.
 int Sql_Parse(const char* text, SqlParsed* out);
 
+// ALTER SESSION SET CURRENT_SCHEMA=name (case-insensitive, blanks allowed
+// around the words and '='): 0 and the name upper-cased in *name; 1 when
+// the text is another statement; kSqlParseBadOption when it begins with
+// ALTER but is not that form or the name is not a plain identifier (a
+// letter, then letters, digits, _, $ or #).
+constexpr int kSqlParseBadOption = -922;  // missing or invalid option
+int Sql_Parse_Schema_Switch(const char* text, std::string* name);
+
 // Scanner over a statement text: words (identifiers and keywords), string
 // literals and quoted identifiers as whole tokens, every other character a
 // token of its own.

@@ -27,6 +27,9 @@ const struct {
   SessionFactory open;
 } kBackends[] = {
     {"sqlite", Sqlite_Session_Open},
+    {"postgresql", Pg_Uri_Session_Open},
+    {"postgres", Pg_Uri_Session_Open},
+    {"pg", Pg_Service_Session_Open},
 };
 
 }  // namespace
@@ -70,8 +73,9 @@ struct Runtime {
   std::unordered_map<const char*, std::unique_ptr<Entry>> cache;
   std::unique_ptr<Statement> dyn;
   std::string dyn_text;
+  std::string dyn_schema;  // the prepared text is a schema switch to it
   int dyn_rc = 0;
-  SqlStats stats{0, 0};
+  SqlStats stats{};
   std::vector<Fault> faults;
   int broken = 0;                  // the code every call returns once broken
   const char* broken_what = nullptr;
@@ -215,7 +219,7 @@ int Sql_Rt_Connect(const char* connect_text) {
   if (rc != 0) return Set(rc);
   rt.session = std::move(s);
   rt.generation = rt.session->Name_Generation();
-  rt.stats = SqlStats{0, 0};
+  rt.stats = SqlStats{};
   return Set(0);
 }
 
@@ -225,6 +229,7 @@ void Sql_Rt_Disconnect() {
   rt.cache.clear();
   rt.dyn.reset();
   rt.dyn_text.clear();
+  rt.dyn_schema.clear();
   rt.dyn_rc = 0;
   rt.session.reset();  // rolls back what is not committed
 }
@@ -322,8 +327,11 @@ int Sql_Dyn_Prepare(const char* text) {
   if (rt.broken != 0) return Set(rt.broken);
   rt.dyn.reset();
   rt.dyn_text = text;
+  rt.dyn_schema.clear();
   if (rt.session == nullptr) return Done(rt.dyn_rc = sqlrt::kNotConnected);
-  rt.dyn_rc = rt.session->Prepare_Dynamic(text, &rt.dyn);
+  // The schema switch is the runtime's own: it runs at the execute.
+  const int sw = Sql_Parse_Schema_Switch(text, &rt.dyn_schema);
+  rt.dyn_rc = sw == 1 ? rt.session->Prepare_Dynamic(text, &rt.dyn) : sw;
   if (rt.dyn_rc == 0) ++rt.stats.prepares;
   return Done(rt.dyn_rc);
 }
@@ -333,9 +341,16 @@ int Sql_Dyn_Execute() {
   if (int f = Fault_Check(SqlOp::kDynamic, rt.dyn_text.c_str()); f != 0) return Set(f);
   if (rt.session == nullptr) return Done(sqlrt::kNotConnected);
   // A failed prepare leaves nothing to run: its code stands.
-  if (rt.dyn == nullptr) return Done(rt.dyn_rc != 0 ? rt.dyn_rc : sqlrt::kInvalidCursor);
+  if (rt.dyn_rc != 0) return Done(rt.dyn_rc);
+  int rc;
+  if (!rt.dyn_schema.empty()) {
+    ++rt.stats.executions;
+    rc = rt.session->Switch_Schema(rt.dyn_schema);
+    return Done(rc == 1403 ? 0 : rc);
+  }
+  if (rt.dyn == nullptr) return Done(sqlrt::kInvalidCursor);
   ++rt.stats.executions;
-  int rc = rt.dyn->Step();
+  rc = rt.dyn->Step();
   rt.dyn->Reset();
   if (rc == 1403) rc = 0;
   return Done(rc);
@@ -350,7 +365,11 @@ int Sql_Rt_Commit() {
 
 const char* Sql_Rt_Broken() { return rt.broken_what; }
 
-SqlStats Sql_Stats() { return rt.stats; }
+SqlStats Sql_Stats() {
+  SqlStats s = rt.stats;
+  s.round_trips = rt.session != nullptr ? rt.session->Round_Trips() : 0;
+  return s;
+}
 
 void Sql_Fault_Add(const char* text_part, SqlOp op, int nth, int code, int times) {
   rt.faults.push_back(Fault{text_part != nullptr ? text_part : "", op, nth < 1 ? 1 : nth, code, times, 0});

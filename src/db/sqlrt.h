@@ -114,11 +114,12 @@ int Sql_Rt_Commit();
 // back. Sql_Rt_Connect and Sql_Rt_Disconnect clear it.
 const char* Sql_Rt_Broken();
 
-// Counters for the benchmark: statement executions (exec, open, fetch) and
-// prepares since the session opened.
+// Counters for the benchmark: statement executions (exec, open, fetch),
+// prepares and round trips to a database server since the session opened.
 struct SqlStats {
-  long executions;
-  long prepares;
+  long executions = 0;
+  long prepares = 0;
+  long round_trips = 0;
 };
 SqlStats Sql_Stats();
 

@@ -72,7 +72,9 @@ int ConfigValue(const char* name, const char* pfad, char* target, size_t room, b
   if (length > room) {
     char what[40];
     std::snprintf(what, sizeof what, "Konfigurationswert %s", name);
-    return RefuseLength(what, secret ? nullptr : IniSatz.IniWrt, length, room);
+    // A net service name that carries a password is not shown either.
+    const bool hide = secret || (std::strcmp(name, "NET8") == 0 && Sql_Net_Check(IniSatz.IniWrt) != nullptr);
+    return RefuseLength(what, hide ? nullptr : IniSatz.IniWrt, length, room);
   }
   Copy(target, room + 1, IniSatz.IniWrt);
   return 0;
@@ -115,6 +117,10 @@ int Run(int argc, char** argv) {
   if (int rc = ConfigValue("LOGIN", Pfad, login, kValueRoom, false)) return rc;
   if (int rc = ConfigValue("PASS", Pfad, password, kValueRoom, true)) return rc;
   if (int rc = ConfigValue("NET8", Pfad, net, kValueRoom, false)) return rc;
+  if (const char* allowed = Sql_Net_Check(net)) {
+    // Not shown: it may hold the password.
+    return Refuse("Konfigurationswert NET8", nullptr, std::strlen(net), allowed);
+  }
 
   // The schema is stored with one trailing character that is not part of it.
   Ini_Value_Get("", "SCHEMA", 0, Pfad);

@@ -43,14 +43,14 @@ std::vector<std::string> IsoDays(int from_year, int to_year, int jan1_weekday) {
 
 class BakTest : public CalTest {
  protected:
-  std::vector<std::string> BakRows(const std::string& after = "0000-01-01") {
-    return Rows("select strftime('%Y%m%d', BakDtm), BakJhr, BakMon, BakTag, BakWch, BakWtg, BakJtg, BakYow "
-                "from Hrs133Bak where BakDtm > julianday('" + after + "') order by BakDtm");
+  std::vector<std::string> BakRows(const std::string& after = "1000-01-01") {
+    return Rows("select " + db_->Ymd("BakDtm") + ", BakJhr, BakMon, BakTag, BakWch, BakWtg, BakJtg, BakYow "
+                "from Hrs133Bak where BakDtm > " + D(after.c_str()) + " order by BakDtm");
   }
-  void SeedDay(const std::string& day) { Exec("insert into Hrs133Bak (BakDtm) values (julianday('" + day + "'))"); }
+  void SeedDay(const std::string& day) { Exec("insert into Hrs133Bak (BakDtm) values (" + D(day.c_str()) + ")"); }
 };
 
-TEST_F(BakTest, EmptyCalendarCannotStart) {
+TEST_P(BakTest, EmptyCalendarCannotStart) {
   // Up to today nothing is needed; beyond it the missing row of today ends the
   // phase before anything is written.
   Bak_Days_Extend("20261208");
@@ -60,18 +60,18 @@ TEST_F(BakTest, EmptyCalendarCannotStart) {
   EXPECT_TRUE(BakRows().empty());
 }
 
-TEST_F(BakTest, OneDayToTheYearEndIsInsertedStampedAndCommitted) {
+TEST_P(BakTest, OneDayToTheYearEndIsInsertedStampedAndCommitted) {
   UseTerritory("GERMANY");
   SeedDay("2006-12-30");
   Bak_Days_Extend("20061231");
   Sql_Rt_Disconnect();
   EXPECT_EQ(Log(), "");
   EXPECT_EQ(BakRows("2006-12-30"), std::vector<std::string>{"20061231|2006|12|31|52|7|365|2006"});
-  EXPECT_EQ(Rows("select strftime('%Y-%m-%d %H:%M:%S', BakDat) from Hrs133Bak where BakDat is not null"),
+  EXPECT_EQ(Rows("select " + db_->DateTime("BakDat") + " from Hrs133Bak where BakDat is not null"),
             std::vector<std::string>{"2026-12-08 10:00:00"});
 }
 
-TEST_F(BakTest, CompleteCalendarGetsNothing) {
+TEST_P(BakTest, CompleteCalendarGetsNothing) {
   for (const char* seed : {"2026-12-31", "2027-01-05"}) {
     Exec("delete from Hrs133Bak");
     SeedDay(seed);
@@ -81,7 +81,7 @@ TEST_F(BakTest, CompleteCalendarGetsNothing) {
   EXPECT_EQ(Log(), "");
 }
 
-TEST_F(BakTest, LongRangeMatchesTheIsoCalendar) {
+TEST_P(BakTest, LongRangeMatchesTheIsoCalendar) {
   UseTerritory("GERMANY");
   SeedDay("1989-12-31");
   Bak_Days_Extend("20401231");
@@ -106,7 +106,7 @@ TEST_F(BakTest, LongRangeMatchesTheIsoCalendar) {
   for (const char* k : known) EXPECT_EQ(by_day[std::string(k, 8)], k);
 }
 
-TEST_F(BakTest, WeekdayNumberFollowsTheSessionTerritory) {
+TEST_P(BakTest, WeekdayNumberFollowsTheSessionTerritory) {
   struct Case {
     const char* territory;
     std::vector<std::string> wtg;  // Monday 5 January 2026 .. Sunday 11 January 2026
@@ -123,7 +123,7 @@ TEST_F(BakTest, WeekdayNumberFollowsTheSessionTerritory) {
   }
 }
 
-TEST_F(BakTest, FailedLatestDayStartsAtRunDateAndPassesStoredDays) {
+TEST_P(BakTest, FailedLatestDayStartsAtRunDateAndPassesStoredDays) {
   SeedDay("2026-12-08");
   SeedDay("2026-12-20");
   Sql_Fault_Add("max(BakDtm)", SqlOp::kExec, 1, -3114);
@@ -134,7 +134,7 @@ TEST_F(BakTest, FailedLatestDayStartsAtRunDateAndPassesStoredDays) {
   EXPECT_EQ(Rows("select count(*) from Hrs133Bak where BakJhr = 2026"), std::vector<std::string>{"22"});
 }
 
-TEST_F(BakTest, LostInsertEndsThePhaseWithoutCommit) {
+TEST_P(BakTest, LostInsertEndsThePhaseWithoutCommit) {
   SeedDay("2026-12-20");
   Sql_Fault_Add("insert into HRSYSTEM.Hrs133Bak", SqlOp::kExec, 3, -1555);
   Bak_Days_Extend("20261231");
@@ -142,5 +142,7 @@ TEST_F(BakTest, LostInsertEndsThePhaseWithoutCommit) {
   Sql_Rt_Disconnect();  // rolls back what was not committed
   EXPECT_EQ(BakRows().size(), 1u);
 }
+
+INSTANTIATE_TEST_SUITE_P(, BakTest, testdb::EveryBackend(), testdb::BackendName);
 
 }  // namespace

@@ -1,6 +1,6 @@
 // Fixture for the calendar phase tests: the DbTest database with helpers to
 // seed base calendars, calendar lists and weekly patterns, and to pick the
-// session's territory (which numbers the weekdays).
+// session's territory (which numbers the weekdays). Runs on every backend.
 #pragma once
 
 #include <cstdlib>
@@ -25,28 +25,29 @@ class CalTest : public testdb::DbTest {
   // Base calendar rows for every day from..to (yyyy-mm-dd), weekday numbered
   // Monday = 1 as a German session does; the other attributes stay NULL.
   void SeedBak(const std::string& from, const std::string& to) {
-    Exec("with recursive d(j) as (select julianday('" + from + "') union all select j + 1 from d where j < julianday('" +
-         to + "')) insert into Hrs133Bak (BakDtm, BakWtg) select j, (cast(strftime('%w', j) as integer) + 6) % 7 + 1 from d");
+    std::string values;
+    for (const std::string& day : testdb::Days(from, to)) {
+      values += (values.empty() ? "" : ", ") + ("(" + D(day.c_str()) + ", ") +
+                std::to_string(testdb::IsoWeekday(day)) + ")";
+    }
+    Exec("insert into Hrs133Bak (BakDtm, BakWtg) values " + values);
   }
 
   // Weekly pattern rows of calendar `kal`: types[i] for weekday i + 1, "-"
   // for none, "NULL" for a row without a day type.
   void SeedWch(const std::string& kal, const std::vector<std::string>& types, int sta = 1,
-               const std::string& db_file = "") {
+               const std::string& schema = "HRSYSTEM") {
     for (size_t i = 0; i < types.size(); ++i) {
       if (types[i] == "-") continue;
       std::string ttp = types[i] == "NULL" ? "NULL" : "'" + types[i] + "'";
-      testdb::ExecSql(db_file.empty() ? db() : db_file,
-                      "insert into Hrs137Wch values ('" + kal + "', " + std::to_string(i + 1) + ", " + ttp + ", " +
-                          std::to_string(sta) + ")");
+      db_->Exec(schema, "insert into Hrs137Wch values ('" + kal + "', " + std::to_string(i + 1) + ", " + ttp + ", " +
+                            std::to_string(sta) + ")");
     }
   }
 
   // The rows of a work calendar table (Kal or Ka2 tag), oldest first.
-  std::vector<std::string> KalRows(const std::string& tag = "Kal", const std::string& db_file = "") {
-    return testdb::QueryRows(db_file.empty() ? db() : db_file,
-                             "select " + tag + "Num, strftime('%Y%m%d', " + tag + "Dtm), " + tag + "Ttp, " + tag +
-                                 "Ptp, " + tag + "Btp, " + tag + "Gwt, " + tag + "Sta from Hrs133" + tag +
-                                 " order by 1, 2");
+  std::vector<std::string> KalRows(const std::string& tag = "Kal", const std::string& schema = "HRSYSTEM") {
+    return db_->Rows(schema, "select " + tag + "Num, " + db_->Ymd(tag + "Dtm") + ", " + tag + "Ttp, " + tag + "Ptp, " +
+                                 tag + "Btp, " + tag + "Gwt, " + tag + "Sta from Hrs133" + tag + " order by 1, 2");
   }
 };

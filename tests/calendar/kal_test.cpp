@@ -15,7 +15,7 @@ class KalTest : public CalTest {
  protected:
   void SetUp() override {
     CalTest::SetUp();
-    SeedBak("2026-12-01", "2026-12-31");
+    if (Ready()) SeedBak("2026-12-01", "2026-12-31");
   }
   void List(const std::string& kal, int sta = 1, const std::string& table = "Hrs135Muw") {
     Exec("insert into " + table + " values ('" + kal + "', " + std::to_string(sta) + ")");
@@ -30,9 +30,9 @@ class KalTest : public CalTest {
   }
 };
 
-TEST_F(KalTest, ExtendsAfterTheLatestDayWithThePatternsDayType) {
+TEST_P(KalTest, ExtendsAfterTheLatestDayWithThePatternsDayType) {
   List("K1");
-  Exec("insert into Hrs133Kal values ('K1', julianday('2026-12-24'), 'ARB', 'ARB', 'ARB', 100, NULL, 1)");
+  Exec("insert into Hrs133Kal values ('K1', " + D("2026-12-24") + ", 'ARB', 'ARB', 'ARB', 100, NULL, 1)");
   SeedWch("K1", {"ARB", "ARB", "ARB", "ARB", "ARB", "FRE", "-"});
   SeedWch("K1", {"-", "-", "-", "-", "-", "-", "SON"}, 4);  // an unusable Sunday
   Kal_Days_Extend("20261231");
@@ -43,11 +43,11 @@ TEST_F(KalTest, ExtendsAfterTheLatestDayWithThePatternsDayType) {
                            "K1|20261226|FRE|FRE|FRE|100|1", "K1|20261228|ARB|ARB|ARB|100|1",
                            "K1|20261229|ARB|ARB|ARB|100|1", "K1|20261230|ARB|ARB|ARB|100|1",
                            "K1|20261231|ARB|ARB|ARB|100|1"}));
-  EXPECT_EQ(Rows("select distinct strftime('%Y-%m-%d %H:%M:%S', KalDat) from Hrs133Kal where KalDat is not null"),
+  EXPECT_EQ(Rows("select distinct " + db_->DateTime("KalDat") + " from Hrs133Kal where KalDat is not null"),
             std::vector<std::string>{"2026-12-08 10:00:00"});
 }
 
-TEST_F(KalTest, NewCalendarRunsFromAfterTodayToTheBaseCalendarsLastDay) {
+TEST_P(KalTest, NewCalendarRunsFromAfterTodayToTheBaseCalendarsLastDay) {
   List("K2");
   SeedWch("K2", kEveryDay);
   Kal_Days_Extend("20271231");
@@ -58,20 +58,20 @@ TEST_F(KalTest, NewCalendarRunsFromAfterTodayToTheBaseCalendarsLastDay) {
   EXPECT_EQ(rows.back(), "K2|20261231|ARB|ARB|ARB|100|1");
 }
 
-TEST_F(KalTest, CalendarsWithNothingToDoOpenNoDayCursor) {
+TEST_P(KalTest, CalendarsWithNothingToDoOpenNoDayCursor) {
   for (const char* kal : {"K1", "K2", "K4"}) List(kal);
   List("K3", 4);  // unusable list row
   for (const char* kal : {"K1", "K2", "K3"}) SeedWch(kal, kEveryDay);
   SeedWch("K4", kEveryDay, 4);  // unusable pattern rows
-  Exec("insert into Hrs133Kal (KalNum, KalDtm, KalSta) values ('K1', julianday('2026-12-31'), 1)");
-  Exec("insert into Hrs133Kal (KalNum, KalDtm, KalSta) values ('K2', julianday('2027-01-10'), 1)");
+  Exec("insert into Hrs133Kal (KalNum, KalDtm, KalSta) values ('K1', " + D("2026-12-31") + ", 1)");
+  Exec("insert into Hrs133Kal (KalNum, KalDtm, KalSta) values ('K2', " + D("2027-01-10") + ", 1)");
   Sql_Fault_Add("WchTag=BakWtg", SqlOp::kOpen, 1, -3113, -1);  // any day cursor would report
   Kal_Days_Extend("20261231");
   EXPECT_EQ(Log(), "");
   EXPECT_EQ(Counts(), (std::vector<std::string>{"K1|1", "K2|1"}));
 }
 
-TEST_F(KalTest, DuplicateListOrPatternRowsRepeatTheDayAndTheRepeatIsRefused) {
+TEST_P(KalTest, DuplicateListOrPatternRowsRepeatTheDayAndTheRepeatIsRefused) {
   List("K1");
   List("K1");
   SeedWch("K1", {"ARB", "-", "-", "-", "-", "-", "-"});
@@ -85,7 +85,7 @@ TEST_F(KalTest, DuplicateListOrPatternRowsRepeatTheDayAndTheRepeatIsRefused) {
   EXPECT_EQ(Counts(), (std::vector<std::string>{"K1|3", "K2|3"}));
 }
 
-TEST_F(KalTest, PatternWithoutDayTypeGivesDaysWithoutOne) {
+TEST_P(KalTest, PatternWithoutDayTypeGivesDaysWithoutOne) {
   List("K1");
   SeedWch("K1", {"ARB", "NULL", "-", "-", "-", "-", "-"});
   Kal_Days_Extend("20261222");
@@ -95,7 +95,7 @@ TEST_F(KalTest, PatternWithoutDayTypeGivesDaysWithoutOne) {
                            "K1|20261221|ARB|ARB|ARB|100|1", "K1|20261222|NULL|NULL|NULL|100|1"}));
 }
 
-TEST_F(KalTest, SecondFamilyUsesItsOwnListAndDays) {
+TEST_P(KalTest, SecondFamilyUsesItsOwnListAndDays) {
   List("K1");
   SeedWch("K1", {"ARB", "-", "-", "-", "-", "-", "-"});
   List("K5", 1, "Hrs135Mu2");
@@ -108,11 +108,11 @@ TEST_F(KalTest, SecondFamilyUsesItsOwnListAndDays) {
                                                      "K5|20261226|FRE|FRE|FRE|100|1"}));
 }
 
-TEST_F(KalTest, ClientSchemaWithoutTheSecondFamily) {
-  testdb::CreateSchemaFile(dir_.path(), "HRCLIENT");
-  testdb::ExecSql(db("HRCLIENT"), "drop table Hrs133Ka2; drop table Hrs135Mu2");
+TEST_P(KalTest, ClientSchemaWithoutTheSecondFamily) {
+  db_->CreateSchema("HRCLIENT");
+  db_->Exec("HRCLIENT", "drop table Hrs133Ka2; drop table Hrs135Mu2");
   List("K1");
-  SeedWch("K1", {"ARB", "-", "-", "-", "-", "-", "-"}, 1, db("HRCLIENT"));
+  SeedWch("K1", {"ARB", "-", "-", "-", "-", "-", "-"}, 1, "HRCLIENT");
   ASSERT_EQ(Reconnect("HRCLIENT"), 0);
   Kal_Days_Extend("20261231");
   Sql_Rt_Disconnect();
@@ -121,7 +121,7 @@ TEST_F(KalTest, ClientSchemaWithoutTheSecondFamily) {
   EXPECT_EQ(Counts(), std::vector<std::string>{"K1|3"});
 }
 
-TEST_F(KalTest, FailedLatestDayLeavesTheLaterCalendarsAlone) {
+TEST_P(KalTest, FailedLatestDayLeavesTheLaterCalendarsAlone) {
   for (const char* kal : {"K1", "K2", "K3"}) {
     List(kal);
     SeedWch(kal, kEveryDay);
@@ -136,7 +136,7 @@ TEST_F(KalTest, FailedLatestDayLeavesTheLaterCalendarsAlone) {
   EXPECT_EQ(Counts("Ka2"), std::vector<std::string>{"K5|23"});
 }
 
-TEST_F(KalTest, FailuresInTheDayLoopAreLoggedAndTheLoopGoesOn) {
+TEST_P(KalTest, FailuresInTheDayLoopAreLoggedAndTheLoopGoesOn) {
   List("K1");
   List("K2");
   SeedWch("K1", kEveryDay);
@@ -150,13 +150,15 @@ TEST_F(KalTest, FailuresInTheDayLoopAreLoggedAndTheLoopGoesOn) {
   EXPECT_EQ(DayCounts(), (std::vector<std::string>{"5", "22"}));
 }
 
-TEST_F(KalTest, FirstFamilysCommitKeepsTheBaseDaysOfAnEarlyReturn) {
+TEST_P(KalTest, FirstFamilysCommitKeepsTheBaseDaysOfAnEarlyReturn) {
   Sql_Fault_Add("insert into HRSYSTEM.Hrs133Bak", SqlOp::kExec, 2, -1555);
   Bak_Days_Extend("20271231");
   Kal_Days_Extend("20271231");
   Sql_Rt_Disconnect();
   EXPECT_EQ(Log(), "Error: Bak_NewDay_Ins RC:-1555\nError: Bak_NxtDay_Init RC:1403\n");
-  EXPECT_EQ(Rows("select max(strftime('%Y%m%d', BakDtm)) from Hrs133Bak"), std::vector<std::string>{"20270101"});
+  EXPECT_EQ(Rows("select max(" + db_->Ymd("BakDtm") + ") from Hrs133Bak"), std::vector<std::string>{"20270101"});
 }
+
+INSTANTIATE_TEST_SUITE_P(, KalTest, testdb::EveryBackend(), testdb::BackendName);
 
 }  // namespace

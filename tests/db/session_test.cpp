@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -18,8 +19,16 @@ using Rows_t = std::vector<std::string>;
 
 class SessionTest : public DbTest {
  protected:
-  std::string Net() const { return "sqlite:" + dir_.path(); }
+  std::string Net() const { return db_->Net(); }
+  int Connect(const char* schema) {
+    return Sql_Connect(db_->Login().c_str(), db_->Password().c_str(), Net().c_str(), schema);
+  }
 };
+
+// What the session does with the embedded database as its vehicle.
+class SessionSqliteTest : public SessionTest {};
+// What only the server has: passwords, roles, privileges.
+class SessionPgTest : public SessionTest {};
 
 const char kPnrIns[] = "insert into Hrs300Pnr (PnrNum,PnrNam,PnrSta) values (:b0,:b1,:b2)";
 const char kKa2Cur[] =
@@ -34,37 +43,52 @@ int Pnr_Ins(const char* num) {
   return Sql_Exec(kPnrIns, {SqlStr(num, 9), SqlStr("N", 2), SqlInt(&sta)});
 }
 
-TEST_F(SessionTest, ConnectFailures) {
+TEST_P(SessionSqliteTest, ConnectFailures) {
   const struct {
     std::string net;
-    const char* schema;
     int32_t code;
   } cases[] = {
-      {"sqlite:" + dir_.path() + "/missing", "HRSYSTEM", -12154},  // no such directory
-      {"sqlite:" + dir_.file("HRSYSTEM.db"), "HRSYSTEM", -12154},  // a file, not a directory
-      {"sqlite:", "HRSYSTEM", -12154},
-      {"oracle:PROD", "HRSYSTEM", -12154},                          // no such backend
-      {"PROD", "HRSYSTEM", -12154},
-      {Net(), "HRNONE", -1435},                                     // no such schema file
-      {Net(), "", kSqlSchemaInvalid},
-      {Net(), "HRSYSTEM;DROP", kSqlSchemaInvalid},
-      {Net(), "X' OR '1'='1", kSqlSchemaInvalid},
-      {Net(), "HR SYSTEM", kSqlSchemaInvalid},
-      {Net(), "1HR", kSqlSchemaInvalid},
-      {Net(), "\"HRSYSTEM\"", kSqlSchemaInvalid},
-      {Net(), "HRSYSTEM\n", kSqlSchemaInvalid},
+      {"sqlite:" + dir_.path() + "/missing", -12154},  // no such directory
+      {"sqlite:" + dir_.file("HRSYSTEM.db"), -12154},  // a file, not a directory
+      {"sqlite:", -12154},
+      {"oracle:PROD", -12154},                         // no such backend
+      {"PROD", -12154},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(Sql_Connect("dayset", "secret", c.net.c_str(), c.schema), c.code) << c.net << " " << c.schema;
+    EXPECT_EQ(Sql_Connect("dayset", "secret", c.net.c_str(), "HRSYSTEM"), c.code) << c.net;
   }
   // Nothing was created on the way.
   std::string out;
   testdb::RunCommand("ls " + dir_.path(), &out);
   EXPECT_EQ(out.find("missing"), std::string::npos);
-  EXPECT_EQ(out.find("HRNONE"), std::string::npos);
 }
 
-TEST_F(SessionTest, TextLimits) {
+// Schemas that do not exist or are no plain identifiers: refused before any
+// statement, or by the switch; nothing is created.
+TEST_P(SessionTest, SchemaRefusals) {
+  const struct {
+    const char* schema;
+    int32_t code;
+  } cases[] = {
+      {"HRNONE", -1435},
+      {"", kSqlSchemaInvalid},
+      {"HRSYSTEM;DROP", kSqlSchemaInvalid},
+      {"X' OR '1'='1", kSqlSchemaInvalid},
+      {"HR SYSTEM", kSqlSchemaInvalid},
+      {"1HR", kSqlSchemaInvalid},
+      {"\"HRSYSTEM\"", kSqlSchemaInvalid},
+      {"HRSYSTEM\n", kSqlSchemaInvalid},
+  };
+  for (const auto& c : cases) EXPECT_EQ(Connect(c.schema), c.code) << c.schema;
+  if (GetParam() == testdb::Backend::kSqlite) {
+    EXPECT_FALSE(std::filesystem::exists(dir_.file("HRNONE.db")));
+  } else {
+    EXPECT_EQ(db_->Rows("HRSYSTEM", "select nspname from pg_namespace where nspname like 'hr%' order by 1"),
+              Rows_t{"hrsystem"});
+  }
+}
+
+TEST_P(SessionSqliteTest, TextLimits) {
   // 100 characters of connect text are the most; longer is refused, not cut.
   std::string net = Net();
   const std::string login = "u";
@@ -79,14 +103,14 @@ TEST_F(SessionTest, TextLimits) {
   EXPECT_EQ(Sql_Connect("u", "p", net.c_str(), s68.c_str()), kSqlTextTooLong);
 }
 
-TEST_F(SessionTest, PasswordAndLoginAreNotChecked) {
+TEST_P(SessionSqliteTest, PasswordAndLoginAreNotChecked) {
   EXPECT_EQ(Sql_Connect("", "", Net().c_str(), "HRSYSTEM"), 0);
   EXPECT_EQ(Sql_Connect("other", "p@ss/word", Net().c_str(), "HRSYSTEM"), 0);
   EXPECT_EQ(Pnr_Ins("00000001"), 0);
   EXPECT_EQ(Sql_Commit(), 1);
 }
 
-TEST_F(SessionTest, CommitReturnsOne) {
+TEST_P(SessionTest, CommitReturnsOne) {
   EXPECT_EQ(Sql_Commit(), 1);  // nothing to commit
   ASSERT_EQ(Pnr_Ins("00000001"), 0);
   EXPECT_EQ(Sql_Commit(), 1);
@@ -97,7 +121,7 @@ TEST_F(SessionTest, CommitReturnsOne) {
   EXPECT_EQ(Sql_Commit(), 1);
 }
 
-TEST_F(SessionTest, DynamicStatement) {
+TEST_P(SessionTest, DynamicStatement) {
   EXPECT_EQ(Sql_Dyn_Prepare("ALTER SESSION SET CURRENT_SCHEMA="), -922);
   EXPECT_EQ(Sql_Dyn_Execute(), -922);
   EXPECT_EQ(Sql_Dyn_Prepare("ALTER SESSION SET CURRENT_SCHEMA=HRSYSTEM;DROP"), -922);
@@ -113,17 +137,17 @@ TEST_F(SessionTest, DynamicStatement) {
   EXPECT_EQ(Rows("select PnrNum from Hrs300Pnr"), Rows_t{"00000007"});
   // A fault on the switch makes the connect fail with its code.
   Sql_Fault_Add("CURRENT_SCHEMA", SqlOp::kDynamic, 1, -1017);
-  EXPECT_EQ(Sql_Connect("u", "p", Net().c_str(), "HRSYSTEM"), -1017);
+  EXPECT_EQ(Connect("HRSYSTEM"), -1017);
 }
 
-// A client schema: unqualified names resolve in HRCLIENT.db, HRSYSTEM.
-// names in HRSYSTEM.db; a table missing in the client schema is missing,
-// even though HRSYSTEM.db has it.
-TEST_F(SessionTest, ClientSchemaResolution) {
-  testdb::CreateSchemaFile(dir_.path(), "HRCLIENT");
-  testdb::ExecSql(db("HRCLIENT"), "drop table Hrs133Ka2");
-  Exec("insert into Hrs133Kal values ('001',julianday('2026-12-09'),'A','A','A',100,NULL,1)");
-  Exec("insert into Hrs133Ka2 values ('001',julianday('2026-12-09'),'S','S','S',100,NULL,1)");
+// A client schema: unqualified names resolve in HRCLIENT, HRSYSTEM. names
+// in HRSYSTEM; a table missing in the client schema is missing, even though
+// HRSYSTEM has it.
+TEST_P(SessionTest, ClientSchemaResolution) {
+  db_->CreateSchema("HRCLIENT");
+  db_->DropTable("HRCLIENT", "Hrs133Ka2");
+  Exec("insert into Hrs133Kal values ('001'," + D("2026-12-09") + ",'A','A','A',100,NULL,1)");
+  Exec("insert into Hrs133Ka2 values ('001'," + D("2026-12-09") + ",'S','S','S',100,NULL,1)");
   ASSERT_EQ(Reconnect("HRCLIENT"), 0);
 
   const SqlVars in = {SqlStr("001", 4), SqlStr("20261201", 11), SqlStr("20261231", 11)};
@@ -139,7 +163,7 @@ TEST_F(SessionTest, ClientSchemaResolution) {
 
   ASSERT_EQ(Pnr_Ins("00000001"), 0);
   EXPECT_EQ(Sql_Commit(), 1);
-  EXPECT_EQ(testdb::QueryRows(db("HRCLIENT"), "select PnrNum from Hrs300Pnr"), Rows_t{"00000001"});
+  EXPECT_EQ(db_->Rows("HRCLIENT", "select PnrNum from Hrs300Pnr"), Rows_t{"00000001"});
   EXPECT_EQ(Rows("select count(*) from Hrs300Pnr"), Rows_t{"0"});
 
   // Back in HRSYSTEM the same unqualified texts address HRSYSTEM.db.
@@ -150,6 +174,60 @@ TEST_F(SessionTest, ClientSchemaResolution) {
   EXPECT_STREQ(ttp, "S");
   EXPECT_EQ(Sql_Cur_Close(kKa2Cur), 0);
 }
+
+TEST_P(SessionPgTest, ConnectFailures) {
+  const std::string net = Net();  // postgresql://HOST:PORT/NAME
+  const std::string server = net.substr(0, net.rfind('/'));
+  const std::string address = server.substr(std::strlen("postgresql://"));
+  const struct {
+    const char* what;
+    std::string login, pass, net;
+  } cases[] = {
+      {"wrong password", db_->Login(), "wrong", net},
+      {"unknown role", "nosuchrole", db_->Password(), net},
+      {"unknown database", db_->Login(), db_->Password(), server + "/nosuchdb"},
+      {"no server", db_->Login(), db_->Password(), "postgresql://127.0.0.1:1/" + db_->Name()},
+      {"unknown service", db_->Login(), db_->Password(), "pg:nosuchservice"},
+      // Refused before connecting, the right password notwithstanding: the
+      // net service name goes into the log on a connect failure.
+      {"password in the name", db_->Login(), db_->Password(),
+       "postgresql://" + db_->Login() + ":" + db_->Password() + "@" + address + "/" + db_->Name()},
+      {"password parameter", db_->Login(), db_->Password(), net + "?password=" + db_->Password()},
+  };
+  for (const auto& c : cases) {
+    EXPECT_LT(Sql_Connect(c.login.c_str(), c.pass.c_str(), c.net.c_str(), "HRSYSTEM"), 0) << c.what;
+    EXPECT_EQ(Pnr_Ins("00000001"), -1012) << c.what;  // no session
+  }
+  EXPECT_EQ(Connect("HRSYSTEM"), 0);
+}
+
+// The job's role reads and writes the tables and can do nothing else; the
+// job needs nothing else (every test here runs it as that role).
+TEST_P(SessionPgTest, JobRoleMayNotCreate) {
+  const char* const ddl[] = {
+      "create table Hrs999New (A integer)", "create table public.Hrs999New (A integer)",
+      "create temporary table Hrs999New (A integer)", "create schema hrnew",
+      "create index Hrs300Pnr_Nam on Hrs300Pnr (PnrNam)", "drop table Hrs332Urv",
+  };
+  for (const char* text : ddl) {
+    int rc = Sql_Dyn_Prepare(text);
+    if (rc == 0) rc = Sql_Dyn_Execute();
+    EXPECT_LT(rc, 0) << text;
+  }
+  ASSERT_EQ(Pnr_Ins("00000001"), 0);
+  EXPECT_EQ(Sql_Commit(), 1);
+  const std::string role = "(select oid from pg_roles where rolname = '" + db_->Login() + "')";
+  EXPECT_EQ(db_->Rows("HRSYSTEM", "select (select count(*) from pg_class where relowner = " + role +
+                                      " or relname = 'hrs999new'), (select count(*) from pg_namespace where "
+                                      "nspowner = " + role + " or nspname = 'hrnew'), rolsuper, rolcreatedb, "
+                                      "rolcreaterole from pg_roles where oid = " + role),
+            Rows_t{"0|0|f|f|f"});
+  EXPECT_EQ(Rows("select count(*) from Hrs332Urv"), Rows_t{"0"});
+}
+
+INSTANTIATE_TEST_SUITE_P(, SessionTest, testdb::EveryBackend(), testdb::BackendName);
+INSTANTIATE_TEST_SUITE_P(, SessionSqliteTest, testdb::OnlySqlite(), testdb::BackendName);
+INSTANTIATE_TEST_SUITE_P(, SessionPgTest, testdb::OnlyPostgres(), testdb::BackendName);
 
 TEST(StrUpper, OnlyAsciiLetters) {
   const struct {

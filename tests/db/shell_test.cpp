@@ -1,5 +1,5 @@
 // The database files the job writes are plain SQLite databases: the sqlite3
-// shell opens them and date() shows the dates.
+// shell opens them, dates are Julian day numbers and date() shows them.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -12,7 +12,7 @@ namespace {
 
 class ShellTest : public testdb::DbTest {};
 
-TEST_F(ShellTest, ShellShowsTheDates) {
+TEST_P(ShellTest, ShellShowsTheDates) {
   if (testdb::RunCommand("command -v sqlite3 >/dev/null 2>&1") != 0) GTEST_SKIP() << "no sqlite3 shell";
   const char ins[] =
       "insert into HRSYSTEM.Hrs133Bak (BakDtm,BakJhr,BakMon,BakTag,BakWch,BakWtg,BakJtg,BakYow,BakDat) values "
@@ -25,11 +25,14 @@ TEST_F(ShellTest, ShellShowsTheDates) {
   }
   ASSERT_EQ(Sql_Commit(), 1);
   std::string out;
-  ASSERT_EQ(testdb::RunCommand("sqlite3 '" + db() +
-                                   "' 'select date(BakDtm), datetime(BakDat) from Hrs133Bak order by BakDtm'",
+  ASSERT_EQ(testdb::RunCommand("sqlite3 '" + db_->File("HRSYSTEM") +
+                                   "' 'select date(BakDtm), datetime(BakDat), typeof(BakDtm) from Hrs133Bak "
+                                   "order by BakDtm'",
                                &out),
             0);
-  EXPECT_EQ(out, "2026-12-31|2026-12-08 10:00:00\n2027-01-01|2026-12-08 10:00:00\n");
+  EXPECT_EQ(out, "2026-12-31|2026-12-08 10:00:00|real\n2027-01-01|2026-12-08 10:00:00|real\n");
 }
+
+INSTANTIATE_TEST_SUITE_P(, ShellTest, testdb::OnlySqlite(), testdb::BackendName);
 
 }  // namespace

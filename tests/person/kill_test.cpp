@@ -42,7 +42,7 @@ class KillTest : public PersonTest {
   // Five persons with calendars, assignments and plans, and some history:
   // one with two relationships, one with records reaching into the end year.
   void Seed(const std::string& schema) {
-    file_ = db(schema);
+    schema_ = schema;
     AddDays("Hrs133Ka2", "1", "2026-12-01", "2027-01-31", "AT");
     AddDays("Hrs133Ka2", "2", "2026-12-01", "2027-01-31", "FT");
     AddAgr("G5", 5);
@@ -53,23 +53,23 @@ class KillTest : public PersonTest {
       AddZuo(p, "2025-04-01", nullptr, "2026-11-30", 2, "G5", "ABT", "KST", "KR", "KTR", "ZV");
     }
     AddBsv("00000003", "2021-01-01", nullptr, "2", "OLD", "OLD");
-    testdb::ExecSql(file_, "insert into Hrs327Tag (TagPnr, TagTag) values ('00000004', julianday('2027-01-10'))");
-    testdb::ExecSql(file_, "insert into Hrs329Ztg (ZtgPnr, ZtgVon, ZtgAkr, ZtgSta) values "
-                   "('00000004', julianday('2027-01-10'), 'STALE', 2)");
-    testdb::ExecSql(file_, "insert into Hrs332Urv values ('00000002', 2026)");
-    file_.clear();
+    ExecCur("insert into Hrs327Tag (TagPnr, TagTag) values ('00000004', " + D("2027-01-10") + ")");
+    ExecCur("insert into Hrs329Ztg (ZtgPnr, ZtgVon, ZtgAkr, ZtgSta) values "
+                   "('00000004', " + D("2027-01-10") + ", 'STALE', 2)");
+    ExecCur("insert into Hrs332Urv values ('00000002', 2026)");
+    schema_ = "HRSYSTEM";
   }
 
   Table All(const std::string& schema) {
     Table all;
-    for (const auto& rows : {Tags(db(schema)), Ztgs(db(schema)), Urvs(db(schema))}) {
+    for (const auto& rows : {Tags(schema), Ztgs(schema), Urvs(schema)}) {
       all.insert(all.end(), rows.begin(), rows.end());
     }
     return all;
   }
 
   Table Persons(const std::string& schema) {
-    return testdb::QueryRows(db(schema), "select distinct TagPnr from Hrs327Tag where TagDat is not null "
+    return db_->Rows(schema, "select distinct TagPnr from Hrs327Tag where TagDat is not null "
                                          "union select UrvPnr from Hrs332Urv where UrvPnr <> '00000002' "
                                          "order by 1");
   }
@@ -83,9 +83,7 @@ class KillTest : public PersonTest {
     pid_t pid = fork();
     ASSERT_NE(pid, -1);
     if (pid == 0) {
-      std::snprintf(CurrentSchema, sizeof CurrentSchema, "%s", schema.c_str());
-      std::string net = "sqlite:" + dir_.path();
-      if (Sql_Connect("dayset", "secret", net.c_str(), schema.c_str()) != 0) _exit(2);
+      if (Reconnect(schema) != 0) _exit(2);
       Pnr_Run_Init();
       Pnr_Hook_Set(Kill_Hook);
       Run("0", "2027");
@@ -97,8 +95,8 @@ class KillTest : public PersonTest {
   }
 };
 
-TEST_F(KillTest, RerunAfterKillEqualsUninterruptedRun) {
-  testdb::CreateSchemaFile(dir_.path(), "HRREF");
+TEST_P(KillTest, RerunAfterKillEqualsUninterruptedRun) {
+  db_->CreateSchema("HRREF");
   Seed("HRREF");
   ASSERT_EQ(Reconnect("HRREF"), 0);
   Run("0", "2027");
@@ -116,7 +114,7 @@ TEST_F(KillTest, RerunAfterKillEqualsUninterruptedRun) {
   for (const KillPoint& p : points) {
     SCOPED_TRACE(p.name);
     std::string schema = "HRKILL" + std::to_string(++n);
-    testdb::CreateSchemaFile(dir_.path(), schema);
+    db_->CreateSchema(schema);
     Seed(schema);
 
     RunKilled(schema, p);
@@ -124,8 +122,8 @@ TEST_F(KillTest, RerunAfterKillEqualsUninterruptedRun) {
     // A committed person is whole.
     for (const std::string& pnr : p.done) {
       std::string where = " where TagPnr = '" + pnr + "'";
-      EXPECT_EQ(testdb::QueryRows(db(schema), "select count(*) from Hrs327Tag" + where),
-                testdb::QueryRows(db("HRREF"), "select count(*) from Hrs327Tag" + where));
+      EXPECT_EQ(db_->Rows(schema, "select count(*) from Hrs327Tag" + where),
+                db_->Rows("HRREF", "select count(*) from Hrs327Tag" + where));
     }
 
     ASSERT_EQ(Reconnect(schema), 0);
@@ -135,6 +133,8 @@ TEST_F(KillTest, RerunAfterKillEqualsUninterruptedRun) {
   }
   EXPECT_EQ(Log(), "");
 }
+
+INSTANTIATE_TEST_SUITE_P(, KillTest, testdb::EveryBackend(), testdb::BackendName);
 
 }  // namespace
 }  // namespace persontest

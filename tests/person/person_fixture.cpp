@@ -14,13 +14,9 @@ std::string Q(const char* text) {
   return s + "'";
 }
 
-std::string D(const char* date) {
-  return date == nullptr ? "NULL" : "julianday(" + Q(date) + ")";
-}
-
 void PersonTest::SetUp() {
   DbTest::SetUp();
-  Pnr_Run_Init();
+  if (Ready()) Pnr_Run_Init();
 }
 
 void PersonTest::TearDown() {
@@ -29,13 +25,13 @@ void PersonTest::TearDown() {
 }
 
 void PersonTest::AddPerson(const char* pnr, const char* nam, int sta) {
-  testdb::ExecSql(cur(), "insert into Hrs300Pnr values (" + Q(pnr) + "," + Q(nam) + "," +
+  ExecCur("insert into Hrs300Pnr values (" + Q(pnr) + "," + Q(nam) + "," +
                      std::to_string(sta) + ")");
 }
 
 void PersonTest::AddBsv(const char* pnr, const char* gvo, const char* gbi, const char* kal,
                         const char* akr, const char* abr, int sta) {
-  testdb::ExecSql(cur(), "insert into Hrs310Bsv values (" + Q(pnr) + "," + D(gvo) + "," + D(gbi) + "," +
+  ExecCur("insert into Hrs310Bsv values (" + Q(pnr) + "," + D(gvo) + "," + D(gbi) + "," +
                      Q(kal) + "," + Q(akr) + "," + Q(abr) + "," + std::to_string(sta) + ")");
 }
 
@@ -46,34 +42,38 @@ void PersonTest::AddEmployee(const char* pnr, const char* nam, const char* gvo, 
 }
 
 void PersonTest::AddDays(const std::string& table, const char* kal, const char* from,
-                         const char* to, const char* ttp, int sta, const std::string& file) {
+                         const char* to, const char* ttp, int sta, const std::string& schema) {
   std::string p = table == "Hrs133Ka2" ? "Ka2" : "Kal";
-  testdb::ExecSql(file.empty() ? cur() : file,
-          "with recursive d(x) as (select " + D(from) + " union all select x + 1 from d where x < " +
-              D(to) + ") insert into " + table + " (" + p + "Num," + p + "Dtm," + p + "Ttp," + p +
-              "Sta) select " + Q(kal) + ", x, " + Q(ttp) + ", " + std::to_string(sta) + " from d");
+  std::string values;
+  for (const std::string& day : testdb::Days(from, to)) {
+    values += (values.empty() ? "(" : ", (") + Q(kal) + ", " + D(day.c_str()) + ", " + Q(ttp) + ", " +
+              std::to_string(sta) + ")";
+  }
+  db_->Exec(schema.empty() ? schema_ : schema, "insert into " + table + " (" + p + "Num," + p + "Dtm," + p +
+                                                    "Ttp," + p + "Sta) values " + values);
 }
 
 void PersonTest::AddZuo(const char* pnr, const char* gvo, const char* gbi, const char* sdt, int stg,
                         const char* agr, const char* abt, const char* kst, const char* krt,
                         const char* ktr, const char* vra) {
-  testdb::ExecSql(cur(), "insert into Hrs311Zuo values (" + Q(pnr) + "," + D(gvo) + "," + D(gbi) + "," +
+  ExecCur("insert into Hrs311Zuo values (" + Q(pnr) + "," + D(gvo) + "," + D(gbi) + "," +
                      D(sdt) + "," + std::to_string(stg) + "," + Q(agr) + "," + Q(abt) + "," +
                      Q(kst) + "," + Q(krt) + "," + Q(ktr) + "," + Q(vra) + ")");
 }
 
 void PersonTest::AddAgr(const char* num, int tge) {
-  testdb::ExecSql(cur(), "insert into Hrs160Agr values (" + Q(num) + "," + std::to_string(tge) + ")");
+  ExecCur("insert into Hrs160Agr values (" + Q(num) + "," + std::to_string(tge) + ")");
 }
 
 void PersonTest::AddWpl(const char* agr, int tag, const char* azt, const char* vra) {
-  testdb::ExecSql(cur(), "insert into Hrs161Wpl values (" + Q(agr) + "," + std::to_string(tag) + "," +
+  ExecCur("insert into Hrs161Wpl values (" + Q(agr) + "," + std::to_string(tag) + "," +
                      Q(azt) + "," + Q(vra) + ")");
 }
 
 void PersonTest::AddAssigned(const char* pnr) {
-  testdb::ExecSql(cur(), "insert or ignore into Hrs160Agr values ('G0', 1); "
-                         "insert or ignore into Hrs161Wpl values ('G0', 1, '0800', NULL)");
+  ExecCur("insert into Hrs160Agr select 'G0', 1 where not exists (select 1 from Hrs160Agr where AgrNum = 'G0'); "
+          "insert into Hrs161Wpl select 'G0', 1, '0800', NULL where not exists "
+          "(select 1 from Hrs161Wpl where WplAgr = 'G0')");
   AddZuo(pnr, "2000-01-01", nullptr, "2000-01-01", 1, "G0", "ABT", "KST", "KR", "KTR", nullptr);
 }
 
@@ -82,22 +82,21 @@ int PersonTest::Run(const char* beg, const char* end_year, const char* von, cons
   return Pnr_Days_Extend(beg, end.c_str(), von, bis);
 }
 
-std::vector<std::string> PersonTest::Tags(const std::string& file) {
-  return testdb::QueryRows(file.empty() ? cur() : file,
-                           "select TagPnr, date(TagTag), date(TagVon), datetime(TagUhr), "
-                           "date(TagBis), datetime(TagEnd) from Hrs327Tag order by TagPnr, TagTag");
+std::vector<std::string> PersonTest::Tags(const std::string& schema) {
+  return db_->Rows(schema.empty() ? schema_ : schema,
+                   "select TagPnr, date(TagTag), date(TagVon), " + db_->DateTime("TagUhr") + ", date(TagBis), " +
+                       db_->DateTime("TagEnd") + " from Hrs327Tag order by TagPnr, TagTag");
 }
 
-std::vector<std::string> PersonTest::Ztgs(const std::string& file) {
-  return testdb::QueryRows(file.empty() ? cur() : file,
-                           "select ZtgPnr, date(ZtgVon), ZtgAkr, ZtgAbt, ZtgKst, ZtgKtr, ZtgKrt, "
-                           "ZtgAgr, ZtgTag, ZtgBsd, ZtgVra, ZtgAzt, ZtgTtp, ZtgSta, ZtgPnm "
-                           "from Hrs329Ztg order by ZtgPnr, ZtgVon");
+std::vector<std::string> PersonTest::Ztgs(const std::string& schema) {
+  return db_->Rows(schema.empty() ? schema_ : schema,
+                   "select ZtgPnr, date(ZtgVon), ZtgAkr, ZtgAbt, ZtgKst, ZtgKtr, ZtgKrt, "
+                   "ZtgAgr, ZtgTag, ZtgBsd, ZtgVra, ZtgAzt, ZtgTtp, ZtgSta, ZtgPnm "
+                   "from Hrs329Ztg order by ZtgPnr, ZtgVon");
 }
 
-std::vector<std::string> PersonTest::Urvs(const std::string& file) {
-  return testdb::QueryRows(file.empty() ? cur() : file,
-                           "select UrvPnr, UrvJhr from Hrs332Urv order by UrvPnr, UrvJhr");
+std::vector<std::string> PersonTest::Urvs(const std::string& schema) {
+  return db_->Rows(schema.empty() ? schema_ : schema, "select UrvPnr, UrvJhr from Hrs332Urv order by UrvPnr, UrvJhr");
 }
 
 }  // namespace persontest

@@ -1,6 +1,7 @@
-// Fixture for the person phase: the embedded test database with helpers that
-// insert persons, employment rows, work calendar days, assignments, groups
-// and plans, run the phase, and read the written tables back.
+// Fixture for the person phase, on every backend: the test database with
+// helpers that insert persons, employment rows, work calendar days,
+// assignments, groups and plans, run the phase, and read the written tables
+// back.
 #pragma once
 
 #include <string>
@@ -13,15 +14,13 @@ namespace persontest {
 
 // SQL literal of a text; nullptr gives NULL.
 std::string Q(const char* text);
-// julianday('yyyy-mm-dd'), or NULL for nullptr.
-std::string D(const char* date);
 
 class PersonTest : public testdb::DbTest {
  protected:
   void SetUp() override;
   void TearDown() override;
 
-  // Rows go into the current schema's file unless a file is given.
+  // Rows go into the current schema (schema_) unless one is given.
   void AddPerson(const char* pnr, const char* nam, int sta = 1);
   void AddBsv(const char* pnr, const char* gvo, const char* gbi, const char* kal, const char* akr,
               const char* abr, int sta = 1);
@@ -31,7 +30,7 @@ class PersonTest : public testdb::DbTest {
   // Calendar days from..to of calendar `kal` in table Hrs133Ka2 (prefix Ka2)
   // or Hrs133Kal (prefix Kal), every day with day type `ttp`.
   void AddDays(const std::string& table, const char* kal, const char* from, const char* to,
-               const char* ttp, int sta = 1, const std::string& file = "");
+               const char* ttp, int sta = 1, const std::string& schema = "");
   void AddZuo(const char* pnr, const char* gvo, const char* gbi, const char* sdt, int stg,
               const char* agr, const char* abt, const char* kst, const char* krt, const char* ktr,
               const char* vra);
@@ -46,13 +45,14 @@ class PersonTest : public testdb::DbTest {
           const char* bis = "zzzzzzzz");
 
   // Table contents without the sysdate columns, in key order.
-  std::vector<std::string> Tags(const std::string& file = "");
-  std::vector<std::string> Ztgs(const std::string& file = "");
-  std::vector<std::string> Urvs(const std::string& file = "");
+  std::vector<std::string> Tags(const std::string& schema = "");
+  std::vector<std::string> Ztgs(const std::string& schema = "");
+  std::vector<std::string> Urvs(const std::string& schema = "");
 
-  // The file of the current schema.
-  std::string cur() const { return file_.empty() ? db() : file_; }
-  std::string file_;  // set when a test works in another schema
+  // Runs sql in, or reads rows from, the current schema.
+  void ExecCur(const std::string& sql) { db_->Exec(schema_, sql); }
+  std::vector<std::string> RowsCur(const std::string& sql) { return db_->Rows(schema_, sql); }
+  std::string schema_ = "HRSYSTEM";  // set when a test works in another schema
 };
 
 }  // namespace persontest

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "db/sqlrt.h"
+#include "person/pnr_hook.h"
 #include "person_fixture.h"
 
 namespace persontest {
@@ -12,7 +13,7 @@ using Table = std::vector<std::string>;
 
 class PnrTest : public PersonTest {};
 
-TEST_F(PnrTest, RangeWithoutCurrentRelationshipDoesNothing) {
+TEST_P(PnrTest, RangeWithoutCurrentRelationshipDoesNothing) {
   AddDays("Hrs133Ka2", "1", "2026-12-01", "2027-01-10", "AT");
   AddEmployee("00000001", "Outside", "2020-01-01", "1");  // outside the range
   AddPerson("00000002", "Ended");
@@ -29,7 +30,7 @@ TEST_F(PnrTest, RangeWithoutCurrentRelationshipDoesNothing) {
   EXPECT_EQ(Log(), "");
 }
 
-TEST_F(PnrTest, RelationshipEndingTodayOrOpenIsCurrent) {
+TEST_P(PnrTest, RelationshipEndingTodayOrOpenIsCurrent) {
   AddDays("Hrs133Ka2", "1", "2026-12-09", "2026-12-09", "AT");
   AddPerson("00000001", "Yesterday");
   AddBsv("00000001", "2026-01-01", "2026-12-07", "1", "AK", "AB");
@@ -44,7 +45,7 @@ TEST_F(PnrTest, RelationshipEndingTodayOrOpenIsCurrent) {
   EXPECT_EQ(Urvs(), (Table{"00000002|2026", "00000003|2026"}));
 }
 
-TEST_F(PnrTest, TwoCurrentRelationshipsTakeTheNewerOnly) {
+TEST_P(PnrTest, TwoCurrentRelationshipsTakeTheNewerOnly) {
   AddDays("Hrs133Ka2", "OLD", "2026-12-09", "2026-12-10", "AT");
   AddDays("Hrs133Ka2", "NEW", "2026-12-10", "2026-12-11", "FT");
   AddPerson("00000001", "Two Table");
@@ -52,9 +53,9 @@ TEST_F(PnrTest, TwoCurrentRelationshipsTakeTheNewerOnly) {
   AddBsv("00000001", "2025-06-01", nullptr, "NEW", "AKNEW", "ABNEW");
 
   Run("0", "2026");
-  EXPECT_EQ(testdb::QueryRows(db(), "select date(TagTag) from Hrs327Tag"),
+  EXPECT_EQ(Rows("select date(TagTag) from Hrs327Tag"),
             (Table{"2026-12-10", "2026-12-11"}));
-  EXPECT_EQ(testdb::QueryRows(db(), "select date(ZtgVon), ZtgAkr, ZtgBsd, ZtgTtp from Hrs329Ztg"),
+  EXPECT_EQ(Rows("select date(ZtgVon), ZtgAkr, ZtgBsd, ZtgTtp from Hrs329Ztg"),
             (Table{"2026-12-10|AKNEW|ABNEW|FT", "2026-12-11|AKNEW|ABNEW|FT"}));
   EXPECT_EQ(Urvs(), (Table{"00000001|2025", "00000001|2026"}));
 }
@@ -90,7 +91,7 @@ const WindowCase kWindowCases[] = {
      "2025-12-26"},
 };
 
-TEST_F(PnrTest, WindowStartAndLastTimeGroupDate) {
+TEST_P(PnrTest, WindowStartAndLastTimeGroupDate) {
   AddDays("Hrs133Ka2", "1", "2025-12-01", "2027-12-31", "AT");
   for (const WindowCase& c : kWindowCases) {
     SCOPED_TRACE(c.name);
@@ -105,28 +106,63 @@ TEST_F(PnrTest, WindowStartAndLastTimeGroupDate) {
            D(c.ztg_last) + ", 'OLD', 2)");
     }
     Run(c.beg, c.end_year);
-    EXPECT_EQ(testdb::QueryRows(db(), "select min(date(TagTag)) from Hrs327Tag where TagDat is not null"),
+    EXPECT_EQ(Rows("select min(date(TagTag)) from Hrs327Tag where TagDat is not null"),
               Table{c.first_tag});
-    EXPECT_EQ(testdb::QueryRows(db(), "select min(date(ZtgVon)) from Hrs329Ztg where ZtgDat is not null"),
+    EXPECT_EQ(Rows("select min(date(ZtgVon)) from Hrs329Ztg where ZtgDat is not null"),
               Table{c.first_ztg});
     std::string end = std::string(c.end_year) + "-12-31";
-    EXPECT_EQ(testdb::QueryRows(db(), "select (select max(date(TagTag)) from Hrs327Tag), "
+    EXPECT_EQ(Rows("select (select max(date(TagTag)) from Hrs327Tag), "
                                       "(select max(date(ZtgVon)) from Hrs329Ztg)"),
               Table{end + "|" + end});
     // An existing day record is never rewritten.
     if (c.tag_last != nullptr) {
-      EXPECT_EQ(testdb::QueryRows(db(), "select TagDat from Hrs327Tag where TagTag = " + D(c.tag_last)),
+      EXPECT_EQ(Rows("select TagDat from Hrs327Tag where TagTag = " + D(c.tag_last)),
                 Table{"NULL"});
     }
   }
 }
 
-TEST_F(PnrTest, LookupFailuresFallBackToTheRunDate) {
+// Person numbers compare and sort byte by byte, as on the embedded database,
+// whatever collation the database was made with (the test server's is
+// German, where "a" sorts before "B" and "Zeta" after "z"): a range selects
+// the same persons on every backend, and in the same order.
+TEST_P(PnrTest, RangesAndOrderAreByBytes) {
+  AddDays("Hrs133Ka2", "1", "2026-12-09", "2026-12-09", "AT");
+  const char* const pnrs[] = {"zz", "z", "a", "_x", "Zeta", "B", "A", "99990", "9999", "5", "00000042", "0000",
+                              "\xc2\xb2" /* superscript two */, "\xc3\xa4" /* a umlaut */};
+  for (const char* p : pnrs) {
+    AddEmployee(p, "Range", "2026-01-01", "1");
+    AddAssigned(p);
+  }
+  static Table order;
+  Pnr_Hook_Set([](PnrStep step, int, const char* pnr) {
+    if (step == PnrStep::kAfterCommit) order.push_back(pnr);
+  });
+  const struct {
+    const char* von;
+    const char* bis;
+    Table persons;
+  } cases[] = {
+      {"0000", "9999", {"0000", "00000042", "5", "9999"}},
+      {"A", "z", {"A", "B", "Zeta", "_x", "a", "z"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.von) + " to " + c.bis);
+    order.clear();
+    Exec("delete from Hrs327Tag; delete from Hrs329Ztg; delete from Hrs332Urv");
+    Run("0", "2026", c.von, c.bis);
+    EXPECT_EQ(order, c.persons);
+    EXPECT_EQ(Rows("select UrvPnr from Hrs332Urv order by 1"), c.persons);
+  }
+  EXPECT_EQ(Log(), "");
+}
+
+TEST_P(PnrTest, LookupFailuresFallBackToTheRunDate) {
   AddDays("Hrs133Ka2", "1", "2026-12-01", "2026-12-10", "AT");
   AddEmployee("00000001", "Fallback", "2026-01-01", "1");
   AddAssigned("00000001");
-  Exec("insert into Hrs327Tag (TagPnr, TagTag) values ('00000001', julianday('2026-12-03'))");
-  Exec("insert into Hrs329Ztg (ZtgPnr, ZtgVon, ZtgSta) values ('00000001', julianday('2026-12-03'), 2)");
+  Exec("insert into Hrs327Tag (TagPnr, TagTag) values ('00000001', " + D("2026-12-03") + ")");
+  Exec("insert into Hrs329Ztg (ZtgPnr, ZtgVon, ZtgSta) values ('00000001', " + D("2026-12-03") + ", 2)");
   Sql_Fault_Add("max(TagTag)", SqlOp::kExec, 1, -3113);
   Sql_Fault_Add("max(ZtgVon)", SqlOp::kExec, 1, -3114);
 
@@ -135,11 +171,11 @@ TEST_F(PnrTest, LookupFailuresFallBackToTheRunDate) {
             "Error: Letzten Tagsatz ermitteln. -3113Person: 00000001!\n"
             "Error: Letzten Ztgsatz ermitteln. -3114Person: 00000001!\n");
   // Both dates fall back to 2026-12-08: the days after it only.
-  EXPECT_EQ(testdb::QueryRows(db(), "select date(TagTag) from Hrs327Tag where TagDat is not null"),
+  EXPECT_EQ(Rows("select date(TagTag) from Hrs327Tag where TagDat is not null"),
             (Table{"2026-12-09", "2026-12-10"}));
 }
 
-TEST_F(PnrTest, FailedFetchEndsTheScanAfterCommittedPersons) {
+TEST_P(PnrTest, FailedFetchEndsTheScanAfterCommittedPersons) {
   AddDays("Hrs133Ka2", "1", "2026-12-09", "2026-12-09", "AT");
   AddEmployee("00000001", "First", "2026-01-01", "1");
   AddEmployee("00000002", "Second", "2026-01-01", "1");
@@ -150,10 +186,10 @@ TEST_F(PnrTest, FailedFetchEndsTheScanAfterCommittedPersons) {
   EXPECT_EQ(Run("0", "2026"), 0);
   EXPECT_EQ(Log(), "Error: N\xe4" "chste Person ermitteln. RC:-3113\n");
   EXPECT_EQ(Urvs(), (Table{"00000001|2026"}));
-  EXPECT_EQ(testdb::QueryRows(db(), "select TagPnr from Hrs327Tag"), (Table{"00000001"}));
+  EXPECT_EQ(Rows("select TagPnr from Hrs327Tag"), (Table{"00000001"}));
 }
 
-TEST_F(PnrTest, FailedCommitIsLogged) {
+TEST_P(PnrTest, FailedCommitIsLogged) {
   AddEmployee("00000001", "Unlucky", "2026-01-01", "1");
   AddEmployee("00000002", "Lucky", "2026-01-01", "1");
   Sql_Fault_Add("", SqlOp::kCommit, 1, -3113);
@@ -162,7 +198,7 @@ TEST_F(PnrTest, FailedCommitIsLogged) {
   EXPECT_EQ(Log(), "Error: Commit -3113! Person: 00000001!\n");
 }
 
-TEST_F(PnrTest, NullCodesDoNotPassToTheNextPerson) {
+TEST_P(PnrTest, NullCodesDoNotPassToTheNextPerson) {
   AddDays("Hrs133Ka2", "1", "2026-12-09", "2026-12-09", "AT");
   AddPerson("00000001", "Full");
   AddBsv("00000001", "2026-01-01", nullptr, "1", "AK1", "AB1");
@@ -170,9 +206,11 @@ TEST_F(PnrTest, NullCodesDoNotPassToTheNextPerson) {
   AddBsv("00000002", "2026-01-01", nullptr, "1", nullptr, nullptr);
 
   Run("0", "2026");
-  EXPECT_EQ(testdb::QueryRows(db(), "select ZtgPnr, ZtgAkr, ZtgBsd, ZtgPnm from Hrs329Ztg order by 1"),
+  EXPECT_EQ(Rows("select ZtgPnr, ZtgAkr, ZtgBsd, ZtgPnm from Hrs329Ztg order by 1"),
             (Table{"00000001|AK1|AB1|Full", "00000002|NULL|NULL|NULL"}));
 }
+
+INSTANTIATE_TEST_SUITE_P(, PnrTest, testdb::EveryBackend(), testdb::BackendName);
 
 }  // namespace
 }  // namespace persontest

@@ -21,7 +21,7 @@ struct YearsCase {
   Table years;
 };
 
-TEST_F(UrvTest, YearsFromTheFirstValidDayToTheEndYear) {
+TEST_P(UrvTest, YearsFromTheFirstValidDayToTheEndYear) {
   const YearsCase cases[] = {
       {"three years", "2004-12-01", "2006", {"2004", "2005", "2006"}},
       {"the end year alone", "2006-01-01", "2006", {"2006"}},
@@ -32,12 +32,12 @@ TEST_F(UrvTest, YearsFromTheFirstValidDayToTheEndYear) {
     Exec("delete from Hrs332Urv; delete from Hrs310Bsv; delete from Hrs300Pnr");
     AddEmployee("00000001", "Years", c.gvo, "1");
     Run("0", c.end_year);
-    EXPECT_EQ(testdb::QueryRows(db(), "select UrvJhr from Hrs332Urv order by 1"), c.years);
+    EXPECT_EQ(Rows("select UrvJhr from Hrs332Urv order by 1"), c.years);
   }
   EXPECT_EQ(Log(), "");
 }
 
-TEST_F(UrvTest, ExistingYearsPassInSilence) {
+TEST_P(UrvTest, ExistingYearsPassInSilence) {
   AddEmployee("00000001", "Rerun", "2004-12-01", "1");
   Exec("insert into Hrs332Urv values ('00000001', 2005)");
 
@@ -47,7 +47,7 @@ TEST_F(UrvTest, ExistingYearsPassInSilence) {
   EXPECT_EQ(Log(), "");
 }
 
-TEST_F(UrvTest, FailedLookupStartsFromTheRunYear) {
+TEST_P(UrvTest, FailedLookupStartsFromTheRunYear) {
   Clock_Set_For_Test(testdb::LocalTime(2006, 5, 10));
   RunDate_Init();
   AddEmployee("00000001", "Fallback", "2001-03-01", "1");
@@ -58,7 +58,7 @@ TEST_F(UrvTest, FailedLookupStartsFromTheRunYear) {
   EXPECT_EQ(Log(), "Error: Letzten Urlaubsvortrag ermitteln. -3113Person: 00000001!\n");
 }
 
-TEST_F(UrvTest, FailedInsertIsLoggedAndTheNextYearFollows) {
+TEST_P(UrvTest, FailedInsertIsLoggedAndTheNextYearFollows) {
   AddEmployee("00000001", "Gap", "2004-12-01", "1");
   Sql_Fault_Add("insert into Hrs332Urv", SqlOp::kExec, 2, -3113);
 
@@ -66,6 +66,8 @@ TEST_F(UrvTest, FailedInsertIsLoggedAndTheNextYearFollows) {
   EXPECT_EQ(Urvs(), (Table{"00000001|2004", "00000001|2006"}));
   EXPECT_EQ(Log(), "Error: Urlaubsvortrag einpflegen. -3113Person: 00000001! Jahr: 2005!\n");
 }
+
+INSTANTIATE_TEST_SUITE_P(, UrvTest, testdb::EveryBackend(), testdb::BackendName);
 
 }  // namespace
 }  // namespace persontest

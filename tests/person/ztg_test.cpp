@@ -14,27 +14,27 @@ class ZtgTest : public PersonTest {
  protected:
   // Day, group, rotation day and planned time of the person's rows.
   Table Plan(const char* pnr = "00000001") {
-    return testdb::QueryRows(cur(), std::string("select date(ZtgVon), ZtgAgr, ZtgTag, ZtgAzt, ZtgVra "
+    return RowsCur(std::string("select date(ZtgVon), ZtgAgr, ZtgTag, ZtgAzt, ZtgVra "
                                                 "from Hrs329Ztg where ZtgPnr = ") +
                                         Q(pnr) + " order by ZtgVon");
   }
 };
 
-TEST_F(ZtgTest, DayEqualToLastTimeGroupDateIsLeftAlone) {
+TEST_P(ZtgTest, DayEqualToLastTimeGroupDateIsLeftAlone) {
   AddDays("Hrs133Ka2", "1", "2026-12-09", "2026-12-12", "AT");
   AddEmployee("00000001", "Last", "2026-01-01", "1", "AKNEW");
   Exec("insert into Hrs329Ztg (ZtgPnr, ZtgVon, ZtgAkr, ZtgSta) values "
-       "('00000001', julianday('2026-12-10'), 'AKOLD', 2)");
+       "('00000001', " + D("2026-12-10") + ", 'AKOLD', 2)");
 
   Run("0", "2027");
   // The window starts at the current date, the time groups after 12-10.
-  EXPECT_EQ(testdb::QueryRows(db(), "select date(TagTag) from Hrs327Tag order by 1"),
+  EXPECT_EQ(Rows("select date(TagTag) from Hrs327Tag order by 1"),
             (Table{"2026-12-09", "2026-12-10", "2026-12-11", "2026-12-12"}));
-  EXPECT_EQ(testdb::QueryRows(db(), "select date(ZtgVon), ZtgAkr, ZtgSta from Hrs329Ztg order by 1"),
+  EXPECT_EQ(Rows("select date(ZtgVon), ZtgAkr, ZtgSta from Hrs329Ztg order by 1"),
             (Table{"2026-12-10|AKOLD|2", "2026-12-11|AKNEW|1", "2026-12-12|AKNEW|1"}));
 }
 
-TEST_F(ZtgTest, RotationDayFollowsTheGroupsCycle) {
+TEST_P(ZtgTest, RotationDayFollowsTheGroupsCycle) {
   AddDays("Hrs133Ka2", "1", "2026-12-09", "2026-12-23", "AT");
   AddAgr("G7", 7);
   for (int d = 1; d <= 7; ++d) {
@@ -73,7 +73,7 @@ TEST_F(ZtgTest, RotationDayFollowsTheGroupsCycle) {
   }
 }
 
-TEST_F(ZtgTest, ExistingRowTakesThePlanUnlessThePlanIsEmpty) {
+TEST_P(ZtgTest, ExistingRowTakesThePlanUnlessThePlanIsEmpty) {
   // Table in the end year are rebuilt on every run (the cap).
   AddDays("Hrs133Ka2", "1", "2027-01-04", "2027-01-05", "FT");
   AddEmployee("00000001", "Rewritten", "2026-01-01", "1", "AK", "AB");
@@ -81,11 +81,11 @@ TEST_F(ZtgTest, ExistingRowTakesThePlanUnlessThePlanIsEmpty) {
   AddWpl("G2", 1, "0700", "PV");
   AddWpl("G2", 2, "", nullptr);
   AddZuo("00000001", "2026-01-01", nullptr, "2027-01-04", 1, "G2", "ABT", "KST", "KR", "KTR", "ZV");
-  Exec("insert into Hrs327Tag (TagPnr, TagTag) values ('00000001', julianday('2027-01-04')), "
-       "('00000001', julianday('2027-01-05'))");
+  Exec("insert into Hrs327Tag (TagPnr, TagTag) values ('00000001', " + D("2027-01-04") + "), "
+       "('00000001', " + D("2027-01-05") + ")");
   Exec("insert into Hrs329Ztg (ZtgPnr, ZtgVon, ZtgAkr, ZtgAgr, ZtgTag, ZtgVra, ZtgAzt, ZtgSta) values "
-       "('00000001', julianday('2027-01-04'), 'OLD', 'OLDG', 9, 'OLDV', '0800', 2), "
-       "('00000001', julianday('2027-01-05'), 'OLD', 'OLDG', 9, 'OLDV', '0830', 2)");
+       "('00000001', " + D("2027-01-04") + ", 'OLD', 'OLDG', 9, 'OLDV', '0800', 2), "
+       "('00000001', " + D("2027-01-05") + ", 'OLD', 'OLDG', 9, 'OLDV', '0830', 2)");
 
   Run("0", "2027");
   EXPECT_EQ(Log(), "");
@@ -93,7 +93,7 @@ TEST_F(ZtgTest, ExistingRowTakesThePlanUnlessThePlanIsEmpty) {
                           "00000001|2027-01-05|AK|ABT|KST|KTR|KR|G2|2|AB|ZV|0830|FT|1|Rewritten"}));
 }
 
-TEST_F(ZtgTest, NoAssignmentIsLoggedAndTheRowStillWritten) {
+TEST_P(ZtgTest, NoAssignmentIsLoggedAndTheRowStillWritten) {
   AddDays("Hrs133Ka2", "1", "2026-12-09", "2026-12-10", "AT");
   AddEmployee("00000001", "Unassigned", "2026-01-01", "1", "AK", "AB");
   AddAgr("G1", 7);
@@ -109,7 +109,7 @@ TEST_F(ZtgTest, NoAssignmentIsLoggedAndTheRowStillWritten) {
                           "00000001|2026-12-10|AK|ABT|KST|KTR|KR|G1|2|AB|NULL|0800|AT|1|Unassigned"}));
 }
 
-TEST_F(ZtgTest, OverlappingAssignmentsAreLoggedAsTooManyRows) {
+TEST_P(ZtgTest, OverlappingAssignmentsAreLoggedAsTooManyRows) {
   AddDays("Hrs133Ka2", "1", "2026-12-09", "2026-12-09", "AT");
   AddEmployee("00000001", "Twice", "2026-01-01", "1");
   AddAgr("G1", 7);
@@ -123,7 +123,7 @@ TEST_F(ZtgTest, OverlappingAssignmentsAreLoggedAsTooManyRows) {
   EXPECT_EQ(Plan(), (Table{"2026-12-09|NULL|0|NULL|NULL"}));
 }
 
-TEST_F(ZtgTest, MissingPlanIsLoggedWithGroupAndRotationDay) {
+TEST_P(ZtgTest, MissingPlanIsLoggedWithGroupAndRotationDay) {
   AddDays("Hrs133Ka2", "1", "2026-12-09", "2026-12-09", "AT");
   AddEmployee("00000001", "No Plan", "2026-01-01", "1");
   AddAgr("G1", 7);
@@ -135,47 +135,47 @@ TEST_F(ZtgTest, MissingPlanIsLoggedWithGroupAndRotationDay) {
   EXPECT_EQ(Plan(), (Table{"2026-12-09|G1|3|NULL|ZV"}));
 }
 
-TEST_F(ZtgTest, EmptyCodesAreWrittenAsNull) {
+TEST_P(ZtgTest, EmptyCodesAreWrittenAsNull) {
   AddDays("Hrs133Ka2", "1", "2026-12-09", "2026-12-09", "");
   AddEmployee("00000001", "", "2026-01-01", "1", "", "");
 
   Run("0", "2026");
-  EXPECT_EQ(testdb::QueryRows(db(), "select ZtgAkr, ZtgBsd, ZtgTtp, ZtgPnm from Hrs329Ztg"),
+  EXPECT_EQ(Rows("select ZtgAkr, ZtgBsd, ZtgTtp, ZtgPnm from Hrs329Ztg"),
             (Table{"NULL|NULL|NULL|NULL"}));
 }
 
-TEST_F(ZtgTest, InvalidColumnRetriesOnceWithoutTheNameAndKeepsToIt) {
+TEST_P(ZtgTest, InvalidColumnRetriesOnceWithoutTheNameAndKeepsToIt) {
   AddDays("Hrs133Ka2", "1", "2027-01-04", "2027-01-06", "AT");
   AddEmployee("00000001", "Named", "2026-01-01", "1");
-  Exec("insert into Hrs327Tag (TagPnr, TagTag) values ('00000001', julianday('2027-01-06'))");
+  Exec("insert into Hrs327Tag (TagPnr, TagTag) values ('00000001', " + D("2027-01-06") + ")");
   Exec("insert into Hrs329Ztg (ZtgPnr, ZtgVon, ZtgPnm, ZtgSta) values "
-       "('00000001', julianday('2027-01-06'), 'Stored', 2)");
+       "('00000001', " + D("2027-01-06") + ", 'Stored', 2)");
   Sql_Fault_Add("ZtgSta,ZtgPnm)", SqlOp::kExec, 1, -904);
 
   Run("0", "2027");
   EXPECT_FALSE(ZtgPnmFlag);
   // Only the Zuordnung/plan lines of the unassigned days, no write failure.
   EXPECT_EQ(Log().find("Ztgsatz"), std::string::npos);
-  EXPECT_EQ(testdb::QueryRows(db(), "select date(ZtgVon), ZtgPnm, ZtgSta from Hrs329Ztg order by 1"),
+  EXPECT_EQ(Rows("select date(ZtgVon), ZtgPnm, ZtgSta from Hrs329Ztg order by 1"),
             (Table{"2027-01-04|NULL|1", "2027-01-05|NULL|1", "2027-01-06|Stored|1"}));
 }
 
-TEST_F(ZtgTest, InvalidColumnOnUpdateAlsoSwitchesTheInsert) {
+TEST_P(ZtgTest, InvalidColumnOnUpdateAlsoSwitchesTheInsert) {
   AddDays("Hrs133Ka2", "1", "2027-01-04", "2027-01-05", "AT");
   AddEmployee("00000001", "Named", "2026-01-01", "1");
-  Exec("insert into Hrs327Tag (TagPnr, TagTag) values ('00000001', julianday('2027-01-04'))");
+  Exec("insert into Hrs327Tag (TagPnr, TagTag) values ('00000001', " + D("2027-01-04") + ")");
   Exec("insert into Hrs329Ztg (ZtgPnr, ZtgVon, ZtgPnm, ZtgSta) values "
-       "('00000001', julianday('2027-01-04'), 'Stored', 2)");
+       "('00000001', " + D("2027-01-04") + ", 'Stored', 2)");
   Sql_Fault_Add("ZtgPnm=:b21", SqlOp::kExec, 1, -904);
 
   Run("0", "2027");
   EXPECT_FALSE(ZtgPnmFlag);
   EXPECT_EQ(Log().find("Ztgsatz"), std::string::npos);
-  EXPECT_EQ(testdb::QueryRows(db(), "select date(ZtgVon), ZtgPnm, ZtgSta from Hrs329Ztg order by 1"),
+  EXPECT_EQ(Rows("select date(ZtgVon), ZtgPnm, ZtgSta from Hrs329Ztg order by 1"),
             (Table{"2027-01-04|Stored|1", "2027-01-05|NULL|1"}));
 }
 
-TEST_F(ZtgTest, MissingNameColumnIsNoError) {
+TEST_P(ZtgTest, MissingNameColumnIsNoError) {
   Exec("alter table Hrs329Ztg drop column ZtgPnm");
   ASSERT_EQ(Reconnect("HRSYSTEM"), 0);
   AddDays("Hrs133Ka2", "1", "2027-01-04", "2027-01-05", "AT");
@@ -184,27 +184,27 @@ TEST_F(ZtgTest, MissingNameColumnIsNoError) {
   AddWpl("G1", 1, "0800", nullptr);
   AddWpl("G1", 2, "0900", nullptr);
   AddZuo("00000001", "2026-01-01", nullptr, "2027-01-04", 1, "G1", "A", "K", "R", "T", nullptr);
-  Exec("insert into Hrs327Tag (TagPnr, TagTag) values ('00000001', julianday('2027-01-05'))");
+  Exec("insert into Hrs327Tag (TagPnr, TagTag) values ('00000001', " + D("2027-01-05") + ")");
   Exec("insert into Hrs329Ztg (ZtgPnr, ZtgVon, ZtgAzt, ZtgSta) values "
-       "('00000001', julianday('2027-01-05'), '0100', 2)");
+       "('00000001', " + D("2027-01-05") + ", '0100', 2)");
 
   Run("0", "2027");
   EXPECT_FALSE(ZtgPnmFlag);
   EXPECT_EQ(Log(), "");
-  EXPECT_EQ(testdb::QueryRows(db(), "select date(ZtgVon), ZtgAgr, ZtgTag, ZtgAzt, ZtgSta from Hrs329Ztg order by 1"),
+  EXPECT_EQ(Rows("select date(ZtgVon), ZtgAgr, ZtgTag, ZtgAzt, ZtgSta from Hrs329Ztg order by 1"),
             (Table{"2027-01-04|G1|1|0800|1", "2027-01-05|G1|2|0900|1"}));
 }
 
-TEST_F(ZtgTest, WriteAndReadFailuresAreLogged) {
+TEST_P(ZtgTest, WriteAndReadFailuresAreLogged) {
   AddDays("Hrs133Ka2", "1", "2027-01-04", "2027-01-06", "AT");
   AddEmployee("00000001", "Failing", "2026-01-01", "1");
   AddAgr("G1", 7);
   for (int d = 1; d <= 3; ++d) AddWpl("G1", d, "0800", nullptr);
   AddZuo("00000001", "2026-01-01", nullptr, "2027-01-04", 1, "G1", "A", "K", "R", "T", nullptr);
-  Exec("insert into Hrs327Tag (TagPnr, TagTag) values ('00000001', julianday('2027-01-05')), "
-       "('00000001', julianday('2027-01-06'))");
+  Exec("insert into Hrs327Tag (TagPnr, TagTag) values ('00000001', " + D("2027-01-05") + "), "
+       "('00000001', " + D("2027-01-06") + ")");
   Exec("insert into Hrs329Ztg (ZtgPnr, ZtgVon, ZtgAkr, ZtgSta) values "
-       "('00000001', julianday('2027-01-05'), 'OLD', 2), ('00000001', julianday('2027-01-06'), 'OLD', 2)");
+       "('00000001', " + D("2027-01-05") + ", 'OLD', 2), ('00000001', " + D("2027-01-06") + ", 'OLD', 2)");
   Sql_Fault_Add("insert into Hrs329Ztg", SqlOp::kExec, 1, -3113);
   Sql_Fault_Add("update Hrs329Ztg", SqlOp::kExec, 1, -3114);
   Sql_Fault_Add("from Hrs329Ztg where (ZtgPnr", SqlOp::kExec, 3, -3115);
@@ -214,9 +214,11 @@ TEST_F(ZtgTest, WriteAndReadFailuresAreLogged) {
             "Error: Ztgsatz einf\xfc" "gen -3113! Person: 00000001! Tag: 20270104!\n"
             "Error: Ztgsatz updaten -3114! Person: 00000001! Tag: 20270105!\n"
             "Error: Ztgsatz ermitteln -3115! Person: 00000001! Tag: 20270106!\n");
-  EXPECT_EQ(testdb::QueryRows(db(), "select date(ZtgVon), ZtgAkr, ZtgSta from Hrs329Ztg order by 1"),
+  EXPECT_EQ(Rows("select date(ZtgVon), ZtgAkr, ZtgSta from Hrs329Ztg order by 1"),
             (Table{"2027-01-05|OLD|2", "2027-01-06|OLD|2"}));
 }
+
+INSTANTIATE_TEST_SUITE_P(, ZtgTest, testdb::EveryBackend(), testdb::BackendName);
 
 }  // namespace
 }  // namespace persontest

@@ -1,12 +1,17 @@
 #include "testdb.h"
 
+#include <libpq-fe.h>
 #include <sqlite3.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <cctype>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 
 #include "db/session.h"
@@ -161,8 +166,362 @@ int RunCommand(const std::string& cmd, std::string* out) {
   return WEXITSTATUS(status);
 }
 
+
+namespace {
+
+std::chrono::sys_days Day_Parse(const std::string& ymd) {
+  int y = 0;
+  unsigned m = 0, d = 0;
+  if (std::sscanf(ymd.c_str(), "%d-%u-%u", &y, &m, &d) != 3) ADD_FAILURE() << "not a yyyy-mm-dd: " << ymd;
+  return std::chrono::sys_days{std::chrono::year{y} / std::chrono::month{m} / std::chrono::day{d}};
+}
+
+}  // namespace
+
+std::vector<std::string> Days(const std::string& from, const std::string& to) {
+  std::vector<std::string> days;
+  for (auto d = Day_Parse(from), end = Day_Parse(to); d <= end; d += std::chrono::days{1}) {
+    std::chrono::year_month_day ymd{d};
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%04d-%02u-%02u", static_cast<int>(ymd.year()),
+                  static_cast<unsigned>(ymd.month()), static_cast<unsigned>(ymd.day()));
+    days.push_back(buf);
+  }
+  return days;
+}
+
+int IsoWeekday(const std::string& ymd) {
+  return static_cast<int>(std::chrono::weekday{Day_Parse(ymd)}.iso_encoding());
+}
+
+std::string BackendName(const ::testing::TestParamInfo<Backend>& info) {
+  return info.param == Backend::kSqlite ? "Sqlite" : "Postgres";
+}
+
+void PrintTo(Backend backend, std::ostream* os) { *os << (backend == Backend::kSqlite ? "Sqlite" : "Postgres"); }
+
+// ---------------------------------------------------------------------------
+// The PostgreSQL server
+
+bool PgServer::FromEnv(PgServer* out, std::string* why) {
+  auto get = [](const char* name) {
+    const char* v = std::getenv(name);
+    return std::string(v != nullptr ? v : "");
+  };
+  *out = PgServer{};
+  out->admin = get("DAYSET_TEST_PG");
+  if (out->admin.empty()) {
+    *why = "no PostgreSQL server for the tests: DAYSET_TEST_PG is not set "
+           "(tools/test.sh starts one; or tools/pg-cluster.sh run ctest ...)";
+    return false;
+  }
+  out->host = get("DAYSET_TEST_PG_HOST");
+  out->port = get("DAYSET_TEST_PG_PORT");
+  out->login = get("DAYSET_TEST_PG_LOGIN");
+  out->password = get("DAYSET_TEST_PG_PASSWORD");
+  out->templ = get("DAYSET_TEST_PG_TEMPLATE");
+  if (out->host.empty()) out->host = "127.0.0.1";
+  return true;
+}
+
+bool PgServer::FromClusterDir(const std::string& dir, PgServer* out) {
+  std::map<std::string, std::string> env;
+  std::istringstream in(ReadFile(dir + "/env"));
+  for (std::string line; std::getline(in, line);) {
+    size_t eq = line.find('=');
+    if (eq == std::string::npos) continue;
+    std::string value = line.substr(eq + 1);
+    if (value.size() >= 2 && value.front() == '\'' && value.back() == '\'') value = value.substr(1, value.size() - 2);
+    env[line.substr(0, eq)] = value;
+  }
+  out->admin = env["DAYSET_TEST_PG"];
+  out->host = env["DAYSET_TEST_PG_HOST"];
+  out->port = env["DAYSET_TEST_PG_PORT"];
+  out->login = env["DAYSET_TEST_PG_LOGIN"];
+  out->password = env["DAYSET_TEST_PG_PASSWORD"];
+  out->templ = env["DAYSET_TEST_PG_TEMPLATE"];
+  return !out->admin.empty() && !out->port.empty();
+}
+
+std::string Unavailable(Backend backend) {
+  if (backend == Backend::kSqlite) return "";
+  PgServer server;
+  std::string why;
+  return PgServer::FromEnv(&server, &why) ? "" : why;
+}
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// Embedded
+
+class SqliteLock : public TableLock {
+ public:
+  explicit SqliteLock(const std::string& file) {
+    if (sqlite3_open_v2(file.c_str(), &db_, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK ||
+        sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK) {
+      ADD_FAILURE() << "cannot lock " << file << ": " << sqlite3_errmsg(db_);
+    }
+  }
+  ~SqliteLock() override { Release(); }
+  void Release() override {
+    if (db_ == nullptr) return;
+    sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
+    sqlite3_close(db_);
+    db_ = nullptr;
+  }
+
+ private:
+  sqlite3* db_ = nullptr;
+};
+
+class SqliteDatabase : public Database {
+ public:
+  SqliteDatabase(const std::string& dir, bool with_hrsystem) : dir_(dir) {
+    if (with_hrsystem) CreateSchema("HRSYSTEM");
+  }
+  Backend backend() const override { return Backend::kSqlite; }
+  void CreateSchema(const std::string& schema) override { CreateSchemaFile(dir_, schema); }
+  void Exec(const std::string& schema, const std::string& sql) override { ExecSql(File(schema), sql); }
+  std::vector<std::string> Rows(const std::string& schema, const std::string& sql) override {
+    return QueryRows(File(schema), sql);
+  }
+  std::unique_ptr<TableLock> Lock(const std::string& schema, const std::string&) override {
+    return std::make_unique<SqliteLock>(File(schema));  // the whole file
+  }
+  std::string Net() const override { return "sqlite:" + dir_; }
+  std::string Login() const override { return "dayset"; }
+  std::string Password() const override { return "secret"; }
+  std::string File(const std::string& schema) const override { return dir_ + "/" + schema + ".db"; }
+  std::string Date(const std::string& ymd) const override { return "julianday('" + ymd + "')"; }
+  std::string DateTime(const std::string& expr) const override { return "datetime(" + expr + ")"; }
+  std::string Ymd(const std::string& expr) const override { return "strftime('%Y%m%d', " + expr + ")"; }
+  std::string Year(const std::string& expr) const override {
+    return "cast(strftime('%Y', " + expr + ") as integer)";
+  }
+
+ private:
+  std::string dir_;
+};
+
+// ---------------------------------------------------------------------------
+// PostgreSQL
+
+void Notice_Ignore(void*, const char*) {}
+
+// A superuser connection: `conninfo`, its database replaced by `dbname` when
+// given, with explicit session settings so that nothing depends on the
+// server's defaults. Null (and a failure) when it cannot connect.
+PGconn* Pg_Connect(const std::string& conninfo, const std::string& dbname) {
+  std::vector<const char*> keys = {"dbname", "client_encoding", "options", "gssencmode", "sslmode"};
+  std::vector<const char*> values = {conninfo.c_str(), "UTF8",
+                                     "-c DateStyle=ISO,YMD -c TimeZone=UTC -c IntervalStyle=postgres "
+                                     "-c client_min_messages=warning",
+                                     "disable", "disable"};
+  if (!dbname.empty()) {
+    keys.push_back("dbname");  // a later dbname overrides the conninfo's
+    values.push_back(dbname.c_str());
+  }
+  keys.push_back(nullptr);
+  values.push_back(nullptr);
+  PGconn* conn = PQconnectdbParams(keys.data(), values.data(), 1);
+  if (PQstatus(conn) != CONNECTION_OK) {
+    ADD_FAILURE() << "cannot connect to the test server (" << conninfo << (dbname.empty() ? "" : " dbname=") << dbname
+                  << "): " << PQerrorMessage(conn);
+    PQfinish(conn);
+    return nullptr;
+  }
+  PQsetNoticeProcessor(conn, Notice_Ignore, nullptr);
+  return conn;
+}
+
+// Runs sql; returns its last result (PQclear it) or null after a failure.
+PGresult* Pg_Run(PGconn* conn, const std::string& sql, ExecStatusType want) {
+  if (conn == nullptr) return nullptr;
+  PGresult* r = PQexec(conn, sql.c_str());
+  if (PQresultStatus(r) != want) {
+    ADD_FAILURE() << "PostgreSQL: " << PQresultErrorMessage(r) << PQerrorMessage(conn) << "\n" << sql;
+    PQclear(r);
+    return nullptr;
+  }
+  return r;
+}
+
+void Pg_Exec(PGconn* conn, const std::string& sql) { PQclear(Pg_Run(conn, sql, PGRES_COMMAND_OK)); }
+
+// The job's schema name as PostgreSQL's identifier: lower case, quoted.
+std::string Pg_Schema(PGconn* conn, const std::string& schema) {
+  std::string lower = schema;
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (conn == nullptr) return lower;
+  char* quoted = PQescapeIdentifier(conn, lower.c_str(), lower.size());
+  std::string out = quoted != nullptr ? quoted : lower;
+  PQfreemem(quoted);
+  return out;
+}
+
+class PgLock : public TableLock {
+ public:
+  PgLock(const PgServer& server, const std::string& dbname, const std::string& schema, const std::string& table)
+      : conn_(Pg_Connect(server.admin, dbname)) {
+    Pg_Exec(conn_, "begin; lock table " + Pg_Schema(conn_, schema) + "." + table + " in exclusive mode");
+  }
+  ~PgLock() override { Release(); }
+  void Release() override {
+    if (conn_ == nullptr) return;
+    Pg_Exec(conn_, "commit");
+    PQfinish(conn_);
+    conn_ = nullptr;
+  }
+
+ private:
+  PGconn* conn_;
+};
+
+class PgDatabase : public Database {
+ public:
+  PgDatabase(const PgServer& server, bool with_hrsystem) : server_(server) {
+    for (const auto* v : {&server.port, &server.login, &server.password, &server.templ}) {
+      if (v->empty()) {
+        ADD_FAILURE() << "DAYSET_TEST_PG is set, but not all of DAYSET_TEST_PG_PORT, _LOGIN, _PASSWORD, _TEMPLATE";
+        return;
+      }
+    }
+    // Short names: the net service name has room for 51 characters.
+    static int counter = 0;
+    name_ = "dt" + std::to_string(getpid()) + "_" + std::to_string(++counter);
+    PGconn* admin = Pg_Connect(server_.admin, "");
+    if (admin == nullptr) return;
+    Pg_Exec(admin, "create database " + name_ + " template " + (with_hrsystem ? server_.templ : "template0"));
+    created_ = true;
+    // Database privileges are not copied from the template.
+    Pg_Exec(admin, "revoke all on database " + name_ + " from public; grant connect on database " + name_ + " to " +
+                       server_.login);
+    PQfinish(admin);
+    conn_ = Pg_Connect(server_.admin, name_);
+  }
+  ~PgDatabase() override {
+    PQfinish(conn_);
+    if (!created_) return;
+    PGconn* admin = Pg_Connect(server_.admin, "");
+    Pg_Exec(admin, "drop database " + name_ + " with (force)");
+    PQfinish(admin);
+  }
+  Backend backend() const override { return Backend::kPostgres; }
+  void CreateSchema(const std::string& schema) override {
+    const std::string s = Pg_Schema(conn_, schema);
+    Pg_Exec(conn_, "create schema " + s + "; set search_path to " + s + ";\n" +
+                       ReadFile(SourcePath("db/schema-postgresql.sql")) + "\ngrant usage on schema " + s + " to " +
+                       server_.login + "; grant select, insert, update on all tables in schema " + s + " to " +
+                       server_.login);
+  }
+  void Exec(const std::string& schema, const std::string& sql) override {
+    Pg_Exec(conn_, "set search_path to " + Pg_Schema(conn_, schema) + "; " + sql);
+  }
+  std::vector<std::string> Rows(const std::string& schema, const std::string& sql) override {
+    std::vector<std::string> rows;
+    PGresult* r = Pg_Run(conn_, "set search_path to " + Pg_Schema(conn_, schema) + "; " + sql, PGRES_TUPLES_OK);
+    if (r == nullptr) return rows;
+    for (int i = 0; i < PQntuples(r); ++i) {
+      std::string row;
+      for (int j = 0; j < PQnfields(r); ++j) {
+        if (j > 0) row += '|';
+        row += PQgetisnull(r, i, j) ? "NULL" : PQgetvalue(r, i, j);
+      }
+      rows.push_back(row);
+    }
+    PQclear(r);
+    return rows;
+  }
+  std::unique_ptr<TableLock> Lock(const std::string& schema, const std::string& table) override {
+    return std::make_unique<PgLock>(server_, name_, schema, table);
+  }
+  std::string Net() const override { return "postgresql://" + server_.host + ":" + server_.port + "/" + name_; }
+  std::string Login() const override { return server_.login; }
+  std::string Password() const override { return server_.password; }
+  std::string Name() const override { return name_; }
+  std::string Date(const std::string& ymd) const override { return "timestamp '" + ymd + "'"; }
+  std::string DateTime(const std::string& expr) const override {
+    return "to_char(" + expr + ", 'YYYY-MM-DD HH24:MI:SS')";
+  }
+  std::string Ymd(const std::string& expr) const override { return "to_char(" + expr + ", 'YYYYMMDD')"; }
+  std::string Year(const std::string& expr) const override {
+    return "cast(extract(year from " + expr + ") as integer)";
+  }
+
+ private:
+  PgServer server_;
+  std::string name_;
+  bool created_ = false;
+  PGconn* conn_ = nullptr;
+};
+
+}  // namespace
+
+std::unique_ptr<Database> Database::Sqlite(const std::string& dir, bool with_hrsystem) {
+  return std::make_unique<SqliteDatabase>(dir, with_hrsystem);
+}
+
+std::unique_ptr<Database> Database::Postgres(const PgServer& server, bool with_hrsystem) {
+  return std::make_unique<PgDatabase>(server, with_hrsystem);
+}
+
+std::unique_ptr<Database> Database::Make(Backend backend, const std::string& dir, bool with_hrsystem) {
+  if (backend == Backend::kSqlite) return Sqlite(dir, with_hrsystem);
+  PgServer server;
+  std::string why;
+  if (!PgServer::FromEnv(&server, &why)) ADD_FAILURE() << why;
+  return Postgres(server, with_hrsystem);
+}
+
+std::vector<std::string> Dump(Database& db, const std::string& schema, bool with_stamps) {
+  // Columns of the DDL; "d:" a date, "s:" a date that takes sysdate.
+  static const char* const kTables[][17] = {
+      {"Hrs133Bak", "d:BakDtm", "BakJhr", "BakMon", "BakTag", "BakWch", "BakWtg", "BakJtg", "BakYow", "s:BakDat"},
+      {"Hrs133Kal", "KalNum", "d:KalDtm", "KalTtp", "KalPtp", "KalBtp", "KalGwt", "s:KalDat", "KalSta"},
+      {"Hrs135Muw", "MuwKal", "MuwSta"},
+      {"Hrs133Ka2", "Ka2Num", "d:Ka2Dtm", "Ka2Ttp", "Ka2Ptp", "Ka2Btp", "Ka2Gwt", "s:Ka2Dat", "Ka2Sta"},
+      {"Hrs135Mu2", "Mu2Kal", "Mu2Sta"},
+      {"Hrs137Wch", "WchKal", "WchTag", "WchTtp", "WchSta"},
+      {"Hrs300Pnr", "PnrNum", "PnrNam", "PnrSta"},
+      {"Hrs310Bsv", "BsvPnr", "d:BsvGvo", "d:BsvGbi", "BsvKal", "BsvAkr", "BsvAbr", "BsvSta"},
+      {"Hrs327Tag", "TagPnr", "d:TagTag", "d:TagVon", "d:TagUhr", "d:TagBis", "d:TagEnd", "s:TagDat"},
+      {"Hrs329Ztg", "ZtgPnr", "d:ZtgVon", "ZtgAkr", "ZtgAbt", "ZtgKst", "ZtgKtr", "ZtgKrt", "ZtgAgr", "ZtgTag",
+       "ZtgBsd", "ZtgVra", "ZtgAzt", "ZtgTtp", "s:ZtgDat", "ZtgSta", "ZtgPnm"},
+      {"Hrs311Zuo", "ZuoPnr", "d:ZuoGvo", "d:ZuoGbi", "d:ZuoSdt", "ZuoStg", "ZuoAgr", "ZuoAbt", "ZuoKst", "ZuoKrt",
+       "ZuoKtr", "ZuoVra"},
+      {"Hrs160Agr", "AgrNum", "AgrTge"},
+      {"Hrs161Wpl", "WplAgr", "WplTag", "WplAzt", "WplVra"},
+      {"Hrs332Urv", "UrvPnr", "UrvJhr"},
+  };
+  std::vector<std::string> all;
+  for (const auto& t : kTables) {
+    std::string select, order;
+    for (size_t i = 1; i < std::size(t) && t[i] != nullptr; ++i) {
+      std::string c = t[i];
+      const bool stamp = c.rfind("s:", 0) == 0;
+      if (stamp && !with_stamps) continue;
+      const bool date = stamp || c.rfind("d:", 0) == 0;
+      if (date) c = c.substr(2);
+      select += (select.empty() ? "" : ", ") + (date ? db.DateTime(c) : c);
+      order += (order.empty() ? "" : ", ") + c + " nulls first";
+    }
+    std::vector<std::string> rows =
+        db.Rows(schema, "select " + select + " from " + t[0] + " order by " + order);
+    all.push_back(std::string(t[0]) + ": " + std::to_string(rows.size()) + " rows");
+    all.insert(all.end(), rows.begin(), rows.end());
+  }
+  return all;
+}
+
+// ---------------------------------------------------------------------------
+// The fixture
+
 void DbTest::SetUp() {
-  CreateSchemaFile(dir_.path());
+  const std::string why = Unavailable(GetParam());
+  if (!why.empty()) GTEST_SKIP() << why;
+  db_ = Database::Make(GetParam(), dir_.path());
+  ASSERT_FALSE(HasFailure()) << "no test database";
   Clock_Set_For_Test(LocalTime(2026, 12, 8, 10, 0, 0));
   RunDate_Init();
   RunLog = std::fopen(dir_.file("DAYSET.LOG").c_str(), "w");
@@ -173,8 +532,7 @@ void DbTest::SetUp() {
 int DbTest::Reconnect(const std::string& schema) {
   Sql_Rt_Disconnect();
   std::snprintf(CurrentSchema, sizeof CurrentSchema, "%s", schema.c_str());
-  std::string net = "sqlite:" + dir_.path();
-  return Sql_Connect("dayset", "secret", net.c_str(), schema.c_str());
+  return Sql_Connect(db_->Login().c_str(), db_->Password().c_str(), db_->Net().c_str(), schema.c_str());
 }
 
 void DbTest::TearDown() {
@@ -183,6 +541,7 @@ void DbTest::TearDown() {
   if (RunLog != nullptr) std::fclose(RunLog);
   RunLog = nullptr;
   Clock_Set_For_Test(0);
+  db_.reset();  // after the session: a PostgreSQL database is dropped
 }
 
 std::string DbTest::Log() {
