@@ -30,10 +30,22 @@ std::string Scratch_Path() {
          std::to_string(getpid()) + ".ini";
 }
 
+const std::string& Path() {
+  static const std::string path = Scratch_Path();
+  return path;
+}
+
+void Remove_Scratch() { std::remove(Path().c_str()); }
+
 }  // namespace
 
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  std::atexit(Remove_Scratch);
+  return 0;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const std::string path = Scratch_Path();
+  const std::string& path = Path();
   std::FILE* f = std::fopen(path.c_str(), "wb");
   if (f == nullptr) return 0;
   std::fwrite(data, 1, size, f);
