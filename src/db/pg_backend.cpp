@@ -72,17 +72,6 @@ namespace sqlrt {
 
 namespace {
 
-constexpr int kLocked = -54;
-constexpr int kDeadlock = -60;
-constexpr int kNoTable = -942;
-constexpr int kNoColumn = -904;
-constexpr int kBadStatement = -900;
-constexpr int kNoSchema = -1435;
-constexpr int kBadType = -932;
-constexpr int kBadNumber = -1722;
-constexpr int kIntOverflow = -1455;
-constexpr int kNotNull = -1400;
-constexpr int kCheck = -2290;
 constexpr int kConnectionLost = -3113;
 constexpr int kReadOnly = -16000;
 constexpr int kDiskFull = -1653;
