@@ -693,6 +693,8 @@ class PgSession : public Session {
   int Load_Catalog();
   int Prepare_Once(const SqlParsed& parsed, std::unique_ptr<Statement>* out, std::string* sqlstate);
   int Frame(const char* name);  // one fixed statement in a pipeline of its own
+  bool Send_Frame(const char* stmt, int* count);  // queues a fixed statement
+  void Undo();  // rolls back to the statement's savepoint after a failure
 
   PGconn* conn_ = nullptr;
   bool in_txn_ = false;
@@ -938,7 +940,7 @@ int PgSession::Sync(Slot* slots, int count) {
         s.status = PQresultStatus(r);
         const char* st = PQresultErrorField(r, PG_DIAG_SQLSTATE);
         s.sqlstate = st != nullptr ? st : "";
-        if (s.want && s.status == PGRES_TUPLES_OK) {
+        if (s.want && (s.status == PGRES_TUPLES_OK || s.status == PGRES_COMMAND_OK)) {
           s.keep = r;
           continue;
         }
@@ -973,6 +975,28 @@ int PgSession::Frame(const char* name) {
   return Sync(&s, 1);
 }
 
+bool PgSession::Send_Frame(const char* stmt, int* count) {
+  ++*count;
+  return PQsendQueryPrepared(conn_, stmt, 0, nullptr, nullptr, nullptr, 0) == 1;
+}
+
+void PgSession::Undo() {
+  // The failed statement's own effect goes; the transaction stays.
+  Slot undo[2];
+  int count = 0;
+  if (!Send_Frame("dayset_undo", &count) || !Send_Frame("dayset_release", &count)) {
+    Fail_Broken(kConnectionLost);
+    return;
+  }
+  if (Sync(undo, count) != 0 && broken_ == nullptr) {
+    // The transaction cannot be saved: it ends here, and the next commit
+    // says so.
+    Frame("dayset_rollback");
+    in_txn_ = false;
+    txn_lost_ = true;
+  }
+}
+
 int PgSession::Execute(const std::string& name, bool write, int n, const char* const* values, const int* lengths,
                        PGresult** result) {
   if (broken_ != nullptr) return broken_code_;
@@ -980,19 +1004,14 @@ int PgSession::Execute(const std::string& name, bool write, int n, const char* c
   const bool guard = in_txn_ || begin;
   Slot slots[4];
   int count = 0;
-  const auto send_frame = [&](const char* stmt) {
-    ++count;
-    return PQsendQueryPrepared(conn_, stmt, 0, nullptr, nullptr, nullptr, 0) == 1;
-  };
-  bool sent = true;
-  if (begin) sent = send_frame("dayset_begin");
-  if (sent && guard) sent = send_frame("dayset_sp");
+  bool sent = !begin || Send_Frame("dayset_begin", &count);
+  if (sent && guard) sent = Send_Frame("dayset_sp", &count);
   const int exec = count++;
   slots[exec].want = true;
   sent = sent && PQsendQueryPrepared(conn_, name.c_str(), n, values, lengths, nullptr, 0) == 1;
-  if (sent && guard) sent = send_frame("dayset_release");
+  if (sent && guard) sent = Send_Frame("dayset_release", &count);
   if (!sent) return Fail_Broken(kConnectionLost);
-  int rc = Sync(slots, count);
+  const int rc = Sync(slots, count);
   if (begin && slots[0].status == PGRES_COMMAND_OK) in_txn_ = true;
   if (rc == 0) {
     *result = slots[exec].keep;
@@ -1000,21 +1019,7 @@ int PgSession::Execute(const std::string& name, bool write, int n, const char* c
   }
   PQclear(slots[exec].keep);
   if (broken_ != nullptr) return broken_code_;
-  if (guard && in_txn_) {
-    // The statement's own effect goes; the transaction stays.
-    Slot undo[2];
-    if (PQsendQueryPrepared(conn_, "dayset_undo", 0, nullptr, nullptr, nullptr, 0) != 1 ||
-        PQsendQueryPrepared(conn_, "dayset_release", 0, nullptr, nullptr, nullptr, 0) != 1) {
-      return Fail_Broken(kConnectionLost);
-    }
-    if (Sync(undo, 2) != 0 && broken_ == nullptr) {
-      // The transaction cannot be saved: it ends here, and the next
-      // commit says so.
-      Frame("dayset_rollback");
-      in_txn_ = false;
-      txn_lost_ = true;
-    }
-  }
+  if (guard && in_txn_) Undo();
   return rc;
 }
 
@@ -1083,37 +1088,34 @@ int PgSession::Prepare_Once(const SqlParsed& parsed, std::unique_ptr<Statement>*
   Translation tr = Translator(catalog_, sunday_first_).Run(parsed);
   if (tr.error != 0) return tr.error;
   const std::string name = "dayset_" + std::to_string(++next_name_);
-  if (PQsendPrepare(conn_, name.c_str(), tr.sql.c_str(), static_cast<int>(tr.params.size()), nullptr) != 1 ||
-      PQsendDescribePrepared(conn_, name.c_str()) != 1) {
-    return Fail_Broken(kConnectionLost);
-  }
-  ++round_trips_;
-  if (PQpipelineSync(conn_) != 1) return Fail_Broken(kConnectionLost);
-  int rc = 0;
-  std::vector<Oid> types;
-  for (int i = 0; i < 2; ++i) {
-    bool got = false;
-    while (PGresult* r = PQgetResult(conn_)) {
-      if (!got) {
-        got = true;
-        const ExecStatusType st = PQresultStatus(r);
-        if (st != PGRES_COMMAND_OK && rc == 0) {
-          const char* state = PQresultErrorField(r, PG_DIAG_SQLSTATE);
-          rc = st == PGRES_PIPELINE_ABORTED || state == nullptr ? kConnectionLost : Map_Sqlstate(state);
-          if (state != nullptr) *sqlstate = state;
-        } else if (i == 1 && st == PGRES_COMMAND_OK) {
-          for (int c = 0; c < PQnfields(r); ++c) types.push_back(PQftype(r, c));
-        }
+  // A prepare that fails inside a transaction would end it on the server:
+  // it is guarded like a statement.
+  const bool guard = in_txn_;
+  Slot slots[4];
+  int count = 0;
+  bool sent = !guard || Send_Frame("dayset_sp", &count);
+  sent = sent && PQsendPrepare(conn_, name.c_str(), tr.sql.c_str(), static_cast<int>(tr.params.size()), nullptr) == 1;
+  ++count;
+  const int describe = count++;
+  slots[describe].want = true;
+  sent = sent && PQsendDescribePrepared(conn_, name.c_str()) == 1;
+  if (sent && guard) sent = Send_Frame("dayset_release", &count);
+  if (!sent) return Fail_Broken(kConnectionLost);
+  const int rc = Sync(slots, count);
+  if (rc != 0) {
+    for (const Slot& sl : slots) {
+      if (!sl.sqlstate.empty()) {
+        *sqlstate = sl.sqlstate;
+        break;
       }
-      PQclear(r);
     }
-    if (!got) return Fail_Broken(kConnectionLost);
+    PQclear(slots[describe].keep);
+    if (broken_ == nullptr && guard) Undo();
+    return rc;
   }
-  PGresult* r = PQgetResult(conn_);
-  const bool synced = r != nullptr && PQresultStatus(r) == PGRES_PIPELINE_SYNC;
-  PQclear(r);
-  if (!synced || PQstatus(conn_) != CONNECTION_OK) return Fail_Broken(kConnectionLost);
-  if (rc != 0) return Fatal_Condition(rc) != nullptr ? Fail_Broken(rc) : rc;
+  std::vector<Oid> types;
+  for (int c = 0; c < PQnfields(slots[describe].keep); ++c) types.push_back(PQftype(slots[describe].keep, c));
+  PQclear(slots[describe].keep);
   *out = std::make_unique<PgStatement>(this, name, parsed.write, std::move(tr), std::move(types));
   return 0;
 }

@@ -191,3 +191,46 @@ int32_t Pnr_Days_Extend(const char* BegDat, const char* EndDat, const char* PnrV
   if (rc != 1403) RunLog_Printf("Error: N\xe4" "chste Person ermitteln. RC:%d\n", rc);
   return Bsv_Cur_Close();
 }
+
+int32_t Pnr_Range_Split(const char* PnrVon, const char* PnrBis, int parts, std::vector<PnrRange>* out) {
+  out->clear();
+  // The persons in cursor order with their rows.
+  struct Person {
+    char pnr[9];
+    long rows;
+  };
+  std::vector<Person> persons;
+  long total = 0;
+  BsvRecord BsvSatz{};
+  Bsv_Cur_Open(PnrVon, PnrBis);
+  int rc;
+  while ((rc = Bsv_Cur_Fetch(&BsvSatz)) == 0) {
+    if (persons.empty() || std::strcmp(persons.back().pnr, BsvSatz.BsvPnr) != 0) {
+      persons.push_back(Person{});
+      Pnr_Str_Copy(persons.back().pnr, sizeof persons.back().pnr, BsvSatz.BsvPnr);
+    }
+    ++persons.back().rows;
+    ++total;
+  }
+  Bsv_Cur_Close();
+  if (rc != 1403) return rc;
+  if (parts < 1) parts = 1;
+  // Part k ends at the first person whose rows reach k/parts of the total.
+  size_t first = 0;
+  long seen = 0;
+  for (size_t i = 0; i < persons.size(); ++i) {
+    seen += persons[i].rows;
+    const long k = static_cast<long>(out->size()) + 1;
+    const bool last = i + 1 == persons.size();
+    if (last || (k < parts && seen * parts >= k * total)) {
+      PnrRange r{};
+      Pnr_Str_Copy(r.PnrVon, sizeof r.PnrVon, persons[first].pnr);
+      Pnr_Str_Copy(r.PnrBis, sizeof r.PnrBis, persons[i].pnr);
+      r.rows = 0;
+      for (size_t j = first; j <= i; ++j) r.rows += persons[j].rows;
+      out->push_back(r);
+      first = i + 1;
+    }
+  }
+  return 0;
+}

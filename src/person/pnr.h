@@ -10,8 +10,24 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 int32_t Pnr_Days_Extend(const char* BegDat, const char* EndDat, const char* PnrVon, const char* PnrBis);
+
+// A part of the person range for one worker of a parallel run: the first
+// and last person number of the part, and its employment rows.
+struct PnrRange {
+  char PnrVon[9];
+  char PnrBis[9];
+  long rows;
+};
+
+// Splits the persons of PnrVon..PnrBis, as the employment cursor delivers
+// them, into at most `parts` contiguous ranges of about the same number of
+// employment rows; a person is never split. Fewer ranges when there are
+// fewer persons; none for an empty range. Returns the cursor's status: 0
+// when every row was read (the ranges are then complete), else the failure.
+int32_t Pnr_Range_Split(const char* PnrVon, const char* PnrBis, int parts, std::vector<PnrRange>* out);
 
 // The person whose work the broken session cut short in the last
 // Pnr_Days_Extend: a person number, or "" when the session broke outside a

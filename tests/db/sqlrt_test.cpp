@@ -606,6 +606,34 @@ TEST_P(SqlRtPgTest, LockHeldTooLongFailsTheStatement) {
   EXPECT_EQ(Rows("select UrvJhr from Hrs332Urv order by 1"), (Rows_t{"2026", "2027"}));
 }
 
+// The server is asked once per statement: the transaction start, the
+// statement's savepoint and its release travel with it; a commit with
+// nothing to commit is not sent; only a failure costs a second round trip.
+TEST_P(SqlRtPgTest, EachStatementCostsOneRoundTrip) {
+  char nam[51];
+  int16_t ind;
+  int32_t y = 2026;
+  // Prepared once (one round trip each), then executed.
+  ASSERT_EQ(Sql_Exec(kUrvIns, {SqlStr("00000001", 9), SqlInt(&y)}), 0);
+  ASSERT_EQ(Sql_Exec(kPnrNam, {SqlStr(nam, sizeof nam, &ind), SqlStr("00000001", 9)}), 1403);
+  ASSERT_EQ(Sql_Rt_Commit(), 0);
+  const long base = Sql_Stats().round_trips;
+  const auto trips = [&] { return Sql_Stats().round_trips - base; };
+  y = 2027;
+  EXPECT_EQ(Sql_Exec(kUrvIns, {SqlStr("00000001", 9), SqlInt(&y)}), 0);  // begins the transaction
+  EXPECT_EQ(trips(), 1);
+  EXPECT_EQ(Sql_Exec(kPnrNam, {SqlStr(nam, sizeof nam, &ind), SqlStr("00000001", 9)}), 1403);
+  EXPECT_EQ(trips(), 2);
+  EXPECT_EQ(Sql_Exec(kUrvIns, {SqlStr("00000001", 9), SqlInt(&y)}), -1);  // and its undo
+  EXPECT_EQ(trips(), 4);
+  EXPECT_EQ(Sql_Rt_Commit(), 0);
+  EXPECT_EQ(trips(), 5);
+  EXPECT_EQ(Sql_Exec(kPnrNam, {SqlStr(nam, sizeof nam, &ind), SqlStr("00000001", 9)}), 1403);
+  EXPECT_EQ(Sql_Rt_Commit(), 0);  // nothing written since the last one
+  EXPECT_EQ(trips(), 6);
+  EXPECT_EQ(Rows("select UrvJhr from Hrs332Urv order by 1"), (Rows_t{"2026", "2027"}));
+}
+
 // What is committed survives a kill of the process; what is not, is gone.
 TEST_P(SqlRtTest, CommittedWorkSurvivesKill) {
   Sql_Rt_Disconnect();  // the child has a session of its own

@@ -1,0 +1,88 @@
+#include "run/workers.h"
+
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+
+#include "base/runlog.h"
+
+namespace {
+
+// The running program, for starting it again.
+std::string Self_Path() {
+  char buf[4096];
+  const ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
+  if (n <= 0) return "";
+  buf[n] = '\0';
+  return buf;
+}
+
+}  // namespace
+
+bool Workers_Start(const std::vector<std::vector<std::string>>& argvs, std::vector<Worker>* out) {
+  out->clear();
+  const std::string self = Self_Path();
+  if (self.empty()) return false;
+  const pid_t parent = getpid();
+  std::fflush(nullptr);  // nothing buffered is written twice
+  for (const auto& args : argvs) {
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(self.c_str()));
+    for (size_t i = 1; i < args.size(); ++i) argv.push_back(const_cast<char*>(args[i].c_str()));
+    argv.push_back(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+      // Dies with the job, also when the job is killed.
+      prctl(PR_SET_PDEATHSIG, SIGKILL);
+      if (getppid() != parent) _exit(127);
+      execv(self.c_str(), argv.data());
+      _exit(127);
+    }
+    if (pid < 0) {
+      for (Worker& w : *out) kill(w.pid, SIGKILL);
+      Workers_Wait(out);
+      return false;
+    }
+    Worker w;
+    w.pid = pid;
+    out->push_back(w);
+  }
+  return true;
+}
+
+void Workers_Wait(std::vector<Worker>* workers) {
+  for (Worker& w : *workers) {
+    if (w.pid < 0) continue;
+    int st = 0;
+    pid_t r;
+    while ((r = waitpid(w.pid, &st, 0)) < 0 && errno == EINTR) {
+    }
+    if (r < 0) {
+      w.status = 127;
+    } else if (WIFEXITED(st)) {
+      w.status = WEXITSTATUS(st);
+    } else {
+      w.status = 128 + (WIFSIGNALED(st) ? WTERMSIG(st) : 0);
+    }
+    w.pid = -1;
+  }
+}
+
+std::string Workers_Log_Name(int k) { return "DAYSET.LOG." + std::to_string(k); }
+
+void Workers_Logs_Merge(int n) {
+  for (int k = 1; k <= n; ++k) {
+    const std::string name = Workers_Log_Name(k);
+    FILE* part = std::fopen(name.c_str(), "r");
+    if (part == nullptr) continue;
+    char line[2048];
+    while (std::fgets(line, sizeof line, part) != nullptr) RunLog_Printf("%s", line);
+    std::fclose(part);
+    std::remove(name.c_str());
+  }
+}
