@@ -89,7 +89,7 @@ struct Size {
   int persons;
   long kill_after;
 };
-Size Size_Of(Backend b) { return b == Backend::kSqlite ? Size{400, 40} : Size{80, 15}; }
+Size Size_Of(Backend b) { return b == Backend::kSqlite ? Size{400, 40} : Size{40, 12}; }
 
 class KillRunTest : public ::testing::TestWithParam<Backend> {
  protected:
