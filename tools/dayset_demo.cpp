@@ -1,13 +1,26 @@
 // dayset-demo: makes a demo installation that the nightly calendar job can
 // run on at once.
 //
-//   dayset-demo [--persons N] [--seed S] [--start YYYYMMDD] [--net NAME] DIR
+//   dayset-demo [--persons N] [--seed S] [--start YYYYMMDD] [--net NAME]
+//               [--login ROLE] [--pg-admin CONNINFO] DIR
 //
 // DIR must not exist yet or be empty. It receives
 //   HRSYSTEM.db  the schema's DDL with a small personnel database in it,
 //   dayset.ini   the job's configuration file for that database,
 // and the job is then run from within DIR, where it also writes DAYSET.LOG:
 //   cd DIR && dayset 0 YEAR dayset.ini 0 0
+//
+// With a PostgreSQL net service name (postgresql://HOST[:PORT]/DB, pg:SERVICE)
+// the database is schema hrsystem of that database instead, made from
+// db/schema-postgresql.sql; the database must not hold that schema yet. The
+// schema is made through a connection of its own: --pg-admin CONNINFO, or
+// else the net service name itself, as the user, password and other settings
+// of libpq's environment give (PGUSER, PGPASSWORD, ~/.pgpass). The role of
+// --login is granted what the job needs (USAGE on the schema; SELECT,
+// INSERT and UPDATE on its tables) and must exist; dayset.ini gets the
+// password "demo", to be replaced with the role's own by dayset-conf. The
+// schema, its grants and its contents are one transaction: a failure leaves
+// the database as it was.
 //
 // What the database holds (all of it derived from the seed, the start date
 // and the day the command runs; the same three give the same contents):
@@ -36,11 +49,13 @@
 // same NLS settings.
 //
 // Dates are stored as the job's database keeps them: Julian day numbers at
-// local midnight (julianday('YYYY-MM-DD'), N.5); empty texts as NULL.
+// local midnight (julianday('YYYY-MM-DD'), N.5), on PostgreSQL timestamps at
+// midnight; empty texts as NULL.
 //
 // Exit status: 0 done (one summary line on standard output), 1 failure (a
 // message on standard error; nothing is left behind), 2 usage error.
 
+#include <libpq-fe.h>
 #include <sqlite3.h>
 
 #include <algorithm>
@@ -51,6 +66,7 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -59,10 +75,11 @@
 
 #include "config/ini.h"
 #include "db/oradate.h"
+#include "db/session.h"
 #include "base/clock.h"
 
 #if __has_include("dayset_demo_schema.h")
-#include "dayset_demo_schema.h"  // kDemoSchemaSql: db/schema.sql, embedded at build time
+#include "dayset_demo_schema.h"  // kDemoSchemaSql, kDemoSchemaPgSql: db/, embedded at build time
 #define DAYSET_DEMO_SCHEMA_EMBEDDED 1
 #endif
 
@@ -243,12 +260,44 @@ constexpr const char* kAkrCodes[] = {"TV1", "TV2", "AUSH", "LEIT"};
 constexpr const char* kAbrCodes[] = {"MON", "STD", "AUS"};
 constexpr const char* kKrtCodes[] = {"K1", "K2", "K3"};
 
+#ifndef DAYSET_DEMO_SCHEMA_EMBEDDED
+// Built without the generated header: the DDL comes from the source tree.
+std::string Source_File(const char* rel) {
+  std::string path = std::string(DAYSET_SOURCE_DIR) + "/" + rel;
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  if (!in || text.str().empty()) throw Failure{"cannot read the DDL " + path};
+  return text.str();
+}
+#endif
+
 // ---------------------------------------------------------------------------
-// The database file, written through SQLite directly
+// The database, written through SQLite or libpq directly
+
+// A prepared insert of one database: values are bound in column order, then
+// Run writes the row and starts the next one.
+class Row {
+ public:
+  virtual ~Row() = default;
+  virtual void Text(std::string_view v) = 0;  // empty: NULL
+  virtual void Int(long v) = 0;
+  virtual void Date(std::optional<Day> d) = 0;
+  virtual void Run() = 0;
+};
 
 class Database {
  public:
-  explicit Database(const std::string& path) : path_(path) {
+  virtual ~Database() = default;
+  // Runs SQL without values; `what` names it in the failure.
+  virtual void Exec(const char* sql, const char* what) = 0;
+  // `sql` has the placeholders ?, or ?1, ?2, ... where a value is used twice.
+  virtual std::unique_ptr<Row> Prepare(const char* table, const char* sql) = 0;
+};
+
+class SqliteDatabase : public Database {
+ public:
+  explicit SqliteDatabase(const std::string& path) : path_(path) {
     if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
         SQLITE_OK) {
       std::string why = db_ != nullptr ? sqlite3_errmsg(db_) : "out of memory";
@@ -257,11 +306,11 @@ class Database {
       throw Failure{"cannot create " + path + ": " + why};
     }
   }
-  ~Database() { sqlite3_close(db_); }
-  Database(const Database&) = delete;
-  Database& operator=(const Database&) = delete;
+  ~SqliteDatabase() override { sqlite3_close(db_); }
+  SqliteDatabase(const SqliteDatabase&) = delete;
+  SqliteDatabase& operator=(const SqliteDatabase&) = delete;
 
-  void Exec(const char* sql, const char* what) {
+  void Exec(const char* sql, const char* what) override {
     char* err = nullptr;
     if (sqlite3_exec(db_, sql, nullptr, nullptr, &err) != SQLITE_OK) {
       std::string why = err != nullptr ? err : sqlite3_errmsg(db_);
@@ -269,6 +318,7 @@ class Database {
       throw Failure{"cannot write " + path_ + " (" + what + "): " + why};
     }
   }
+  std::unique_ptr<Row> Prepare(const char* table, const char* sql) override;
   void Close() {
     if (sqlite3_close(db_) != SQLITE_OK) throw Failure{"cannot close " + path_ + ": " + sqlite3_errmsg(db_)};
     db_ = nullptr;
@@ -281,42 +331,29 @@ class Database {
   sqlite3* db_ = nullptr;
 };
 
-// One insert statement, prepared once and run once per row. Values are bound
-// in column order; an empty text goes in as NULL.
-class Insert {
+class SqliteRow : public Row {
  public:
-  Insert(Database& db, const char* table, const char* sql) : db_(db), table_(table) {
+  SqliteRow(SqliteDatabase& db, const char* table, const char* sql) : db_(db), table_(table) {
     if (sqlite3_prepare_v2(db.handle(), sql, -1, &stmt_, nullptr) != SQLITE_OK) Fail("prepare");
   }
-  ~Insert() { sqlite3_finalize(stmt_); }
-  Insert(const Insert&) = delete;
-  Insert& operator=(const Insert&) = delete;
+  ~SqliteRow() override { sqlite3_finalize(stmt_); }
+  SqliteRow(const SqliteRow&) = delete;
+  SqliteRow& operator=(const SqliteRow&) = delete;
 
-  Insert& Text(std::string_view v) {
+  void Text(std::string_view v) override {
     Check(v.empty() ? sqlite3_bind_null(stmt_, next_)
                     : sqlite3_bind_text(stmt_, next_, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT));
-    return *this;
   }
-  Insert& Int(long v) {
-    Check(sqlite3_bind_int64(stmt_, next_, v));
-    return *this;
-  }
-  Insert& Date(Day d) {
-    Check(sqlite3_bind_double(stmt_, next_, Julian_Day(d)));
-    return *this;
-  }
-  Insert& Date(std::optional<Day> d) {
+  void Int(long v) override { Check(sqlite3_bind_int64(stmt_, next_, v)); }
+  void Date(std::optional<Day> d) override {
     Check(d ? sqlite3_bind_double(stmt_, next_, Julian_Day(*d)) : sqlite3_bind_null(stmt_, next_));
-    return *this;
   }
-  void Run() {
+  void Run() override {
     if (sqlite3_step(stmt_) != SQLITE_DONE) Fail("insert");
     sqlite3_reset(stmt_);
     sqlite3_clear_bindings(stmt_);
     next_ = 1;
-    ++rows_;
   }
-  long rows() const { return rows_; }
 
  private:
   void Check(int rc) {
@@ -327,10 +364,173 @@ class Insert {
     throw Failure{"cannot write " + db_.path() + " (" + what + " " + table_ + "): " + sqlite3_errmsg(db_.handle())};
   }
 
-  Database& db_;
+  SqliteDatabase& db_;
   const char* table_;
   sqlite3_stmt* stmt_ = nullptr;
   int next_ = 1;
+};
+
+std::unique_ptr<Row> SqliteDatabase::Prepare(const char* table, const char* sql) {
+  return std::make_unique<SqliteRow>(*this, table, sql);
+}
+
+// A PostgreSQL database: one transaction from Begin to Commit; the
+// destructor rolls back what is not committed. libpq's messages name the
+// server and the database, never a password.
+class PgDatabase : public Database {
+ public:
+  explicit PgDatabase(const std::string& conninfo) {
+    // The session's settings are made explicit, as the job's own session
+    // makes them, so that the server's defaults do not matter.
+    const char* keys[] = {"dbname", "client_encoding", "options", "fallback_application_name", nullptr};
+    const char* values[] = {conninfo.c_str(), "UTF8", "-c DateStyle=ISO,YMD -c TimeZone=UTC -c client_min_messages=warning",
+                            "dayset-demo", nullptr};
+    conn_ = PQconnectdbParams(keys, values, 1);
+    if (PQstatus(conn_) != CONNECTION_OK) throw Failure{"cannot connect to the database: " + Message()};
+  }
+  ~PgDatabase() override { PQfinish(conn_); }
+  PgDatabase(const PgDatabase&) = delete;
+  PgDatabase& operator=(const PgDatabase&) = delete;
+
+  void Exec(const char* sql, const char* what) override {
+    PGresult* r = PQexec(conn_, sql);
+    const bool ok = PQresultStatus(r) == PGRES_COMMAND_OK || PQresultStatus(r) == PGRES_TUPLES_OK;
+    PQclear(r);
+    if (!ok) throw Failure{std::string("cannot write the database (") + what + "): " + Message()};
+  }
+  // Whether a query finds a row.
+  bool Exists(const char* sql) {
+    PGresult* r = PQexec(conn_, sql);
+    if (PQresultStatus(r) != PGRES_TUPLES_OK) {
+      PQclear(r);
+      throw Failure{"cannot read the database: " + Message()};
+    }
+    const bool found = PQntuples(r) > 0;
+    PQclear(r);
+    return found;
+  }
+  // A name quoted as an identifier.
+  std::string Identifier(const std::string& name) {
+    char* q = PQescapeIdentifier(conn_, name.c_str(), name.size());
+    if (q == nullptr) throw Failure{"cannot quote " + name + ": " + Message()};
+    std::string out = q;
+    PQfreemem(q);
+    return out;
+  }
+  std::unique_ptr<Row> Prepare(const char* table, const char* sql) override;
+  PGconn* handle() const { return conn_; }
+  // libpq's last message, on one line.
+  std::string Message() const {
+    std::string m = PQerrorMessage(conn_);
+    while (!m.empty() && (m.back() == '\n' || m.back() == ' ')) m.pop_back();
+    for (char& c : m) {
+      if (c == '\n') c = ' ';
+    }
+    return m;
+  }
+
+ private:
+  PGconn* conn_ = nullptr;
+  int statements_ = 0;
+  friend class PgRow;
+};
+
+class PgRow : public Row {
+ public:
+  PgRow(PgDatabase& db, const char* table, const char* sql) : db_(db), table_(table) {
+    // ? and ?N become $N.
+    std::string text;
+    int params = 0;
+    for (const char* p = sql; *p != '\0'; ++p) {
+      if (*p != '?') {
+        text += *p;
+        continue;
+      }
+      int n = 0;
+      while (p[1] >= '0' && p[1] <= '9') n = n * 10 + (*++p - '0');
+      if (n == 0) n = params + 1;
+      params = std::max(params, n);
+      text += "$" + std::to_string(n);
+    }
+    values_.resize(static_cast<size_t>(params));
+    null_.resize(static_cast<size_t>(params));
+    name_ = "demo_" + std::to_string(++db.statements_);
+    PGresult* r = PQprepare(db.handle(), name_.c_str(), text.c_str(), params, nullptr);
+    const bool ok = PQresultStatus(r) == PGRES_COMMAND_OK;
+    PQclear(r);
+    if (!ok) Fail("prepare");
+  }
+
+  void Text(std::string_view v) override { Set(std::string(v), v.empty()); }
+  void Int(long v) override { Set(std::to_string(v), false); }
+  void Date(std::optional<Day> d) override {
+    if (!d) return Set("", true);
+    chr::year_month_day ymd{*d};
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%04d-%02u-%02u", static_cast<int>(ymd.year()), static_cast<unsigned>(ymd.month()),
+                  static_cast<unsigned>(ymd.day()));
+    Set(buf, false);
+  }
+  void Run() override {
+    std::vector<const char*> params(values_.size());
+    for (size_t i = 0; i < values_.size(); ++i) params[i] = null_[i] ? nullptr : values_[i].c_str();
+    PGresult* r = PQexecPrepared(db_.handle(), name_.c_str(), static_cast<int>(params.size()), params.data(), nullptr,
+                                 nullptr, 0);
+    const bool ok = PQresultStatus(r) == PGRES_COMMAND_OK;
+    PQclear(r);
+    if (!ok) Fail("insert");
+    next_ = 0;
+  }
+
+ private:
+  void Set(std::string v, bool null) {
+    if (next_ >= values_.size()) Fail("bind");
+    values_[next_] = std::move(v);
+    null_[next_] = null;
+    ++next_;
+  }
+  [[noreturn]] void Fail(const char* what) {
+    throw Failure{std::string("cannot write the database (") + what + " " + table_ + "): " + db_.Message()};
+  }
+
+  PgDatabase& db_;
+  const char* table_;
+  std::string name_;
+  std::vector<std::string> values_;
+  std::vector<bool> null_;
+  size_t next_ = 0;
+};
+
+std::unique_ptr<Row> PgDatabase::Prepare(const char* table, const char* sql) {
+  return std::make_unique<PgRow>(*this, table, sql);
+}
+
+// One insert statement, prepared once and run once per row. Values are bound
+// in column order; an empty text goes in as NULL.
+class Insert {
+ public:
+  Insert(Database& db, const char* table, const char* sql) : row_(db.Prepare(table, sql)) {}
+
+  Insert& Text(std::string_view v) {
+    row_->Text(v);
+    return *this;
+  }
+  Insert& Int(long v) {
+    row_->Int(v);
+    return *this;
+  }
+  Insert& Date(std::optional<Day> d) {
+    row_->Date(d);
+    return *this;
+  }
+  void Run() {
+    row_->Run();
+    ++rows_;
+  }
+  long rows() const { return rows_; }
+
+ private:
+  std::unique_ptr<Row> row_;
   long rows_ = 0;
 };
 
@@ -338,13 +538,15 @@ std::string Schema_Sql() {
 #ifdef DAYSET_DEMO_SCHEMA_EMBEDDED
   return kDemoSchemaSql;
 #else
-  // Built without the generated header: take the DDL from the source tree.
-  std::string path = std::string(DAYSET_SOURCE_DIR) + "/db/schema.sql";
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  if (!in || text.str().empty()) throw Failure{"cannot read the DDL " + path};
-  return text.str();
+  return Source_File("db/schema.sql");
+#endif
+}
+
+std::string Schema_Pg_Sql() {
+#ifdef DAYSET_DEMO_SCHEMA_EMBEDDED
+  return kDemoSchemaPgSql;
+#else
+  return Source_File("db/schema-postgresql.sql");
 #endif
 }
 
@@ -356,8 +558,27 @@ struct Settings {
   uint64_t seed = 1;
   std::optional<Day> start;
   std::string net = "sqlite:.";
+  std::string login = "dayset";
+  std::string pg_admin;  // libpq conninfo for making the schema; empty: from net
   std::string dir;
 };
+
+// A net service name of the PostgreSQL backend.
+bool Net_Is_Pg(std::string_view net) {
+  return net.rfind("postgresql:", 0) == 0 || net.rfind("postgres:", 0) == 0 || net.rfind("pg:", 0) == 0;
+}
+
+// libpq's connection text for a net service name: a URI as it stands, pg:NAME
+// as the service NAME.
+std::string Net_Conninfo(const std::string& net) {
+  if (net.rfind("pg:", 0) != 0) return net;
+  std::string quoted = "service='";
+  for (char c : net.substr(3)) {
+    if (c == '\\' || c == '\'') quoted += '\\';
+    quoted += c;
+  }
+  return quoted + "'";
+}
 
 struct Counts {
   long persons = 0, employments = 0, assignments = 0, calendars = 0, groups = 0;
@@ -548,19 +769,43 @@ class DemoWriter {
 
 void Usage(FILE* out) {
   std::fprintf(out,
-               "usage: dayset-demo [--persons N] [--seed S] [--start YYYYMMDD] [--net NAME] DIR\n"
-               "Creates a demo installation in DIR (new, or an empty directory): HRSYSTEM.db with\n"
-               "work calendars, working-time groups and persons, and dayset.ini for the job.\n"
+               "usage: dayset-demo [--persons N] [--seed S] [--start YYYYMMDD] [--net NAME]\n"
+               "                   [--login ROLE] [--pg-admin CONNINFO] DIR\n"
+               "Creates a demo installation: a database with work calendars, working-time groups\n"
+               "and persons (HRSYSTEM.db in DIR, or schema hrsystem of a PostgreSQL database),\n"
+               "and dayset.ini for the job in DIR (new, or an empty directory).\n"
                "Then run the job from within DIR:  cd DIR && dayset 0 YEAR dayset.ini 0 0\n"
                "  --persons N       persons 00000001..N, 0 to %ld (default 300)\n"
                "  --seed S          seed of the generated contents, 0 to 2^64-1 (default 1)\n"
                "  --start YYYYMMDD  first day of the calendars; the base calendar holds the day\n"
                "                    before it (default 1 January of this year)\n"
                "  --net NAME        net service name in dayset.ini, at most %zu characters\n"
-               "                    (default sqlite:. : the database in the job's directory)\n"
+               "                    (default sqlite:. : the database in the job's directory);\n"
+               "                    postgresql://HOST[:PORT]/DB or pg:SERVICE: schema hrsystem is\n"
+               "                    made in that database (it must not hold one yet)\n"
+               "  --login ROLE      LOGIN in dayset.ini (default dayset); on PostgreSQL the role\n"
+               "                    the job runs as, granted USAGE on the schema and SELECT,\n"
+               "                    INSERT, UPDATE on its tables; set its password afterwards\n"
+               "                    with: dayset-conf set DIR/dayset.ini PASS\n"
+               "  --pg-admin CONNINFO  libpq connection of a role that may create the schema\n"
+               "                    (default: NAME as the user of libpq's environment); its\n"
+               "                    password from PGPASSWORD or ~/.pgpass, never in CONNINFO\n"
                "Weekday numbers follow NLS_TERRITORY / NLS_LANG as the job's connection does\n"
                "(AMERICA, Sunday 1, when neither is set): run the job with the same setting.\n",
                kMaxPersons, kNetRoom);
+}
+
+// Whether `conninfo` is a connection text libpq understands, without a
+// password in it: a password on the command line is in the process list.
+bool Conninfo_Without_Password(const char* conninfo) {
+  PQconninfoOption* options = PQconninfoParse(conninfo, nullptr);
+  if (options == nullptr) return false;
+  bool ok = true;
+  for (PQconninfoOption* o = options; o->keyword != nullptr; ++o) {
+    if (std::strcmp(o->keyword, "password") == 0 && o->val != nullptr && *o->val != '\0') ok = false;
+  }
+  PQconninfoFree(options);
+  return ok;
 }
 
 // A decimal number without sign in [0, max].
@@ -593,7 +838,8 @@ bool Args_Parse(int argc, char** argv, Settings* s, bool* help) {
       return true;
     }
     if (arg.size() > 1 && arg[0] == '-') {
-      if (arg != "--persons" && arg != "--seed" && arg != "--start" && arg != "--net") {
+      if (arg != "--persons" && arg != "--seed" && arg != "--start" && arg != "--net" && arg != "--login" &&
+          arg != "--pg-admin") {
         return refuse("unknown option " + std::string(arg));
       }
       if (i + 1 >= argc) return refuse("option " + std::string(arg) + " needs a value");
@@ -610,15 +856,28 @@ bool Args_Parse(int argc, char** argv, Settings* s, bool* help) {
       } else if (arg == "--start") {
         s->start = Ymd_Parse(value);
         if (!s->start) return refuse("--start wants a date YYYYMMDD in the years 1900 to 2999");
+      } else if (arg == "--net" || arg == "--login") {
+        std::string_view text = value;
+        if (text.empty() || text.size() > kNetRoom) {
+          return refuse(std::string(arg) + " wants 1 to " + std::to_string(kNetRoom) + " characters");
+        }
+        for (char c : text) {
+          if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) {
+            return refuse(std::string(arg) + " holds a control character");
+          }
+        }
+        if (arg == "--login") {
+          s->login = value;
+        } else if (Sql_Net_Check(value) != nullptr) {
+          return refuse("--net: a PostgreSQL net service name carries no user or password (LOGIN and PASS do)");
+        } else {
+          s->net = value;
+        }
       } else {
-        std::string_view net = value;
-        if (net.empty() || net.size() > kNetRoom) {
-          return refuse("--net wants 1 to " + std::to_string(kNetRoom) + " characters");
+        if (!Conninfo_Without_Password(value)) {
+          return refuse("--pg-admin wants a libpq connection without a password (PGPASSWORD or ~/.pgpass give it)");
         }
-        for (char c : net) {
-          if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) return refuse("--net holds a control character");
-        }
-        s->net = value;
+        s->pg_admin = value;
       }
       continue;
     }
@@ -628,6 +887,7 @@ bool Args_Parse(int argc, char** argv, Settings* s, bool* help) {
     have_dir = true;
   }
   if (!have_dir) return refuse("DIR is missing");
+  if (!s->pg_admin.empty() && !Net_Is_Pg(s->net)) return refuse("--pg-admin wants a PostgreSQL --net");
   return true;
 }
 // What the command has created so far, removed again when it fails, so that
@@ -670,11 +930,11 @@ void Directory_Prepare(const fs::path& dir, Leftovers* leftovers) {
   leftovers->Directory(dir);
 }
 
-void Database_Write(const std::string& path, const Settings& s, Day start, Day today, bool monday_first,
-                    Counts* counts, Leftovers* leftovers) {
+void Sqlite_Write(const std::string& path, const Settings& s, Day start, Day today, bool monday_first,
+                  Counts* counts, Leftovers* leftovers) {
   for (const char* suffix : {"", "-wal", "-shm", "-journal"}) leftovers->File(path + suffix);
   std::string ddl = Schema_Sql();
-  Database db(path);
+  SqliteDatabase db(path);
   db.Exec(ddl.c_str(), "DDL");
   db.Exec("begin immediate", "begin");
   {
@@ -685,7 +945,28 @@ void Database_Write(const std::string& path, const Settings& s, Day start, Day t
   db.Close();
 }
 
-void Config_Write(const std::string& path, const std::string& net, Leftovers* leftovers) {
+// Schema hrsystem from the DDL, the job's grants and the contents, in one
+// transaction: a failure leaves the database as it was.
+void Pg_Write(const Settings& s, Day start, Day today, bool monday_first, Counts* counts) {
+  PgDatabase db(s.pg_admin.empty() ? Net_Conninfo(s.net) : s.pg_admin);
+  db.Exec("begin", "begin");
+  if (db.Exists("select 1 from pg_namespace where nspname = 'hrsystem'")) {
+    throw Failure{"the database holds a schema hrsystem already; give one without it"};
+  }
+  db.Exec("create schema hrsystem; set local search_path = hrsystem", "schema");
+  db.Exec(Schema_Pg_Sql().c_str(), "DDL");
+  const std::string role = db.Identifier(s.login);
+  db.Exec(("grant usage on schema hrsystem to " + role + "; grant select, insert, update on all tables in "
+           "schema hrsystem to " + role).c_str(),
+          "grants of the job's role");
+  {
+    DemoWriter writer(db, s, start, today, monday_first);
+    *counts = writer.Write();
+  }
+  db.Exec("commit", "commit");
+}
+
+void Config_Write(const std::string& path, const Settings& s, Leftovers* leftovers) {
   leftovers->File(path);
   // The section and the numbers are not empty and not 0, so that the job's
   // look-ups (empty section, number 0) take each record by its name alone.
@@ -695,7 +976,7 @@ void Config_Write(const std::string& path, const std::string& net, Leftovers* le
     const char* name;
     const char* value;
   } const records[] = {
-      {1, "LOGIN", "dayset"}, {2, "PASS", "demo"}, {3, "NET8", net.c_str()}, {4, "SCHEMA", "HRSYSTEMX"}};
+      {1, "LOGIN", s.login.c_str()}, {2, "PASS", "demo"}, {3, "NET8", s.net.c_str()}, {4, "SCHEMA", "HRSYSTEMX"}};
   for (const Record& r : records) {
     int rc = Ini_Record_Put(path.c_str(), "DB", r.number, r.name, r.value);
     if (rc != 0) throw Failure{std::string("cannot write ") + r.name + " into " + path + ": " + std::strerror(rc)};
@@ -722,8 +1003,12 @@ int Demo_Main(int argc, char** argv) {
   try {
     fs::path dir(s.dir);
     Directory_Prepare(dir, &leftovers);
-    Database_Write((dir / kDbName).string(), s, start, today, monday_first, &counts, &leftovers);
-    Config_Write((dir / kIniName).string(), s.net, &leftovers);
+    Config_Write((dir / kIniName).string(), s, &leftovers);
+    if (Net_Is_Pg(s.net)) {
+      Pg_Write(s, start, today, monday_first, &counts);
+    } else {
+      Sqlite_Write((dir / kDbName).string(), s, start, today, monday_first, &counts, &leftovers);
+    }
   } catch (const Failure& f) {
     std::fprintf(stderr, "dayset-demo: %s\n", f.message.c_str());
     return kExitFailed;
@@ -736,10 +1021,13 @@ int Demo_Main(int argc, char** argv) {
   int year = std::max(Year_Of(start), Year_Of(today));
   std::printf(
       "dayset-demo: %s: %ld persons, %ld employments, %ld assignments, %ld work calendars, "
-      "%ld working-time groups; base calendar from %s, weekdays numbered from %s (%s); "
+      "%ld working-time groups; base calendar from %s, weekdays numbered from %s (%s); %s"
       "run: cd %s && dayset 0 %d %s 0 0\n",
       s.dir.c_str(), counts.persons, counts.employments, counts.assignments, counts.calendars, counts.groups,
       Ymd_Text(start - chr::days{1}).c_str(), monday_first ? "Monday" : "Sunday", territory,
+      Net_Is_Pg(s.net) ? ("schema hrsystem made; set the password of " + s.login + ": dayset-conf set " + s.dir +
+                          "/" + kIniName + " PASS; ").c_str()
+                       : "",
       s.dir.c_str(), year, kIniName);
   return kExitOk;
 }

@@ -77,8 +77,10 @@ EOF
 listen_addresses = '127.0.0.1'
 unix_socket_directories = '$dir'
 unix_socket_permissions = 0700
+# No flush to disk: quick, and still safe against a stop of the server
+# (pg-cluster.sh halt), though not against one of the machine. Commits stay
+# synchronous: a commit the job was told of survives the stop.
 fsync = off
-synchronous_commit = off
 full_page_writes = off
 max_connections = 60
 # Defaults a client of this server must not depend on.

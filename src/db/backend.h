@@ -22,6 +22,19 @@ constexpr int kUnknownService = -12154;  // net service name not resolved (unkno
 constexpr int kBadVariable = -1480;      // a host variable of no size or no buffer
 constexpr int kTxnRolledBack = -2091;    // the database ended the transaction itself
 
+// Codes the backends map their native errors onto (Oracle's numbers).
+constexpr int kLocked = -54;         // resource busy: a lock not granted within the wait
+constexpr int kDeadlock = -60;       // deadlock detected while waiting for a resource
+constexpr int kNoTable = -942;       // table or view does not exist
+constexpr int kNoColumn = -904;      // invalid identifier
+constexpr int kBadStatement = -900;  // invalid SQL statement
+constexpr int kNoSchema = -1435;     // the schema to switch to does not exist
+constexpr int kBadType = -932;       // inconsistent datatypes
+constexpr int kBadNumber = -1722;    // invalid number
+constexpr int kIntOverflow = -1455;  // a number does not fit the host variable
+constexpr int kNotNull = -1400;      // NULL into a NOT NULL column
+constexpr int kCheck = -2290;        // check constraint violated
+
 class Statement {
  public:
   virtual ~Statement() = default;

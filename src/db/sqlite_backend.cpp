@@ -86,15 +86,6 @@ namespace sqlrt {
 
 namespace {
 
-constexpr int kLocked = -54;
-constexpr int kNoTable = -942;
-constexpr int kNoColumn = -904;
-constexpr int kBadStatement = -900;
-constexpr int kNoSchema = -1435;
-constexpr int kBadType = -932;
-constexpr int kBadNumber = -1722;
-constexpr int kNotNull = -1400;
-constexpr int kCheck = -2290;
 
 bool Is_Dir(const std::string& path) {
   struct stat sb;

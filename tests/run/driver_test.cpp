@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <memory>
 #include <regex>
 #include <string>
 #include <vector>
@@ -114,17 +115,6 @@ TEST_F(DriverTest, MissingConfigurationConnectsWithEmptyValuesAndFails) {
   EXPECT_TRUE(std::regex_match(o.log, expected)) << o.log;
 }
 
-TEST_F(DriverTest, ConnectFailureShowsTheConfiguredValuesButNotThePassword) {
-  std::string ini = Config("scott", "tiger-secret", "nosuch:/x", "hrsystemx");
-  Outcome o = Run("0 2006 " + ini + " 0 0");
-  EXPECT_EQ(o.status, 1);
-  std::regex expected(
-      "Datum: [0-9]{8}\nFehler\\(DB-Connect\\)! RC:-[0-9]+ Name:scott Pwd:\\*\\*\\* Net:nosuch:/x \n");
-  EXPECT_TRUE(std::regex_match(o.log, expected)) << o.log;
-  EXPECT_EQ(o.err.find("tiger-secret"), std::string::npos);
-  EXPECT_EQ(o.out.find("tiger-secret"), std::string::npos);
-}
-
 TEST_F(DriverTest, OverlongConfigurationValuesAreRefused) {
   std::string long_value(52, 'v');
   struct Case {
@@ -150,16 +140,6 @@ TEST_F(DriverTest, OverlongConfigurationValuesAreRefused) {
   EXPECT_NE(o.log.find("Konfigurationswert SCHEMA"), std::string::npos) << o.log;
 }
 
-TEST_F(DriverTest, SchemaThatIsNotAnIdentifierFailsTheConnect) {
-  testdb::CreateSchemaFile(dir_.path());
-  std::string ini = Config("scott", "tiger", "sqlite:.", "HRSYSTEM;DROPx");
-  Outcome o = Run("0 2006 " + ini + " 0 0");
-  EXPECT_EQ(o.status, 1);
-  EXPECT_NE(o.log.find("Fehler(DB-Connect)! RC:"), std::string::npos) << o.log;
-  EXPECT_EQ(testdb::QueryRows(dir_.file("HRSYSTEM.db"), "select count(*) from Hrs133Bak"),
-            std::vector<std::string>{"0"});
-}
-
 // An administrator's file, made with the companion command (the password
 // from standard input), reaches the connect with the values as typed.
 TEST_F(DriverTest, ConfigurationFromTheCompanionCommandReachesTheConnect) {
@@ -181,15 +161,52 @@ TEST_F(DriverTest, ConfigurationFromTheCompanionCommandReachesTheConnect) {
   EXPECT_NE(o.log.find("Aktuelles Schema: HRSYSTEM \n"), std::string::npos) << o.log;
 }
 
-TEST_F(DriverTest, ConnectedRunLogsDateAndSchemaFirst) {
-  testdb::CreateSchemaFile(dir_.path());
-  std::string ini = Config("scott", "tiger", "sqlite:.", "hrsystemx");
+// The job on the database of each backend.
+class DriverDbTest : public DriverTest, public ::testing::WithParamInterface<testdb::Backend> {
+ protected:
+  void SetUp() override {
+    const std::string why = testdb::Unavailable(GetParam());
+    if (!why.empty()) GTEST_SKIP() << why;
+    db_ = testdb::Database::Make(GetParam(), dir_.path());
+    ASSERT_FALSE(HasFailure());
+  }
+  // The net service name of the database, as seen from the job's directory.
+  std::string Net() const { return GetParam() == testdb::Backend::kSqlite ? "sqlite:." : db_->Net(); }
+
+  std::unique_ptr<testdb::Database> db_;
+};
+
+TEST_P(DriverDbTest, ConnectFailureShowsTheConfiguredValuesButNotThePassword) {
+  // The embedded database checks no password: a directory that is missing.
+  const std::string net = GetParam() == testdb::Backend::kSqlite ? "sqlite:./missing" : Net();
+  std::string ini = Config(db_->Login(), "tiger-secret", net, "hrsystemx");
+  Outcome o = Run("0 2006 " + ini + " 0 0");
+  EXPECT_EQ(o.status, 1);
+  std::smatch m;
+  ASSERT_TRUE(std::regex_match(o.log, m, std::regex("Datum: [0-9]{8}\nFehler\\(DB-Connect\\)! RC:-[0-9]+ (.*)\n")))
+      << o.log;
+  EXPECT_EQ(m[1], "Name:" + db_->Login() + " Pwd:*** Net:" + net + " ");
+  for (const std::string& text : {o.log, o.err, o.out}) EXPECT_EQ(text.find("tiger-secret"), std::string::npos);
+}
+
+TEST_P(DriverDbTest, SchemaThatIsNotAnIdentifierFailsTheConnect) {
+  std::string ini = Config(db_->Login(), db_->Password(), Net(), "HRSYSTEM;DROPx");
+  Outcome o = Run("0 2006 " + ini + " 0 0");
+  EXPECT_EQ(o.status, 1);
+  EXPECT_NE(o.log.find("Fehler(DB-Connect)! RC:"), std::string::npos) << o.log;
+  EXPECT_EQ(db_->Rows("HRSYSTEM", "select count(*) from Hrs133Bak"), std::vector<std::string>{"0"});
+}
+
+TEST_P(DriverDbTest, ConnectedRunLogsDateAndSchemaFirst) {
+  std::string ini = Config(db_->Login(), db_->Password(), Net(), "hrsystemx");
   Outcome o = Run("0 2006 " + ini + " 0 0");
   EXPECT_EQ(o.status, 0) << o.err;
   std::regex head("Datum: [0-9]{8}\nAktuelles Schema: HRSYSTEM \n[^]*");
   EXPECT_TRUE(std::regex_match(o.log, head)) << o.log;
   EXPECT_TRUE(o.err.empty()) << o.err;  // standard error is not a terminal here
 }
+
+INSTANTIATE_TEST_SUITE_P(, DriverDbTest, testdb::EveryBackend(), testdb::BackendName);
 
 }  // namespace
 

@@ -14,6 +14,7 @@
 #include <map>
 #include <sstream>
 
+#include "config/ini.h"
 #include "db/session.h"
 #include "db/sqlrt.h"
 #include "base/clock.h"
@@ -440,6 +441,11 @@ class PgDatabase : public Database {
   std::string Login() const override { return server_.login; }
   std::string Password() const override { return server_.password; }
   std::string Name() const override { return name_; }
+  std::string Admin() const override { return server_.admin + " dbname=" + name_; }
+  void Reconnect() override {
+    PQfinish(conn_);
+    conn_ = Pg_Connect(server_.admin, name_);
+  }
   std::string Date(const std::string& ymd) const override { return "timestamp '" + ymd + "'"; }
   std::string DateTime(const std::string& expr) const override {
     return "to_char(" + expr + ", 'YYYY-MM-DD HH24:MI:SS')";
@@ -472,6 +478,25 @@ std::unique_ptr<Database> Database::Make(Backend backend, const std::string& dir
   std::string why;
   if (!PgServer::FromEnv(&server, &why)) ADD_FAILURE() << why;
   return Postgres(server, with_hrsystem);
+}
+
+std::string DemoTarget(const Database& db) {
+  if (db.backend() == Backend::kSqlite) return "";
+  return "--net '" + db.Net() + "' --login '" + db.Login() + "' --pg-admin '" + db.Admin() + "' ";
+}
+
+int DemoMake(Database& db, const std::string& dir, const std::string& args, std::string* err) {
+  TempDir scratch;
+  const std::string cmd = "env -u NLS_TERRITORY -u NLS_LANG '" + BinaryPath("dayset-demo") + "' " + args + " " +
+                          DemoTarget(db) + "'" + dir + "' >/dev/null 2>'" + scratch.file("err") + "'";
+  const int status = RunCommand(cmd);
+  if (err != nullptr) *err = ReadFile(scratch.file("err"));
+  // In process: a password never goes on a command line.
+  if (status == 0 && db.backend() == Backend::kPostgres &&
+      Ini_Record_Put((dir + "/dayset.ini").c_str(), "DB", 2, "PASS", db.Password().c_str()) != 0) {
+    ADD_FAILURE() << "cannot write PASS into " << dir << "/dayset.ini";
+  }
+  return status;
 }
 
 std::vector<std::string> Dump(Database& db, const std::string& schema, bool with_stamps) {

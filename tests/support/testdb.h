@@ -133,8 +133,13 @@ class Database {
   virtual std::string Password() const = 0;
   // Embedded: the file of a schema; PostgreSQL: "".
   virtual std::string File(const std::string& /*schema*/) const { return ""; }
-  // PostgreSQL: the name of the database; embedded: "".
+  // PostgreSQL: the name of the database, and a superuser's conninfo for it
+  // (no password); embedded: "".
   virtual std::string Name() const { return ""; }
+  virtual std::string Admin() const { return ""; }
+  // PostgreSQL: connects the test's own connection again, after a restart
+  // of the server.
+  virtual void Reconnect() {}
 
   // SQL of the backend: a date literal (yyyy-mm-dd, midnight), and a DATE
   // expression as 'yyyy-mm-dd hh:mm:ss', as 'yyyymmdd' and as its year.
@@ -149,6 +154,15 @@ class Database {
 // sysdate (…Dat) only when `with_stamps`. Each table starts with a line
 // "TABLE: N rows".
 std::vector<std::string> Dump(Database& db, const std::string& schema, bool with_stamps);
+
+// Runs dayset-demo with `args` for `db`: the embedded database into `dir`
+// (new), a PostgreSQL database (without schema hrsystem) from `dir`'s
+// dayset.ini, whose PASS then becomes the job role's password. Returns the
+// command's exit status; its standard error into *err.
+int DemoMake(Database& db, const std::string& dir, const std::string& args, std::string* err = nullptr);
+// dayset-demo's options for a PostgreSQL database (--net, --login,
+// --pg-admin), or "" for the embedded one.
+std::string DemoTarget(const Database& db);
 
 // Fixture: a database of the test's backend with schema HRSYSTEM, the clock
 // fixed at 2026-12-08 10:00 local time (RunDate "20261208"), RunLog open on

@@ -1,11 +1,15 @@
 // dayset-demo as an operator runs it: the real executable, then the files it
-// made, read back with sqlite and with the job's configuration reader.
+// made, read back with sqlite and with the job's configuration reader; and
+// the job run on a demo installation of each backend.
 #include <algorithm>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <ctime>
+#include <cstring>
 #include <filesystem>
+#include <map>
+#include <memory>
 #include <regex>
 #include <string>
 #include <vector>
@@ -29,6 +33,8 @@ struct Outcome {
 
 class DemoTest : public ::testing::Test {
  protected:
+  DemoTest() : db_(testdb::Database::Sqlite(Dir(), false)) {}
+
   Outcome Demo(const std::string& args, const std::string& env = kPlainEnv) {
     Outcome o;
     std::string cmd = env + " '" + testdb::BinaryPath("dayset-demo") + "' " + args + " 2>'" +
@@ -40,20 +46,59 @@ class DemoTest : public ::testing::Test {
   std::string Dir() const { return scratch_.file("demo"); }
   std::string Db() const { return Dir() + "/HRSYSTEM.db"; }
   std::string One(const std::string& sql) {
-    std::vector<std::string> rows = QueryRows(Db(), sql);
+    std::vector<std::string> rows = db_->Rows("HRSYSTEM", sql);
     return rows.size() == 1 ? rows[0] : "(" + std::to_string(rows.size()) + " rows)";
   }
   long Count(const std::string& sql) { return std::stol(One("select count(*) from " + sql)); }
 
   testdb::TempDir scratch_;
+  std::unique_ptr<testdb::Database> db_;  // where the demo goes
 };
+
+// The demo installation on each backend: on PostgreSQL in a new empty
+// database, for the job's role, dayset.ini then given the role's password.
+class DemoRunTest : public DemoTest, public ::testing::WithParamInterface<testdb::Backend> {
+ protected:
+  void SetUp() override {
+    const std::string why = testdb::Unavailable(GetParam());
+    if (!why.empty()) GTEST_SKIP() << why;
+    if (GetParam() == testdb::Backend::kPostgres) {
+      std::string unused;
+      ASSERT_TRUE(testdb::PgServer::FromEnv(&server_, &unused));
+      db_ = testdb::Database::Postgres(server_, false);
+      ASSERT_FALSE(HasFailure());
+    }
+  }
+  // dayset-demo's arguments for the database, before DIR.
+  std::string Target() const { return testdb::DemoTarget(*db_); }
+  // Makes the demo; true when it succeeded (dayset.ini has the password).
+  bool Make(const std::string& args) {
+    std::string err;
+    EXPECT_EQ(testdb::DemoMake(*db_, Dir(), args, &err), 0) << err;
+    return !HasFailure();
+  }
+  // The job in DIR for `year`; its DAYSET.LOG.
+  std::string Job(const std::string& year) {
+    std::string out;
+    int status = testdb::RunCommand(std::string(kPlainEnv) + " sh -c 'cd \"" + Dir() + "\" && \"" +
+                                        testdb::BinaryPath("dayset") + "\" 0 " + year + " dayset.ini 0 0' 2>&1",
+                                    &out);
+    EXPECT_EQ(status, 0) << out;
+    return ReadFile(Dir() + "/DAYSET.LOG");
+  }
+
+  testdb::PgServer server_;
+};
+
+// What the demo does on the server alone.
+class DemoPgTest : public DemoRunTest {};
 
 const char* const kTables[] = {"Hrs133Bak", "Hrs133Kal", "Hrs135Muw", "Hrs133Ka2", "Hrs135Mu2", "Hrs137Wch",
                                "Hrs300Pnr", "Hrs310Bsv", "Hrs327Tag", "Hrs329Ztg", "Hrs311Zuo", "Hrs160Agr",
                                "Hrs161Wpl", "Hrs332Urv"};
 
-TEST_F(DemoTest, MakesTheDatabaseWithTheDesignedCounts) {
-  Outcome o = Demo("--start 20260101 '" + Dir() + "'");
+TEST_P(DemoRunTest, MakesTheDatabaseWithTheDesignedCounts) {
+  Outcome o = Demo("--start 20260101 " + Target() + "'" + Dir() + "'");
   ASSERT_EQ(o.status, 0) << o.err;
   EXPECT_EQ(o.err, "");
   std::smatch m;
@@ -296,33 +341,35 @@ TEST_F(DemoTest, RefusesADirectoryInUseButTakesAnEmptyOne) {
 
 // The README's first command: the job on a fresh demo extends the calendars
 // and creates every employed person's days; a rerun adds nothing.
-TEST_F(DemoTest, TheJobRunsOnTheDemoAndARerunAddsNothing) {
+TEST_P(DemoRunTest, TheJobRunsOnTheDemoAndARerunAddsNothing) {
   std::time_t now = std::time(nullptr);
   std::tm local{};
   localtime_r(&now, &local);
   const std::string year = std::to_string(local.tm_year + 1900);
-  const std::string last = "julianday('" + year + "-12-31')";
-  const std::string base = "julianday('" + std::to_string(local.tm_year + 1899) + "-12-31')";
-  ASSERT_EQ(Demo("--persons 60 --seed 2 '" + Dir() + "'").status, 0);
-  auto job = [&] {
-    std::string out;
-    int status = testdb::RunCommand(std::string(kPlainEnv) + " sh -c 'cd \"" + Dir() + "\" && \"" +
-                                        testdb::BinaryPath("dayset") + "\" 0 " + year + " dayset.ini 0 0' 2>&1",
-                                    &out);
-    EXPECT_EQ(status, 0) << out;
-    return ReadFile(Dir() + "/DAYSET.LOG");
-  };
-  std::string log = job();
+  const std::string base_day = std::to_string(local.tm_year + 1899) + "-12-31";
+  const std::string base = db_->Date(base_day);
+  char today_text[16];
+  std::strftime(today_text, sizeof today_text, "%Y-%m-%d", &local);
+  const std::string today = db_->Date(today_text);
+  ASSERT_TRUE(Make("--persons 60 --seed 2"));
+  std::string log = Job(year);
 
-  EXPECT_EQ(One("select date(min(BakDtm)), date(max(BakDtm)), count(*) = max(BakDtm) - min(BakDtm) + 1 from "
-                "Hrs133Bak"),
-            One("select date(" + base + "), date(" + last + "), 1"));
-  EXPECT_EQ(QueryRows(Db(), "select KalNum, date(max(KalDtm)), sum(strftime('%w', KalDtm) = '0') > 0 from "
-                            "Hrs133Kal group by KalNum union all select Ka2Num, date(max(Ka2Dtm)), "
-                            "sum(strftime('%w', Ka2Dtm) = '0') > 0 from Hrs133Ka2 group by Ka2Num order by 1"),
-            (std::vector<std::string>{"101|" + year + "-12-31|1", "102|" + year + "-12-31|1",
-                                      "103|" + year + "-12-31|0", "201|" + year + "-12-31|1",
-                                      "202|" + year + "-12-31|1", "203|" + year + "-12-31|0"}))
+  EXPECT_EQ(One("select date(min(BakDtm)), date(max(BakDtm)), count(*) from Hrs133Bak"),
+            base_day + "|" + year + "-12-31|" + std::to_string(testdb::Days(base_day, year + "-12-31").size()));
+  // Calendar number, last day, and whether it has Sundays.
+  std::map<std::string, std::pair<std::string, bool>> calendars;
+  for (const std::string& row : db_->Rows("HRSYSTEM", "select KalNum, date(KalDtm) from Hrs133Kal union all "
+                                                      "select Ka2Num, date(Ka2Dtm) from Hrs133Ka2")) {
+    const std::string num = row.substr(0, row.find('|')), day = row.substr(row.find('|') + 1);
+    auto& c = calendars[num];
+    c.first = std::max(c.first, day);
+    c.second = c.second || testdb::IsoWeekday(day) == 7;
+  }
+  std::vector<std::string> got;
+  for (const auto& [num, c] : calendars) got.push_back(num + "|" + c.first + "|" + (c.second ? "1" : "0"));
+  EXPECT_EQ(got, (std::vector<std::string>{"101|" + year + "-12-31|1", "102|" + year + "-12-31|1",
+                                           "103|" + year + "-12-31|0", "201|" + year + "-12-31|1",
+                                           "202|" + year + "-12-31|1", "203|" + year + "-12-31|0"}))
       << "calendar|last day|has Sundays";
   for (const char* num : {"101", "201"}) {
     EXPECT_EQ(Count(std::string("Hrs133Ka2 where Ka2Num = '") + num + "'") +
@@ -334,19 +381,18 @@ TEST_F(DemoTest, TheJobRunsOnTheDemoAndARerunAddsNothing) {
   // Each person's newest current employment: a day record and a time-group
   // record for every day of the person's calendar in the year, and one
   // carry-over row for each year since the employment began.
-  const std::string today = "julianday(date('now','localtime'))";
   const std::string current = "(BsvGbi is null or BsvGbi >= " + today + ")";
   const std::string employed = "(select BsvPnr, BsvKal, BsvGvo from Hrs310Bsv b where " + current +
                                " and BsvGvo = (select max(BsvGvo) from Hrs310Bsv c where c.BsvPnr = b.BsvPnr and " +
-                               current + "))";
+                               current + ")) e";
   long persons = Count(employed);
   EXPECT_GT(persons, 45);
-  EXPECT_EQ(Count("(select distinct TagPnr from Hrs327Tag)"), persons);
+  EXPECT_EQ(Count("(select distinct TagPnr from Hrs327Tag) t"), persons);
   EXPECT_EQ(Count(employed + " where (select count(*) from Hrs327Tag where TagPnr = BsvPnr) != (select count(*) "
                              "from Hrs133Ka2 where Ka2Num = BsvKal and Ka2Dtm > " + base + ")"),
             0);
   EXPECT_EQ(Count("Hrs329Ztg"), Count("Hrs327Tag"));
-  EXPECT_EQ(One("select sum(" + year + " - strftime('%Y', BsvGvo) + 1) from " + employed),
+  EXPECT_EQ(One("select sum(" + year + " - " + db_->Year("BsvGvo") + " + 1) from " + employed),
             One("select count(*) from Hrs332Urv"));
 
   // Only the overlapping assignments leave days without a group; each such
@@ -369,19 +415,63 @@ TEST_F(DemoTest, TheJobRunsOnTheDemoAndARerunAddsNothing) {
   EXPECT_EQ(Count("Hrs329Ztg where ZtgAgr is null"), overlaps);
   EXPECT_EQ(Count("Hrs329Ztg where ZtgAzt is null"), overlaps);
 
-  std::vector<std::string> before;
-  for (const char* t : kTables) before.push_back(t + std::string(" ") + std::to_string(Count(t)));
+  const std::vector<std::string> before = testdb::Dump(*db_, "HRSYSTEM", false);
   // The rerun revisits the end year and meets the same overlaps again, but
   // nothing else: no duplicate-key noise, no new failure.
-  std::string again = job();
+  std::string again = Job(year);
   for (size_t at = 0, end; (end = again.find('\n', at)) != std::string::npos; at = end + 1) {
     std::string line = again.substr(at, end - at);
     if (line.rfind("Datum: ", 0) == 0) continue;
     EXPECT_NE(std::find(lines.begin(), lines.end(), line), lines.end()) << line;
   }
-  std::vector<std::string> after;
-  for (const char* t : kTables) after.push_back(t + std::string(" ") + std::to_string(Count(t)));
-  EXPECT_EQ(after, before);
+  EXPECT_EQ(testdb::Dump(*db_, "HRSYSTEM", false), before);
 }
+
+// The PostgreSQL demo holds what the embedded one holds, row for row.
+TEST_P(DemoPgTest, SameContentsOnBothBackends) {
+  ASSERT_TRUE(Make("--persons 40 --seed 7 --start 20260301"));
+  const std::string lite_dir = scratch_.file("lite");
+  ASSERT_EQ(Demo("--persons 40 --seed 7 --start 20260301 '" + lite_dir + "'").status, 0);
+  std::unique_ptr<testdb::Database> lite = testdb::Database::Sqlite(lite_dir, false);
+  std::vector<std::string> want = testdb::Dump(*lite, "HRSYSTEM", true);
+  EXPECT_GT(want.size(), 200u);
+  EXPECT_EQ(testdb::Dump(*db_, "HRSYSTEM", true), want);
+}
+
+// Refusals on the server leave the database and DIR as they were.
+TEST_P(DemoPgTest, RefusalsLeaveTheDatabaseAsItWas) {
+  const std::string net = db_->Net(), admin = "--pg-admin '" + db_->Admin() + "' ";
+  const std::string dir = " '" + Dir() + "'";
+  const struct {
+    std::string args;
+    int status;
+  } cases[] = {
+      {"--net '" + net + "' --login nosuchrole " + admin, 1},  // the grant fails: nothing stays
+      {"--net 'postgresql://u@" + net.substr(std::strlen("postgresql://")) + "' " + admin, 2},
+      {"--net '" + net + "' --pg-admin '" + server_.admin + " password=guess'", 2},
+      {"--net sqlite:. " + admin, 2},
+      {"--net 'postgresql://127.0.0.1:1/" + db_->Name() + "'", 1},  // no server
+  };
+  for (const auto& c : cases) {
+    Outcome o = Demo(c.args + dir);
+    EXPECT_EQ(o.status, c.status) << c.args << "\n" << o.err;
+    EXPECT_FALSE(std::filesystem::exists(Dir())) << c.args;
+    EXPECT_EQ(db_->Rows("HRSYSTEM", "select count(*) from pg_namespace where nspname = 'hrsystem'"),
+              std::vector<std::string>{"0"})
+        << c.args;
+    EXPECT_EQ(o.err.find("guess"), std::string::npos) << o.err;
+  }
+  // A database that holds the schema already is not touched.
+  ASSERT_TRUE(Make("--persons 3"));
+  std::filesystem::remove_all(Dir());
+  const std::vector<std::string> before = testdb::Dump(*db_, "HRSYSTEM", true);
+  Outcome o = Demo("--persons 5 " + Target() + dir);
+  EXPECT_EQ(o.status, 1);
+  EXPECT_NE(o.err.find("schema hrsystem already"), std::string::npos) << o.err;
+  EXPECT_EQ(testdb::Dump(*db_, "HRSYSTEM", true), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(, DemoRunTest, testdb::EveryBackend(), testdb::BackendName);
+INSTANTIATE_TEST_SUITE_P(, DemoPgTest, testdb::OnlyPostgres(), testdb::BackendName);
 
 }  // namespace

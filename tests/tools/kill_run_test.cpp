@@ -1,13 +1,17 @@
-// The job killed for real while it works on the persons, then run again: the
-// tables end exactly as an uninterrupted run leaves them.
+// The job interrupted for real while it works on the persons, then run
+// again: killed (every backend), or its database server stopped under it
+// (PostgreSQL). The tables end exactly as an uninterrupted run leaves them.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <ctime>
 #include <cstdlib>
+#include <ctime>
+#include <memory>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -16,7 +20,16 @@
 
 namespace {
 
-using testdb::QueryRows;
+using testdb::Backend;
+using testdb::Database;
+using Rows = std::vector<std::string>;
+
+std::string NextYear() {
+  std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  return std::to_string(local.tm_year + 1900 + 1);
+}
 
 // Starts the job in `dir` for end year `year`; returns its process id.
 pid_t Start(const std::string& dir, const std::string& year) {
@@ -33,49 +46,183 @@ pid_t Start(const std::string& dir, const std::string& year) {
   return pid;
 }
 
-int Wait(pid_t pid) {
+// Waits for the job, at most `limit`; kills it when it takes longer.
+int Wait(pid_t pid, std::chrono::seconds limit = std::chrono::seconds(600)) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
   int status = 0;
-  waitpid(pid, &status, 0);
+  while (waitpid(pid, &status, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      ADD_FAILURE() << "the job did not end in time";
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      return -1;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
   return status;
 }
 
-long Committed(const std::string& db) {
-  std::vector<std::string> rows = QueryRows(db, "select count(distinct UrvPnr) from Hrs332Urv");
+// Persons committed so far.
+long Committed(Database& db) {
+  Rows rows = db.Rows("HRSYSTEM", "select count(distinct UrvPnr) from Hrs332Urv");
   return rows.empty() ? 0 : std::stol(rows[0]);
 }
 
-TEST(KillRunTest, KilledRunCompletedByARerunEqualsAnUninterruptedRun) {
-  testdb::TempDir scratch;
-  const std::string whole = scratch.file("whole"), killed = scratch.file("killed");
-  std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  const std::string year = std::to_string(local.tm_year + 1900 + 1);
-  for (const std::string& dir : {whole, killed}) {
-    std::string cmd = "env -u NLS_TERRITORY -u NLS_LANG '" + testdb::BinaryPath("dayset-demo") +
-                      "' --persons 400 --seed 11 '" + dir + "' >/dev/null";
-    ASSERT_EQ(testdb::RunCommand(cmd), 0) << cmd;
-  }
-
-  int status = Wait(Start(whole, year));
-  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-
-  // Kill once a few dozen persons are committed: the process is then in the
-  // middle of some person's days, or between a commit and the next person.
-  pid_t pid = Start(killed, year);
+// Waits until `n` persons are committed (or a minute has passed).
+void Wait_Committed(Database& db, long n) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  while (Committed(killed + "/HRSYSTEM.db") < 40 && std::chrono::steady_clock::now() < deadline) {
+  while (Committed(db) < n && std::chrono::steady_clock::now() < deadline) {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
+}
+
+// A demo installation and its database.
+struct Install {
+  Install(std::unique_ptr<Database> database, std::string directory)
+      : db(std::move(database)), dir(std::move(directory)) {}
+  std::unique_ptr<Database> db;
+  std::string dir;
+};
+
+// The server is slower per person: fewer of them there.
+struct Size {
+  int persons;
+  long kill_after;
+};
+Size Size_Of(Backend b) { return b == Backend::kSqlite ? Size{400, 40} : Size{40, 12}; }
+
+class KillRunTest : public ::testing::TestWithParam<Backend> {
+ protected:
+  void SetUp() override {
+    const std::string why = testdb::Unavailable(GetParam());
+    if (!why.empty()) GTEST_SKIP() << why;
+  }
+  Install Make(const std::string& name) {
+    Install in(Database::Make(GetParam(), scratch_.file(name), false), scratch_.file(name));
+    std::string err;
+    EXPECT_EQ(testdb::DemoMake(*in.db, in.dir, "--persons " + std::to_string(Size_Of(GetParam()).persons) +
+                                                   " --seed 11", &err), 0)
+        << err;
+    return in;
+  }
+  testdb::TempDir scratch_;
+};
+
+TEST_P(KillRunTest, KilledRunCompletedByARerunEqualsAnUninterruptedRun) {
+  const std::string year = NextYear();
+  const Size size = Size_Of(GetParam());
+  Install whole = Make("whole"), killed = Make("killed");
+  ASSERT_FALSE(HasFailure());
+
+  int status = Wait(Start(whole.dir, year));
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+
+  // Kill once some persons are committed: the process is then in the middle
+  // of some person's days, or between a commit and the next person.
+  pid_t pid = Start(killed.dir, year);
+  Wait_Committed(*killed.db, size.kill_after);
   kill(pid, SIGKILL);
   status = Wait(pid);
   ASSERT_TRUE(WIFSIGNALED(status)) << "the job ended before it could be killed";
-  long after_kill = Committed(killed + "/HRSYSTEM.db");
-  EXPECT_LT(after_kill, Committed(whole + "/HRSYSTEM.db"));
+  EXPECT_LT(Committed(*killed.db), Committed(*whole.db));
 
-  status = Wait(Start(killed, year));
+  status = Wait(Start(killed.dir, year));
   ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  EXPECT_EQ(testdb::JobTables(killed + "/HRSYSTEM.db"), testdb::JobTables(whole + "/HRSYSTEM.db"));
+  EXPECT_EQ(testdb::Dump(*killed.db, "HRSYSTEM", false), testdb::Dump(*whole.db, "HRSYSTEM", false));
 }
+
+INSTANTIATE_TEST_SUITE_P(, KillRunTest, testdb::EveryBackend(), testdb::BackendName);
+
+// A cluster of this test's own (tools/pg-cluster.sh), so that stopping it
+// disturbs no other test; stopped and removed at destruction.
+class Cluster {
+ public:
+  explicit Cluster(const std::string& dir) : dir_(dir) {
+    started_ = Script("start") == 0;
+    if (started_ && !testdb::PgServer::FromClusterDir(dir_, &server_)) ADD_FAILURE() << "no " << dir_ << "/env";
+  }
+  ~Cluster() { Script("stop"); }
+  Cluster(const Cluster&) = delete;
+  Cluster& operator=(const Cluster&) = delete;
+  bool started() const { return started_; }
+  const testdb::PgServer& server() const { return server_; }
+  // pg-cluster.sh start | halt | stop DIR; its exit status.
+  int Script(const char* verb) {
+    return testdb::RunCommand("'" + testdb::SourcePath("tools/pg-cluster.sh") + "' " + verb + " '" + dir_ +
+                              "' >/dev/null");
+  }
+
+ private:
+  std::string dir_;
+  bool started_ = false;
+  testdb::PgServer server_;
+};
+
+// The rows of the persons before `pnr`, or from it on.
+Rows Person_Rows(Database& db, const std::string& pnr, bool before) {
+  const std::string cmp = before ? " < '" + pnr + "'" : " >= '" + pnr + "'";
+  Rows rows;
+  for (const char* q : {"select TagPnr, date(TagTag) from Hrs327Tag where TagPnr",
+                        "select ZtgPnr, date(ZtgVon), ZtgAgr, ZtgTag, ZtgAzt from Hrs329Ztg where ZtgPnr",
+                        "select UrvPnr, UrvJhr from Hrs332Urv where UrvPnr"}) {
+    Rows part = db.Rows("HRSYSTEM", q + cmp + " order by 1, 2");
+    rows.insert(rows.end(), part.begin(), part.end());
+  }
+  return rows;
+}
+
+class ServerStopTest : public KillRunTest {};
+
+// The server stopped at once (as a crash) in the middle of the person phase:
+// the job stops with status 1 and one line naming the lost server; the
+// persons committed before stay whole and nothing of the others is kept;
+// after a restart a rerun ends with the tables of an uninterrupted run.
+TEST_P(ServerStopTest, StoppedServerEndsTheRunAndARerunCompletesIt) {
+  // The postgres user makes the cluster: it must reach the directory.
+  ASSERT_EQ(chmod(scratch_.path().c_str(), 0755), 0);
+  Cluster cluster(scratch_.file("pg"));
+  ASSERT_TRUE(cluster.started());
+  const std::string year = NextYear();
+  const Size size = Size_Of(Backend::kPostgres);
+  auto make = [&](const std::string& name) {
+    Install in(Database::Postgres(cluster.server(), false), scratch_.file(name));
+    std::string err;
+    EXPECT_EQ(testdb::DemoMake(*in.db, in.dir, "--persons " + std::to_string(size.persons) + " --seed 11", &err), 0)
+        << err;
+    return in;
+  };
+  Install whole = make("whole"), stopped = make("stopped");
+  ASSERT_FALSE(HasFailure());
+  int status = Wait(Start(whole.dir, year));
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+
+  pid_t pid = Start(stopped.dir, year);
+  Wait_Committed(*stopped.db, size.kill_after);
+  ASSERT_EQ(cluster.Script("halt"), 0);
+  status = Wait(pid, std::chrono::seconds(60));
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << "status " << status;
+  const std::string log = testdb::ReadFile(stopped.dir + "/DAYSET.LOG");
+  std::smatch m;
+  ASSERT_TRUE(std::regex_match(log, m, std::regex("Datum: [0-9]{8}\nAktuelles Schema: HRSYSTEM \nError: Lauf "
+                                                  "abgebrochen, Datenbank nicht nutzbar: ([^!]*)! RC:-[0-9]+ "
+                                                  "Phase: Personen! Person: ([0-9]{8})!\n")))
+      << log;
+  EXPECT_TRUE(m[1] == "Verbindung zum Datenbankserver verloren" || m[1] == "Datenbankserver wird heruntergefahren")
+      << m[1];
+  const std::string pnr = m[2];
+
+  ASSERT_EQ(cluster.Script("start"), 0);
+  whole.db->Reconnect();
+  stopped.db->Reconnect();
+  EXPECT_EQ(Person_Rows(*stopped.db, pnr, true), Person_Rows(*whole.db, pnr, true));
+  EXPECT_EQ(Person_Rows(*stopped.db, pnr, false), Rows{});
+  EXPECT_GE(Committed(*stopped.db), size.kill_after);
+
+  status = Wait(Start(stopped.dir, year));
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(testdb::Dump(*stopped.db, "HRSYSTEM", false), testdb::Dump(*whole.db, "HRSYSTEM", false));
+}
+
+INSTANTIATE_TEST_SUITE_P(, ServerStopTest, testdb::OnlyPostgres(), testdb::BackendName);
 
 }  // namespace
