@@ -1,7 +1,11 @@
 #include "run/usage.h"
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <string>
 
 #include "db/sqlrt.h"
 #include "run/args.h"
@@ -9,9 +13,34 @@
 #ifndef DAYSET_VERSION
 #define DAYSET_VERSION "unknown"
 #endif
-#ifndef DAYSET_MANDIR
-#define DAYSET_MANDIR "/usr/local/share/man"
+#ifndef DAYSET_BINDIR
+#define DAYSET_BINDIR "bin"
 #endif
+#ifndef DAYSET_MANDIR
+#define DAYSET_MANDIR "share/man"
+#endif
+
+namespace {
+
+// The manual page of the installation this program belongs to
+// (PREFIX/bin/dayset gives PREFIX/share/man/man1/dayset.1), or empty when
+// there is none (a build directory).
+std::string Man_Page_Path() {
+  namespace fs = std::filesystem;
+  char exe[4096];
+  const ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
+  if (n <= 0) return "";
+  exe[n] = '\0';
+  fs::path prefix = fs::path(exe).parent_path();
+  for (const auto& part : fs::path(DAYSET_BINDIR)) {
+    if (!part.empty()) prefix = prefix.parent_path();
+  }
+  const fs::path page = prefix / DAYSET_MANDIR / "man1" / "dayset.1";
+  std::error_code ec;
+  return fs::is_regular_file(page, ec) ? page.string() : "";
+}
+
+}  // namespace
 
 void Usage_Lines_Print() {
   std::printf("Aufruf: dayset [BegDat] [EndeJahr] [Pfad] [PnrVon] [PnrBis]\n");
@@ -58,9 +87,13 @@ void Usage_Help_Print() {
       "  1  DAYSET.LOG could not be created, the connect failed, or a dry run's rollback failed\n"
       "  2  wrong arguments or options, or a configuration value that does not fit\n"
       "\n"
-      "Example: dayset 0 2027 /etc/dayset/dayset.ini 0 0\n"
-      "Manual: man dayset (%s/man1/dayset.1), the configuration file: man 5 dayset.ini\n",
-      DAYSET_MANDIR);
+      "Example: dayset 0 2027 /etc/dayset/dayset.ini 0 0\n");
+  const std::string page = Man_Page_Path();
+  if (!page.empty()) {
+    std::printf("Manual: man dayset (%s), the configuration file: man 5 dayset.ini\n", page.c_str());
+  } else {
+    std::printf("Manual: man dayset, the configuration file: man 5 dayset.ini (in the sources: man/)\n");
+  }
 }
 
 void Usage_Version_Print() {
