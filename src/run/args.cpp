@@ -46,7 +46,7 @@ bool Arg_Fits(const char* text, size_t room) { return strnlen(text, room + 1) <=
 namespace {
 
 // Adding an option is one line here (and its field in RunOptions).
-constexpr RunOptionSpec kOptionSpecs[] = {
+constexpr RunOptionDef kOptionDefs[] = {
     {'n', "dry-run", nullptr, "run, then roll back; print the rows it would add", &RunOptions::dry_run, nullptr,
      0, 0},
     {'v', "verbose", nullptr, "print the summary also when stderr is no terminal",
@@ -59,15 +59,15 @@ constexpr RunOptionSpec kOptionSpecs[] = {
 constexpr char kOptionsAllowed[] = "siehe dayset --help";
 constexpr char kNumberAllowed[] = "eine Zahl im erlaubten Bereich, siehe dayset --help";
 
-const RunOptionSpec* Spec_Short(char c) {
-  for (const RunOptionSpec& s : kOptionSpecs) {
+const RunOptionDef* Def_Short(char c) {
+  for (const RunOptionDef& s : kOptionDefs) {
     if (s.short_name != 0 && s.short_name == c) return &s;
   }
   return nullptr;
 }
 
-const RunOptionSpec* Spec_Long(const char* name, size_t len) {
-  for (const RunOptionSpec& s : kOptionSpecs) {
+const RunOptionDef* Def_Long(const char* name, size_t len) {
+  for (const RunOptionDef& s : kOptionDefs) {
     if (std::strlen(s.long_name) == len && std::strncmp(s.long_name, name, len) == 0) return &s;
   }
   return nullptr;
@@ -85,7 +85,7 @@ bool Number_Read(const char* text, int min, int max, int* out) {
 
 }  // namespace
 
-std::span<const RunOptionSpec> Run_Option_Specs() { return kOptionSpecs; }
+std::span<const RunOptionDef> Run_Option_Defs() { return kOptionDefs; }
 
 int Arg_Options_Parse(int argc, char** argv, RunOptions* opts, const char** bad, const char** allowed) {
   int i = 1;
@@ -96,29 +96,29 @@ int Arg_Options_Parse(int argc, char** argv, RunOptions* opts, const char** bad,
     *bad = arg;
     *allowed = kOptionsAllowed;
     const char* value = nullptr;  // a joined value
-    const RunOptionSpec* spec;
+    const RunOptionDef* def;
     if (arg[1] == '-') {
       const char* name = arg + 2;
       const char* eq = std::strchr(name, '=');
-      spec = Spec_Long(name, eq != nullptr ? static_cast<size_t>(eq - name) : std::strlen(name));
-      if (spec == nullptr || (eq != nullptr && spec->value_name == nullptr)) return -1;
+      def = Def_Long(name, eq != nullptr ? static_cast<size_t>(eq - name) : std::strlen(name));
+      if (def == nullptr || (eq != nullptr && def->value_name == nullptr)) return -1;
       if (eq != nullptr) value = eq + 1;
     } else {
       // A run of switches, the last of which may take a value ("-vj4").
       for (const char* p = arg + 1;; ++p) {
-        spec = Spec_Short(*p);
-        if (spec == nullptr) return -1;
-        if (spec->value_name != nullptr) {
+        def = Def_Short(*p);
+        if (def == nullptr) return -1;
+        if (def->value_name != nullptr) {
           if (p[1] != '\0') value = p + 1;
           break;
         }
-        opts->*(spec->flag) = true;
+        opts->*(def->flag) = true;
         if (p[1] == '\0') break;
       }
-      if (spec->value_name == nullptr) continue;
+      if (def->value_name == nullptr) continue;
     }
-    if (spec->value_name == nullptr) {
-      opts->*(spec->flag) = true;
+    if (def->value_name == nullptr) {
+      opts->*(def->flag) = true;
       continue;
     }
     if (value == nullptr) {
@@ -127,7 +127,7 @@ int Arg_Options_Parse(int argc, char** argv, RunOptions* opts, const char** bad,
       *bad = value;
     }
     *allowed = kNumberAllowed;
-    if (!Number_Read(value, spec->min, spec->max, &(opts->*(spec->number)))) return -1;
+    if (!Number_Read(value, def->min, def->max, &(opts->*(def->number)))) return -1;
   }
   return i;
 }

@@ -31,7 +31,7 @@ struct RunOptions {
 
 // One option of the job. Exactly one of flag and number is set: a switch
 // sets *flag; an option with a value reads a decimal number in [min, max].
-struct RunOptionSpec {
+struct RunOptionDef {
   char short_name;        // 0: long form only
   const char* long_name;  // without the leading "--"
   const char* value_name; // null for a switch
@@ -42,7 +42,7 @@ struct RunOptionSpec {
 };
 
 // The options in the order --help lists them.
-std::span<const RunOptionSpec> Run_Option_Specs();
+std::span<const RunOptionDef> Run_Option_Defs();
 
 // Parses the options of argv[1..argc-1] into *opts. Returns the index of the
 // first positional argument. On a refused option returns -1, *bad the

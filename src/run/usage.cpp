@@ -66,7 +66,7 @@ void Usage_Help_Print() {
       "  PnrBis     last person number, 0 for all\n"
       "\n"
       "Options (before the arguments):\n");
-  for (const RunOptionSpec& o : Run_Option_Specs()) {
+  for (const RunOptionDef& o : Run_Option_Defs()) {
     char names[48];
     if (o.short_name != 0) {
       std::snprintf(names, sizeof names, "-%c, --%s%s%s", o.short_name, o.long_name, o.value_name ? " " : "",
