@@ -3,10 +3,8 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <map>
 #include <memory>
 #include <regex>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -257,85 +255,6 @@ TEST_F(DriverTest, OptionsBeforeTheArguments) {
   EXPECT_EQ(o.log.rfind("Error: Parameter BegDat ungueltig: \"-n\"", 0), 0u) << o.log;
 }
 
-// What a run prints of rows per table: "TABLE ROWS" lines after a heading.
-std::map<std::string, long> TableCounts(const std::string& text, const std::string& indent) {
-  std::map<std::string, long> counts;
-  std::istringstream in(text);
-  std::string line;
-  std::regex row(indent + "((?:HRSYSTEM\\.)?Hrs[0-9]{3}[A-Za-z0-9]{3}) +([0-9]+)");
-  std::smatch m;
-  while (std::getline(in, line)) {
-    if (std::regex_match(line, m, row)) counts[m[1]] = std::stol(m[2]);
-  }
-  return counts;
-}
-
-// A dry run on a demo installation changes no byte of the database, writes
-// the log a real run writes, and reports what the following real run adds.
-TEST_F(DriverTest, DryRunChangesNothingAndForetellsTheRealRun) {
-  const std::string demo = dir_.file("demo");
-  ASSERT_EQ(testdb::RunCommand("'" + testdb::BinaryPath("dayset-demo") + "' --persons 40 --start 20260101 '" +
-                               demo + "' >/dev/null"),
-            0);
-  const std::string db = demo + "/HRSYSTEM.db";
-  auto dump = [&] {
-    std::string out;
-    EXPECT_EQ(testdb::RunCommand("sqlite3 '" + db + "' .dump", &out), 0);
-    return out;
-  };
-  auto run = [&](const std::string& opts) {
-    Outcome o;
-    o.status = testdb::RunCommand("cd '" + demo + "' && '" + testdb::BinaryPath("dayset") + "' " + opts +
-                                      " 0 2027 dayset.ini 0 0 2>'" + dir_.file("stderr.txt") + "'",
-                                  &o.out);
-    o.err = ReadFile(dir_.file("stderr.txt"));
-    o.log = ReadFile(demo + "/DAYSET.LOG");
-    return o;
-  };
-  const std::string bytes = ReadFile(db);
-  const std::string tables = dump();
-
-  Outcome dry = run("-n");
-  EXPECT_EQ(dry.status, 0) << dry.err;
-  EXPECT_EQ(dry.err, "");
-  EXPECT_EQ(ReadFile(db), bytes);
-  EXPECT_EQ(dump(), tables);
-  EXPECT_EQ(dry.out.rfind("dayset: dry run, nothing was changed", 0), 0u) << dry.out;
-  std::map<std::string, long> foretold = TableCounts(dry.out, "");
-  ASSERT_EQ(foretold.size(), 6u) << dry.out;
-  for (const auto& [table, rows] : foretold) EXPECT_GT(rows, 0) << table;
-
-  auto count = [&](const std::string& table) {
-    return std::stol(testdb::QueryRows(db, "select count(*) from " + table.substr(table.find('.') + 1))[0]);
-  };
-  std::map<std::string, long> had;
-  for (const auto& [table, rows] : foretold) had[table] = count(table);
-  Outcome real = run("-v");
-  EXPECT_EQ(real.status, 0) << real.err;
-  EXPECT_EQ(real.out, "");
-  EXPECT_EQ(real.log, dry.log);
-  for (const auto& [table, rows] : foretold) EXPECT_EQ(count(table) - had[table], rows) << table;
-
-  // The summary names the same rows, the persons and the log lines.
-  EXPECT_EQ(real.err.rfind("dayset: summary\n  rows added:\n", 0), 0u) << real.err;
-  EXPECT_EQ(TableCounts(real.err, "    "), foretold) << real.err;
-  std::smatch m;
-  ASSERT_TRUE(std::regex_search(real.err, m, std::regex("\n  persons done: ([0-9]+)\n"))) << real.err;
-  EXPECT_EQ(std::stol(m[1]), count("(select distinct TagPnr from Hrs327Tag)"));
-  EXPECT_NE(real.err.find("\n  log lines: " + std::to_string(std::count(real.log.begin(), real.log.end(), '\n')) +
-                          "\n            1  Datum\n            1  Aktuelles Schema\n"),
-            std::string::npos)
-      << real.err;
-  EXPECT_TRUE(std::regex_search(real.err, std::regex("\n  elapsed: [0-9]+:[0-5][0-9]:[0-5][0-9]\n$"))) << real.err;
-
-  // Run again: nothing more to add, and the dry run says so.
-  dry = run("-n -v");
-  EXPECT_EQ(dry.status, 0);
-  for (const auto& [table, rows] : TableCounts(dry.out, "")) EXPECT_EQ(rows, 0) << table;
-  EXPECT_EQ(dry.err.rfind("dayset: summary (dry run: everything rolled back)\n", 0), 0u) << dry.err;
-}
-
-}  // namespace
 
 // A database server's net service name that carries a user or password is
 // refused before the connect, whose failure line would show it.
@@ -364,3 +283,5 @@ TEST_F(DriverTest, NetServiceNameWithPasswordIsRefusedUnshown) {
   EXPECT_NE(o.log.find("Net:postgresql://127.0.0.1:1/hr?sslmode=disable \n"), std::string::npos) << o.log;
   EXPECT_EQ(o.log.find("tiger"), std::string::npos);
 }
+
+}  // namespace
