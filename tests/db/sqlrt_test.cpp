@@ -501,6 +501,13 @@ TEST_P(SqlRtTest, ReusedTextBufferIsNotConfused) {
 TEST_P(SqlRtTest, HostVariableCountMismatch) {
   char day[11];
   int16_t ind;
+  // Prepared here first: a death test's child shares this process's session,
+  // and a statement it prepared on the server would be unknown to this one.
+  ASSERT_EQ(Sql_Exec(kBakLst, {SqlStr(day, 11, &ind)}), 0);
+  const int32_t year = 2026;
+  ASSERT_EQ(Sql_Exec(kUrvIns, {SqlStr("00000001", 9), SqlInt(&year)}), 0);
+  ASSERT_EQ(Sql_Cur_Open(kBsvCur, {SqlStr("        ", 9), SqlStr("zzzzzzzz", 9)}), 0);
+  ASSERT_EQ(Sql_Cur_Close(kBsvCur), 0);
   EXPECT_DEBUG_DEATH(
       EXPECT_EQ(Sql_Exec(kBakLst, {SqlStr(day, 11, &ind), SqlStr("x", 2)}), -1008), "host variables");
   EXPECT_DEBUG_DEATH(EXPECT_EQ(Sql_Exec(kUrvIns, {SqlStr("x", 2)}), -1008), "host variables");
