@@ -1,46 +1,41 @@
 // Benchmark of one whole run of the job on a demo installation.
 //
-//   dayset-bench PERSONS DIR
+//   dayset-bench [--postgres] PERSONS DIR
 //
-// Creates a demo installation of PERSONS persons in DIR (made anew) with the
-// dayset-demo command beside this program, fixes the clock at the demo's
-// start day, runs the job in this process for the year after the start year
-// and prints one line: wall time, time-group rows written per second,
-// statements executed per person-day and peak resident memory.
-#include <sqlite3.h>
+// Creates a demo installation of PERSONS persons (dayset-demo beside this
+// program, seed 1, calendars from 1 January 2027) with its dayset.ini in DIR
+// (made anew): in DIR itself, or with --postgres in a new database of the
+// server that the environment names as tools/pg-cluster.sh writes it
+// (DAYSET_TEST_PG: a superuser's conninfo; DAYSET_TEST_PG_HOST, _PORT,
+// _LOGIN, _PASSWORD: where and as whom the job connects). Then it fixes the
+// clock at 1 January 2027, runs the job in this process for the end year
+// 2027 (each person's window is that one year) and prints one line: wall
+// time, time-group rows written per second, statements and round trips per
+// person-day, prepares, peak resident memory, CPU time of the job and of
+// the database server's processes.
+#include <dirent.h>
+#include <libpq-fe.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 
-#include "db/sqlrt.h"
 #include "base/clock.h"
+#include "config/ini.h"
+#include "db/sqlrt.h"
 #include "run/driver.h"
 
 namespace {
 
-constexpr int kStartYear = 2026;
-const char kStartDay[] = "20260101";
-
-long CountRows(const std::string& dbfile, const char* table) {
-  sqlite3* db = nullptr;
-  long n = -1;
-  if (sqlite3_open_v2(dbfile.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
-    std::string sql = std::string("select count(*) from ") + table;
-    sqlite3_stmt* st = nullptr;
-    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) == SQLITE_OK && sqlite3_step(st) == SQLITE_ROW) {
-      n = sqlite3_column_int64(st, 0);
-    }
-    sqlite3_finalize(st);
-  }
-  sqlite3_close(db);
-  return n;
-}
+const char kStartDay[] = "20270101";
 
 std::time_t LocalDay(int year, int month, int day) {
   std::tm t{};
@@ -52,55 +47,131 @@ std::time_t LocalDay(int year, int month, int day) {
   return std::mktime(&t);
 }
 
+std::string Env(const char* name) {
+  const char* v = std::getenv(name);
+  return v != nullptr ? v : "";
+}
+
+// CPU seconds of every process called `postgres` (the server's).
+double Server_Cpu() {
+  double ticks = 0;
+  DIR* proc = opendir("/proc");
+  if (proc == nullptr) return 0;
+  while (dirent* e = readdir(proc)) {
+    if (e->d_name[0] < '0' || e->d_name[0] > '9') continue;
+    std::ifstream in(std::string("/proc/") + e->d_name + "/stat");
+    std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const size_t open = stat.find('('), close = stat.rfind(')');
+    if (open == std::string::npos || close == std::string::npos) continue;
+    if (stat.compare(open + 1, close - open - 1, "postgres") != 0) continue;
+    std::istringstream rest(stat.substr(close + 2));
+    std::string field;
+    unsigned long utime = 0, stime = 0;
+    for (int i = 3; i <= 15 && rest >> field; ++i) {
+      if (i == 14) utime = std::stoul(field);
+      if (i == 15) stime = std::stoul(field);
+    }
+    ticks += static_cast<double>(utime + stime);
+  }
+  closedir(proc);
+  return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+bool Admin_Exec(const std::string& conninfo, const std::string& sql) {
+  PGconn* c = PQconnectdb(conninfo.c_str());
+  bool ok = PQstatus(c) == CONNECTION_OK;
+  if (ok) {
+    PGresult* r = PQexec(c, sql.c_str());
+    ok = PQresultStatus(r) == PGRES_COMMAND_OK;
+    if (!ok) std::fprintf(stderr, "dayset-bench: %s", PQresultErrorMessage(r));
+    PQclear(r);
+  } else {
+    std::fprintf(stderr, "dayset-bench: %s", PQerrorMessage(c));
+  }
+  PQfinish(c);
+  return ok;
+}
+
+long Count(const char* text) {
+  int32_t n = -1;
+  int16_t ind = 0;
+  return Sql_Exec(text, {SqlInt(&n, &ind)}) == 0 ? n : -1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 3) {
-    std::fprintf(stderr, "usage: dayset-bench PERSONS DIR\n");
+  const bool postgres = argc == 4 && std::strcmp(argv[1], "--postgres") == 0;
+  if (argc != 3 && !postgres) {
+    std::fprintf(stderr, "usage: dayset-bench [--postgres] PERSONS DIR\n");
     return 2;
   }
-  const long persons = std::strtol(argv[1], nullptr, 10);
+  const long persons = std::strtol(argv[argc - 2], nullptr, 10);
   namespace fs = std::filesystem;
-  const fs::path dir = fs::absolute(argv[2]);
+  const fs::path dir = fs::absolute(argv[argc - 1]);
   const fs::path demo = fs::canonical("/proc/self/exe").parent_path() / "dayset-demo";
 
   std::error_code ec;
   fs::remove_all(dir, ec);
-  std::string make = "'";
-  make += demo.string();
-  make += "' --persons ";
-  make += std::to_string(persons);
-  make += " --seed 1 --start ";
-  make += kStartDay;
-  make += " '";
-  make += dir.string();
-  make += "' >/dev/null";
+  std::string make = "'" + demo.string() + "' --persons " + std::to_string(persons) + " --seed 1 --start " +
+                     kStartDay + " ";
+  if (postgres) {
+    const std::string admin = Env("DAYSET_TEST_PG");
+    if (admin.empty()) {
+      std::fprintf(stderr, "dayset-bench: --postgres needs the DAYSET_TEST_PG* variables of tools/pg-cluster.sh\n");
+      return 2;
+    }
+    const std::string db = "bench" + std::to_string(persons);
+    const std::string login = Env("DAYSET_TEST_PG_LOGIN");
+    if (!Admin_Exec(admin, "drop database if exists " + db) || !Admin_Exec(admin, "create database " + db) ||
+        !Admin_Exec(admin, "grant connect on database " + db + " to " + login)) {
+      return 1;
+    }
+    make += "--net 'postgresql://" + Env("DAYSET_TEST_PG_HOST") + ":" + Env("DAYSET_TEST_PG_PORT") + "/" + db +
+            "' --login '" + login + "' --pg-admin '" + admin + " dbname=" + db + "' ";
+  }
+  make += "'" + dir.string() + "' >/dev/null";
   if (std::system(make.c_str()) != 0) {
     std::fprintf(stderr, "dayset-bench: %s failed\n", make.c_str());
     return 1;
+  }
+  if (postgres) {
+    const std::string pass = Env("DAYSET_TEST_PG_PASSWORD");
+    if (Ini_Record_Put((dir / "dayset.ini").c_str(), "DB", 2, "PASS", pass.c_str()) != 0) {
+      std::fprintf(stderr, "dayset-bench: cannot write the password into dayset.ini\n");
+      return 1;
+    }
   }
   if (chdir(dir.c_str()) != 0) {
     std::perror("dayset-bench: chdir");
     return 1;
   }
 
-  Clock_Set_For_Test(LocalDay(kStartYear, 1, 1));
-  std::string end_year = std::to_string(kStartYear + 1);
-  char prog[] = "dayset", beg[] = "0", ini[] = "dayset.ini", von[] = "0", bis[] = "0";
-  char* args[] = {prog, beg, end_year.data(), ini, von, bis, nullptr};
+  Clock_Set_For_Test(LocalDay(2027, 1, 1));
+  char prog[] = "dayset", beg[] = "0", end_year[] = "2027", ini[] = "dayset.ini", von[] = "0", bis[] = "0";
+  char* args[] = {prog, beg, end_year, ini, von, bis, nullptr};
 
-  auto t0 = std::chrono::steady_clock::now();
-  int rc = Dayset_Main(6, args);
-  auto t1 = std::chrono::steady_clock::now();
-  SqlStats stats = Sql_Stats();
-
-  double secs = std::chrono::duration<double>(t1 - t0).count();
-  long days = CountRows((dir / "HRSYSTEM.db").string(), "Hrs329Ztg");
+  const double server0 = postgres ? Server_Cpu() : 0;
+  const auto t0 = std::chrono::steady_clock::now();
+  const int rc = Dayset_Main(6, args);
+  const auto t1 = std::chrono::steady_clock::now();
+  const double server = postgres ? Server_Cpu() - server0 : 0;
+  const SqlStats stats = Sql_Stats();
   rusage ru{};
   getrusage(RUSAGE_SELF, &ru);
-  std::printf("persons %ld: exit %d, wall %.2f s, %ld person-days, %.0f person-days/s, "
-              "%.2f statements/person-day, %ld prepares, peak RSS %.1f MiB\n",
-              persons, rc, secs, days, days / (secs > 0 ? secs : 1), days > 0 ? double(stats.executions) / days : 0.0,
-              stats.prepares, ru.ru_maxrss / 1024.0);
+  const double job_cpu = static_cast<double>(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
+                         static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
+
+  // The job's session is still open: count through it, on either backend.
+  const long days = Count("select count(*) into :b0:b1 from Hrs329Ztg");
+  const double secs = std::chrono::duration<double>(t1 - t0).count();
+  const double per_day = days > 0 ? 1.0 / static_cast<double>(days) : 0.0;
+  std::printf("%s, persons %ld: exit %d, wall %.1f s, %ld person-days, %.0f person-days/s, "
+              "%.2f statements/person-day, %.2f round trips/person-day, %ld prepares, peak RSS %.1f MiB, "
+              "CPU job %.1f s, server %.1f s\n",
+              postgres ? "PostgreSQL" : "SQLite", persons, rc, secs, days, days / (secs > 0 ? secs : 1),
+              double(stats.executions) * per_day, double(stats.round_trips) * per_day, stats.prepares,
+              ru.ru_maxrss / 1024.0, job_cpu, server);
+  Sql_Rt_Disconnect();
   return rc;
 }

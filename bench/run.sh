@@ -1,16 +1,35 @@
 #!/usr/bin/env bash
-# Builds an optimised dayset and runs the whole-job benchmark for demo
-# installations of 1,000 and 10,000 persons (or the sizes given).
+# Builds an optimised dayset and runs the whole-job benchmark, one year for
+# 10,000 persons (or the sizes given), on the embedded database and on a
+# throwaway PostgreSQL cluster (tools/pg-cluster.sh) that it removes again.
 #   bench/run.sh [PERSONS ...]
+#   BACKENDS="sqlite" bench/run.sh 1000     # one backend only
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 "$top/tools/deps.sh"
 cmake -S "$top" -B "$top/build-bench" -DCMAKE_BUILD_TYPE=Release -DDAYSET_TESTS=OFF >/dev/null
 cmake --build "$top/build-bench" -j"$(nproc)" --target dayset-bench dayset-demo
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+cluster=""
+cleanup() {
+  [ -z "$cluster" ] || "$top/tools/pg-cluster.sh" stop "$cluster" || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
 sizes=("$@")
-[ ${#sizes[@]} -gt 0 ] || sizes=(1000 10000)
-for n in "${sizes[@]}"; do
-  "$top/build-bench/dayset-bench" "$n" "$work/demo-$n" 2>/dev/null
+[ ${#sizes[@]} -gt 0 ] || sizes=(10000)
+backends=${BACKENDS:-"sqlite postgres"}
+for b in $backends; do
+  for n in "${sizes[@]}"; do
+    if [ "$b" = postgres ]; then
+      if [ -z "$cluster" ]; then
+        cluster="$work/pg"
+        "$top/tools/pg-cluster.sh" start "$cluster"
+        set -a; . "$cluster/env"; set +a
+      fi
+      "$top/build-bench/dayset-bench" --postgres "$n" "$work/demo-pg-$n" 2>/dev/null
+    else
+      "$top/build-bench/dayset-bench" "$n" "$work/demo-$n" 2>/dev/null
+    fi
+  done
 done

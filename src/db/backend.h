@@ -6,6 +6,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 
 #include "db/sqlparse.h"
 #include "db/sqlrt.h"
@@ -20,6 +21,19 @@ constexpr int kInvalidCursor = -1001;    // fetch or close of a cursor that is n
 constexpr int kUnknownService = -12154;  // net service name not resolved (unknown scheme)
 constexpr int kBadVariable = -1480;      // a host variable of no size or no buffer
 constexpr int kTxnRolledBack = -2091;    // the database ended the transaction itself
+
+// Codes the backends map their native errors onto (Oracle's numbers).
+constexpr int kLocked = -54;         // resource busy: a lock not granted within the wait
+constexpr int kDeadlock = -60;       // deadlock detected while waiting for a resource
+constexpr int kNoTable = -942;       // table or view does not exist
+constexpr int kNoColumn = -904;      // invalid identifier
+constexpr int kBadStatement = -900;  // invalid SQL statement
+constexpr int kNoSchema = -1435;     // the schema to switch to does not exist
+constexpr int kBadType = -932;       // inconsistent datatypes
+constexpr int kBadNumber = -1722;    // invalid number
+constexpr int kIntOverflow = -1455;  // a number does not fit the host variable
+constexpr int kNotNull = -1400;      // NULL into a NOT NULL column
+constexpr int kCheck = -2290;        // check constraint violated
 
 class Statement {
  public:
@@ -52,6 +66,11 @@ class Session {
   virtual int Prepare(const SqlParsed& parsed, std::unique_ptr<Statement>* out) = 0;
   // Prepares the text of a dynamic statement (no host variables).
   virtual int Prepare_Dynamic(const char* text, std::unique_ptr<Statement>* out) = 0;
+  // Makes schema `name` (upper case, a plain identifier) current for the
+  // names written without a schema: the runtime's execution of ALTER
+  // SESSION SET CURRENT_SCHEMA, which never reaches Prepare_Dynamic. 0, or
+  // a negative code with the current schema unchanged.
+  virtual int Switch_Schema(const std::string& name) = 0;
   virtual int Commit() = 0;
   // Changes whenever the resolution of table names changes (a schema
   // switch): statements prepared before then must be prepared again.

@@ -14,11 +14,9 @@
 namespace {
 
 constexpr int kNullNoIndicator = -1405;
-constexpr int kBadNumber = -1722;
-constexpr int kIntOverflow = -1455;
 
 int Put_Int32(const SqlVar& out, double truncated) {
-  if (!(truncated >= INT32_MIN && truncated <= INT32_MAX)) return kIntOverflow;
+  if (!(truncated >= INT32_MIN && truncated <= INT32_MAX)) return sqlrt::kIntOverflow;
   *static_cast<int32_t*>(out.data) = static_cast<int32_t>(truncated);
   if (out.ind != nullptr) *out.ind = 0;
   return 0;
@@ -50,9 +48,9 @@ int Hostvar_Put_Text(const SqlVar& out, const char* text, size_t len) {
   bool is_int;
   long long iv;
   double dv;
-  if (!Sql_Number_Parse(text, len, &is_int, &iv, &dv)) return kBadNumber;
+  if (!Sql_Number_Parse(text, len, &is_int, &iv, &dv)) return sqlrt::kBadNumber;
   if (is_int) {
-    if (iv < INT32_MIN || iv > INT32_MAX) return kIntOverflow;
+    if (iv < INT32_MIN || iv > INT32_MAX) return sqlrt::kIntOverflow;
     return Put_Int32(out, static_cast<double>(iv));
   }
   return Put_Int32(out, std::trunc(dv));
@@ -65,7 +63,7 @@ int Hostvar_Put_Int(const SqlVar& out, long long value) {
     const int n = std::snprintf(tmp, sizeof tmp, "%lld", value);
     return Put_String(out, tmp, static_cast<size_t>(n));
   }
-  if (value < INT32_MIN || value > INT32_MAX) return kIntOverflow;
+  if (value < INT32_MIN || value > INT32_MAX) return sqlrt::kIntOverflow;
   return Put_Int32(out, static_cast<double>(value));
 }
 

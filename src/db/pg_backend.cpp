@@ -54,6 +54,7 @@
 //  -20099 for the others
 #include <libpq-fe.h>
 
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -72,17 +73,6 @@ namespace sqlrt {
 
 namespace {
 
-constexpr int kLocked = -54;
-constexpr int kDeadlock = -60;
-constexpr int kNoTable = -942;
-constexpr int kNoColumn = -904;
-constexpr int kBadStatement = -900;
-constexpr int kNoSchema = -1435;
-constexpr int kBadType = -932;
-constexpr int kBadNumber = -1722;
-constexpr int kIntOverflow = -1455;
-constexpr int kNotNull = -1400;
-constexpr int kCheck = -2290;
 constexpr int kConnectionLost = -3113;
 constexpr int kReadOnly = -16000;
 constexpr int kDiskFull = -1653;
@@ -185,11 +175,41 @@ const char* Fatal_Condition(int code) {
   }
 }
 
-// "YYYY-MM-DD HH:MM:SS" of a civil date.
+// "YYYY-MM-DD HH:MM:SS" of a civil date, NUL-terminated (on every
+// statement with a date: digits written by hand, no format parsing).
 void Timestamp_Text(const OraCivil& c, char (&out)[32]) {
-  const auto u = [](int v, unsigned mod) { return static_cast<unsigned>(v) % mod; };
-  std::snprintf(out, sizeof out, "%04u-%02u-%02u %02u:%02u:%02u", u(c.year, 10000), u(c.month, 100),
-                u(c.day, 100), u(c.hour, 100), u(c.minute, 100), u(c.second, 100));
+  const auto put = [&out](int at, int value, int width) {
+    unsigned v = static_cast<unsigned>(value);
+    for (int i = width - 1; i >= 0; --i, v /= 10) out[at + i] = static_cast<char>('0' + v % 10);
+  };
+  std::memcpy(out, "0000-00-00 00:00:00", 20);
+  put(0, c.year % 10000, 4);
+  put(5, c.month % 100, 2);
+  put(8, c.day % 100, 2);
+  put(11, c.hour % 100, 2);
+  put(14, c.minute % 100, 2);
+  put(17, c.second % 100, 2);
+}
+
+// Reads "YYYY-MM-DD[ HH:MM:SS]" as DateStyle ISO writes a timestamp; false
+// for anything else (a year past 9999, BC).
+bool Timestamp_Parse(const char* v, size_t len, OraCivil* c) {
+  const auto num = [v](size_t at, size_t width, int* out) {
+    int n = 0;
+    for (size_t i = 0; i < width; ++i) {
+      if (v[at + i] < '0' || v[at + i] > '9') return false;
+      n = n * 10 + (v[at + i] - '0');
+    }
+    *out = n;
+    return true;
+  };
+  *c = OraCivil{0, 1, 1, 0, 0, 0};
+  if (len != 10 && len != 19) return false;
+  if (!num(0, 4, &c->year) || v[4] != '-' || !num(5, 2, &c->month) || v[7] != '-' || !num(8, 2, &c->day)) {
+    return false;
+  }
+  return len == 10 || (v[10] == ' ' && num(11, 2, &c->hour) && v[13] == ':' && num(14, 2, &c->minute) &&
+                       v[16] == ':' && num(17, 2, &c->second));
 }
 
 // A date text under an Oracle format as a timestamp text for the server.
@@ -677,7 +697,7 @@ class PgSession : public Session {
   // it needs; the result of a query is kept in *result.
   int Execute(const std::string& name, bool write, int n, const char* const* values, const int* lengths,
               PGresult** result);
-  int Switch_Schema(const std::string& name);
+  int Switch_Schema(const std::string& name) override;
   bool sunday_first() const { return sunday_first_; }
 
  private:
@@ -764,7 +784,7 @@ int PgStatement::Bind(int index, const SqlVar& var) {
     text = static_cast<const char*>(var.data);
     len = null ? 0 : strnlen(text, static_cast<size_t>(var.size));
   } else {
-    len = null ? 0 : static_cast<size_t>(std::snprintf(num, sizeof num, "%d", *static_cast<const int32_t*>(var.data)));
+    len = null ? 0 : static_cast<size_t>(std::to_chars(num, num + sizeof num, *static_cast<const int32_t*>(var.data)).ptr - num);
     text = num;
   }
   // Oracle stores an empty text as NULL.
@@ -830,11 +850,8 @@ int PgStatement::Column(int index, const SqlVar& out) {
     case kOidTimestamp:
     case kOidDate: {
       if (out.kind != SqlVar::kString) return kBadType;
-      // DateStyle ISO: "YYYY-MM-DD[ HH:MM:SS]".
-      OraCivil c{0, 1, 1, 0, 0, 0};
-      if (std::sscanf(v, "%d-%d-%d %d:%d:%d", &c.year, &c.month, &c.day, &c.hour, &c.minute, &c.second) < 3) {
-        return kBadType;
-      }
+      OraCivil c;
+      if (!Timestamp_Parse(v, len, &c)) return kBadType;
       char text[16];
       const int n = Ora_Date_Default(Ora_Jd_From_Civil(c), text);
       return Hostvar_Put_Text(out, text, static_cast<size_t>(n));
@@ -852,25 +869,6 @@ int PgStatement::Column(int index, const SqlVar& out) {
       return Hostvar_Put_Text(out, v, len);
   }
 }
-
-// The schema switch as a statement: runs at execute.
-class PgSwitchStatement : public Statement {
- public:
-  PgSwitchStatement(PgSession* s, std::string name) : s_(s), name_(std::move(name)) {}
-  int Columns() const override { return 0; }
-  int Bind(int, const SqlVar&) override { return kBindMismatch; }
-  int Materialize() override { return kBadStatement; }
-  int Step() override {
-    const int rc = s_->Switch_Schema(name_);
-    return rc == 0 ? 1403 : rc;
-  }
-  int Column(int, const SqlVar&) override { return kSelectListMismatch; }
-  void Reset() override {}
-
- private:
-  PgSession* s_;
-  std::string name_;
-};
 
 // The fixed statements of the transaction frame, prepared once per session.
 constexpr const char* kFrame[][2] = {
@@ -1121,13 +1119,6 @@ int PgSession::Prepare_Once(const SqlParsed& parsed, std::unique_ptr<Statement>*
 }
 
 int PgSession::Prepare_Dynamic(const char* text, std::unique_ptr<Statement>* out) {
-  std::string name;
-  const int sw = Sql_Parse_Schema_Switch(text, &name);
-  if (sw < 0) return sw;
-  if (sw == 0) {
-    *out = std::make_unique<PgSwitchStatement>(this, std::move(name));
-    return 0;
-  }
   SqlParsed parsed;
   const int rc = Sql_Parse(text, &parsed);
   if (rc != 0) return rc;

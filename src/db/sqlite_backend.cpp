@@ -86,15 +86,6 @@ namespace sqlrt {
 
 namespace {
 
-constexpr int kLocked = -54;
-constexpr int kNoTable = -942;
-constexpr int kNoColumn = -904;
-constexpr int kBadStatement = -900;
-constexpr int kNoSchema = -1435;
-constexpr int kBadType = -932;
-constexpr int kBadNumber = -1722;
-constexpr int kNotNull = -1400;
-constexpr int kCheck = -2290;
 
 bool Is_Dir(const std::string& path) {
   struct stat sb;
@@ -322,7 +313,7 @@ class SqliteSession : public Session {
   int Begin_If_Needed();
   int Map_Error(int rc);
   void Note_Failure();
-  int Switch_Schema(const std::string& name);
+  int Switch_Schema(const std::string& name) override;
   FuncContext* func() { return &func_; }
 
  private:
@@ -531,25 +522,6 @@ int Value_Copy(const Value& v, bool date_col, const SqlVar& out) {
   }
   return v.type == SQLITE_INTEGER ? Hostvar_Put_Int(out, v.i) : Hostvar_Put_Double(out, v.d);
 }
-
-// The schema switch as a statement: runs at execute.
-class SwitchStatement : public Statement {
- public:
-  SwitchStatement(SqliteSession* s, std::string name) : s_(s), name_(std::move(name)) {}
-  int Columns() const override { return 0; }
-  int Bind(int, const SqlVar&) override { return kBindMismatch; }
-  int Materialize() override { return kBadStatement; }
-  int Step() override {
-    const int rc = s_->Switch_Schema(name_);
-    return rc == 0 ? 1403 : rc;
-  }
-  int Column(int, const SqlVar&) override { return kSelectListMismatch; }
-  void Reset() override {}
-
- private:
-  SqliteSession* s_;
-  std::string name_;
-};
 
 SqliteSession::~SqliteSession() {
   if (db_ == nullptr) return;
@@ -879,13 +851,6 @@ int SqliteSession::Prepare(const SqlParsed& parsed, std::unique_ptr<Statement>* 
 }
 
 int SqliteSession::Prepare_Dynamic(const char* text, std::unique_ptr<Statement>* out) {
-  std::string name;
-  const int sw = Sql_Parse_Schema_Switch(text, &name);
-  if (sw < 0) return sw;
-  if (sw == 0) {
-    *out = std::make_unique<SwitchStatement>(this, std::move(name));
-    return 0;
-  }
   SqlParsed parsed;
   const int rc = Sql_Parse(text, &parsed);
   if (rc != 0) return rc;

@@ -73,6 +73,7 @@ struct Runtime {
   std::unordered_map<const char*, std::unique_ptr<Entry>> cache;
   std::unique_ptr<Statement> dyn;
   std::string dyn_text;
+  std::string dyn_schema;  // the prepared text is a schema switch to it
   int dyn_rc = 0;
   SqlStats stats{};
   std::vector<Fault> faults;
@@ -228,6 +229,7 @@ void Sql_Rt_Disconnect() {
   rt.cache.clear();
   rt.dyn.reset();
   rt.dyn_text.clear();
+  rt.dyn_schema.clear();
   rt.dyn_rc = 0;
   rt.session.reset();  // rolls back what is not committed
 }
@@ -325,8 +327,11 @@ int Sql_Dyn_Prepare(const char* text) {
   if (rt.broken != 0) return Set(rt.broken);
   rt.dyn.reset();
   rt.dyn_text = text;
+  rt.dyn_schema.clear();
   if (rt.session == nullptr) return Done(rt.dyn_rc = sqlrt::kNotConnected);
-  rt.dyn_rc = rt.session->Prepare_Dynamic(text, &rt.dyn);
+  // The schema switch is the runtime's own: it runs at the execute.
+  const int sw = Sql_Parse_Schema_Switch(text, &rt.dyn_schema);
+  rt.dyn_rc = sw == 1 ? rt.session->Prepare_Dynamic(text, &rt.dyn) : sw;
   if (rt.dyn_rc == 0) ++rt.stats.prepares;
   return Done(rt.dyn_rc);
 }
@@ -336,9 +341,16 @@ int Sql_Dyn_Execute() {
   if (int f = Fault_Check(SqlOp::kDynamic, rt.dyn_text.c_str()); f != 0) return Set(f);
   if (rt.session == nullptr) return Done(sqlrt::kNotConnected);
   // A failed prepare leaves nothing to run: its code stands.
-  if (rt.dyn == nullptr) return Done(rt.dyn_rc != 0 ? rt.dyn_rc : sqlrt::kInvalidCursor);
+  if (rt.dyn_rc != 0) return Done(rt.dyn_rc);
+  int rc;
+  if (!rt.dyn_schema.empty()) {
+    ++rt.stats.executions;
+    rc = rt.session->Switch_Schema(rt.dyn_schema);
+    return Done(rc == 1403 ? 0 : rc);
+  }
+  if (rt.dyn == nullptr) return Done(sqlrt::kInvalidCursor);
   ++rt.stats.executions;
-  int rc = rt.dyn->Step();
+  rc = rt.dyn->Step();
   rt.dyn->Reset();
   if (rc == 1403) rc = 0;
   return Done(rc);
