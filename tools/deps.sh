@@ -3,6 +3,7 @@
 # they are missing. Run as root (or with sudo available); prints what it does.
 set -euo pipefail
 packages=(cmake g++ make libsqlite3-dev sqlite3 libgtest-dev libgmock-dev libpq-dev postgresql)
+packages+=("$@")  # and those a caller names (fuzz/run.sh: clang)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

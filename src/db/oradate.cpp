@@ -140,7 +140,14 @@ double Ora_Jd_From_Civil(const OraCivil& c) {
   return kJdEpoch + static_cast<double>(days) + secs / 86400.0;
 }
 
-OraCivil Ora_Jd_To_Civil(double jd) {
+namespace {
+
+// Julian day numbers of 0001-01-01 and 10000-01-01, midnight.
+constexpr double kJdFirst = 1721425.5;
+constexpr double kJdEnd = 5373484.5;
+
+// The conversion proper; jd within a day of [kJdFirst, kJdEnd].
+OraCivil Civil_Of(double jd) {
   const int64_t total = std::llround((jd - kJdEpoch) * 86400.0);
   const int64_t days = FloorDiv(total, 86400);
   const int secs = static_cast<int>(total - days * 86400);
@@ -150,6 +157,19 @@ OraCivil Ora_Jd_To_Civil(double jd) {
   c.minute = secs / 60 % 60;
   c.second = secs % 60;
   return c;
+}
+
+}  // namespace
+
+bool Ora_Jd_Valid(double jd) {
+  if (!(jd >= kJdFirst - 1 && jd <= kJdEnd + 1)) return false;  // NaN too
+  const OraCivil c = Civil_Of(jd);
+  return c.year >= 1 && c.year <= 9999;
+}
+
+OraCivil Ora_Jd_To_Civil(double jd) {
+  if (!Ora_Jd_Valid(jd)) return OraCivil{1, 1, 1, 0, 0, 0};
+  return Civil_Of(jd);
 }
 
 double Ora_Jd_Trunc(double jd) {
@@ -270,7 +290,9 @@ int Ora_Date_Parse(const char* text, size_t len, const char* fmt, size_t fmtlen,
 
 int Ora_Date_Format(double jd, const char* fmt, size_t fmtlen, bool sunday_first, char* out,
                     size_t outsize) {
-  const OraCivil c = Ora_Jd_To_Civil(jd);
+  if (outsize > 0) out[0] = '\0';
+  if (!Ora_Jd_Valid(jd)) return kOraBadYear;
+  const OraCivil c = Civil_Of(jd);
   Out o{out, outsize, 0};
   size_t fp = 0;
   while (fp < fmtlen) {
@@ -333,7 +355,9 @@ int Ora_Date_Format(double jd, const char* fmt, size_t fmtlen, bool sunday_first
 }
 
 int Ora_Date_Default(double jd, char* out) {
-  const OraCivil c = Ora_Jd_To_Civil(jd);
+  out[0] = '\0';
+  if (!Ora_Jd_Valid(jd)) return kOraBadYear;
+  const OraCivil c = Civil_Of(jd);
   return std::snprintf(out, 10, "%02d-%s-%02d", c.day, kMonths[c.month - 1], c.year % 100);
 }
 

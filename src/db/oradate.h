@@ -22,9 +22,15 @@ int Ora_Weekday(int64_t days);
 
 // Julian day number of a local date and time.
 double Ora_Jd_From_Civil(const OraCivil& c);
-// Civil date and time of a Julian day number, rounded to the second.
+// True when jd, rounded to the second, is a time of the years 1 to 9999:
+// the dates the functions below convert. A DATE column may hold any number
+// (written by another program, or a damaged row); NaN, infinities and numbers
+// outside that span are not dates.
+bool Ora_Jd_Valid(double jd);
+// Civil date and time of a Julian day number, rounded to the second;
+// 0001-01-01 00:00:00 for a jd that is not Ora_Jd_Valid.
 OraCivil Ora_Jd_To_Civil(double jd);
-// The day of a Julian day number: its midnight (N.5).
+// The day of a Julian day number: its midnight (N.5). REQUIRES: Ora_Jd_Valid.
 double Ora_Jd_Trunc(double jd);
 
 // ISO 8601 week number (1..53) of a civil date.
@@ -56,13 +62,15 @@ int Ora_Date_Parse(const char* text, size_t len, const char* fmt, size_t fmtlen,
 // Formats a Julian day number under an Oracle format built from yyyy, rr,
 // mm, mon, dd, ddd, d, iw, hh24, mi, ss and the separators. `sunday_first`
 // picks the territory's numbering of 'd' (Sunday 1 or Monday 1). Writes at
-// most outsize - 1 characters and the NUL; returns the length or
-// kOraFormatUnknown.
+// most outsize - 1 characters and the NUL; returns the length, or
+// kOraFormatUnknown, or kOraBadYear for a jd that is not Ora_Jd_Valid (the
+// output then empty).
 int Ora_Date_Format(double jd, const char* fmt, size_t fmtlen, bool sunday_first, char* out,
                     size_t outsize);
 
 // The default text form of a date, 'DD-MON-RR' (08-DEC-26); out holds at
-// least 10 bytes. Returns the length (9).
+// least 10 bytes. Returns the length (9), or kOraBadYear (out empty) for a
+// jd that is not Ora_Jd_Valid.
 int Ora_Date_Default(double jd, char* out);
 
 // True when the territory numbers weekdays from Sunday ('d' of a Sunday is

@@ -854,6 +854,7 @@ int PgStatement::Column(int index, const SqlVar& out) {
       if (!Timestamp_Parse(v, len, &c)) return kBadType;
       char text[16];
       const int n = Ora_Date_Default(Ora_Jd_From_Civil(c), text);
+      if (n < 0) return n;  // a timestamp outside the years 1 to 9999
       return Hostvar_Put_Text(out, text, static_cast<size_t>(n));
     }
     case kOidNumeric:

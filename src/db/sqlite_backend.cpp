@@ -166,7 +166,12 @@ void Fn_To_Date(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
     return;
   }
   if (type == SQLITE_FLOAT || (argc == 1 && type == SQLITE_INTEGER)) {
-    sqlite3_result_double(ctx, Ora_Jd_Trunc(sqlite3_value_double(v)));
+    const double jd = sqlite3_value_double(v);
+    if (!Ora_Jd_Valid(jd)) {
+      Func_Fail(ctx, kOraBadYear, "TO_DATE: not a date of the years 1 to 9999");
+      return;
+    }
+    sqlite3_result_double(ctx, Ora_Jd_Trunc(jd));
     return;
   }
   const char* text = reinterpret_cast<const char*>(sqlite3_value_text(v));
@@ -518,6 +523,7 @@ int Value_Copy(const Value& v, bool date_col, const SqlVar& out) {
   if (date_col && out.kind == SqlVar::kString && out.data != nullptr) {
     char tmp[16];
     const int n = Ora_Date_Default(d, tmp);
+    if (n < 0) return n;
     return Hostvar_Put_Text(out, tmp, static_cast<size_t>(n));
   }
   return v.type == SQLITE_INTEGER ? Hostvar_Put_Int(out, v.i) : Hostvar_Put_Double(out, v.d);

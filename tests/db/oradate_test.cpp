@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -87,6 +88,30 @@ TEST(OraDate, FormatAndDefault) {
   EXPECT_STREQ(out, "08-DEC-26");
   EXPECT_EQ(Ora_Date_Default(2451544.5, out), 9);
   EXPECT_STREQ(out, "01-JAN-00");
+}
+
+// A DATE column may hold any number. Those that are no time of the years 1
+// to 9999 are refused with -1841, never converted (9.2e281 overflowed the
+// conversion before: a fuzzing finding); the edges of the span convert.
+TEST(OraDate, NumbersThatAreNoDates) {
+  const double kFirst = 1721425.5;                      // 0001-01-01 00:00:00
+  const double kLast = 5373484.5 - 1.0 / 86400;         // 9999-12-31 23:59:59
+  const double bad[] = {9.246873653636475e+281, -1e300, 1e15, 20261208.0, kFirst - 1.0 / 86400,
+                        kLast + 1.0 / 86400, std::nan(""), HUGE_VAL, -HUGE_VAL};
+  for (double jd : bad) {
+    char out[32] = "x";
+    EXPECT_FALSE(Ora_Jd_Valid(jd)) << jd;
+    EXPECT_EQ(Ora_Date_Format(jd, "yyyymmdd", 8, true, out, sizeof out), kOraBadYear) << jd;
+    EXPECT_STREQ(out, "") << jd;
+    EXPECT_EQ(Ora_Date_Default(jd, out), kOraBadYear) << jd;
+    const OraCivil c = Ora_Jd_To_Civil(jd);
+    EXPECT_EQ(c.year * 10000 + c.month * 100 + c.day, 10101) << jd;
+  }
+  char out[32];
+  EXPECT_EQ(Ora_Date_Format(kFirst, "yyyymmddhh24miss", 16, true, out, sizeof out), 14);
+  EXPECT_STREQ(out, "00010101000000");
+  EXPECT_EQ(Ora_Date_Format(kLast, "yyyymmddhh24miss", 16, true, out, sizeof out), 14);
+  EXPECT_STREQ(out, "99991231235959");
 }
 
 TEST(OraDate, TerritoryFromEnvironment) {

@@ -1,0 +1,149 @@
+#!/usr/bin/env bash
+# Kills the job at random moments and shows that a rerun completes the work.
+#
+#   tools/kill-run.sh [-k KILLS] [-p PERSONS] [-s SEED] [-b BACKEND] [-B BUILD] [DIR]
+#
+# Creates a demo installation (dayset-demo, PERSONS persons, default 300) in
+# DIR (default: a temporary directory, removed at the end), runs the job once
+# uninterrupted for the reference, then KILLS times (default 10): a fresh
+# copy of the installation, the job started and killed with SIGKILL after a
+# random delay, the job run again to its end, and every table compared with
+# the reference, the sysdate columns (…Dat) aside. A quarter of the delays
+# fall within the calendar phases (measured by a calendars-only run), the
+# rest anywhere in the run (a run that ends before its kill is counted as
+# such). Prints one line per kill (delay, the phase the
+# kill met, result) and a summary; exit status 0 when every rerun equals the
+# reference, 1 otherwise, 2 on a usage error. SEED seeds the delays and the
+# demo contents (default 1). BUILD is the build directory (default ./build).
+#
+# BACKEND picks the database: sqlite (the embedded one, default). A server
+# backend adds its own installation, job start and table dump below.
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+kills=10 persons=300 seed=1 backend=sqlite build="$top/build" dir=""
+usage() { echo "usage: tools/kill-run.sh [-k KILLS] [-p PERSONS] [-s SEED] [-b BACKEND] [-B BUILD] [DIR]" >&2; exit 2; }
+while getopts "k:p:s:b:B:h" opt; do
+  case $opt in
+    k) kills=$OPTARG ;;
+    p) persons=$OPTARG ;;
+    s) seed=$OPTARG ;;
+    b) backend=$OPTARG ;;
+    B) build=$OPTARG ;;
+    *) usage ;;
+  esac
+done
+shift $((OPTIND - 1))
+[ $# -le 1 ] || usage
+[[ $kills =~ ^[0-9]+$ && $persons =~ ^[0-9]+$ && $seed =~ ^[0-9]+$ ]] || usage
+if [ $# -eq 1 ]; then
+  dir=$1
+  mkdir -p "$dir"
+else
+  dir=$(mktemp -d)
+  trap 'rm -rf "$dir"' EXIT
+fi
+for p in dayset dayset-demo; do
+  [ -x "$build/$p" ] || { echo "kill-run: $build/$p missing; build first (tools/test.sh)" >&2; exit 2; }
+done
+year=$(( $(date +%Y) + 1 ))
+unset NLS_TERRITORY NLS_LANG  # the demo's weekly patterns number weekdays as AMERICA does
+
+# --- backend: installation, job, dump ---------------------------------------
+case $backend in
+  sqlite)
+    # A new installation in $1.
+    install_new() { "$build/dayset-demo" --persons "$persons" --seed "$seed" "$1" >/dev/null; }
+    # $2 becomes a copy of the installation $1.
+    install_copy() { rm -rf "$2" && cp -a "$1" "$2"; }
+    # Every table of the installation $1, ordered, without the sysdate
+    # columns, into the file $2.
+    dump() {
+      local db="$1/HRSYSTEM.db" t cols
+      : >"$2"
+      for t in $(sqlite3 "$db" "select name from sqlite_master where type='table' order by 1"); do
+        cols=$(sqlite3 "$db" "select group_concat(name, ',') from pragma_table_info('$t') where name not like '___Dat'")
+        echo "== $t" >>"$2"
+        sqlite3 "$db" "select $cols from $t order by $cols" >>"$2"
+      done
+    }
+    # How far the job got in $1 compared with the reference $2: the phase
+    # the kill met.
+    phase_of() {
+      local q="select (select count(*) from Hrs133Bak), (select count(*) from Hrs133Kal),
+                      (select count(*) from Hrs133Ka2), (select count(distinct UrvPnr) from Hrs332Urv)"
+      local now ref
+      now=$(sqlite3 "$1/HRSYSTEM.db" "$q") ref=$(sqlite3 "$2/HRSYSTEM.db" "$q")
+      IFS='|' read -r b k k2 u <<<"$now"
+      IFS='|' read -r rb rk rk2 ru <<<"$ref"
+      if [ "$b" -lt "$rb" ]; then echo "base calendar"
+      elif [ "$k" -lt "$rk" ] || [ "$k2" -lt "$rk2" ]; then echo "work calendars"
+      elif [ "$u" -lt "$ru" ]; then echo "persons ($u of $ru done)"
+      else echo "persons (all done)"; fi
+    }
+    ;;
+  *)
+    echo "kill-run: backend $backend is not supported yet (sqlite)" >&2
+    exit 2 ;;
+esac
+
+# The job in installation $1 with person range $2 $3, in the background.
+start_job() { (cd "$1" && exec "$build/dayset" 0 "$year" dayset.ini "$2" "$3" >/dev/null 2>&1) & }
+now_s() { date +%s.%N; }
+since() { awk -v a="$1" -v b="$(now_s)" 'BEGIN { printf "%.3f", b - a }'; }
+
+install_new "$dir/pristine"
+install_copy "$dir/pristine" "$dir/reference"
+t0=$(now_s)
+start_job "$dir/reference" 0 0
+wait $! || { echo "kill-run: the reference run failed" >&2; exit 1; }
+t_run=$(since "$t0")
+dump "$dir/reference" "$dir/reference.dump"
+install_copy "$dir/pristine" "$dir/calendars"
+t0=$(now_s)
+start_job "$dir/calendars" 99999999 99999999
+wait $! || { echo "kill-run: the calendars-only run failed" >&2; exit 1; }
+t_cal=$(since "$t0")
+printf 'kill-run: %s, %s persons, end year %s; uninterrupted run %.2f s, calendar phases %.2f s\n' \
+  "$backend" "$persons" "$year" "$t_run" "$t_cal"
+
+# Delays: awk's generator, seeded, one per kill.
+mapfile -t delays < <(awk -v n="$kills" -v s="$seed" -v run="$t_run" -v cal="$t_cal" \
+  'BEGIN { srand(s); for (i = 0; i < n; i++) { r = rand(); printf "%.3f\n", (rand() < 0.25 ? 1.2 * cal : 0.9 * run) * r } }')
+
+equal=0 unequal=0 finished=0
+declare -A met=()
+for i in $(seq 1 "$kills"); do
+  work="$dir/run"
+  install_copy "$dir/pristine" "$work"
+  start_job "$work" 0 0
+  pid=$!
+  sleep "${delays[$((i - 1))]}"
+  kill -KILL "$pid" 2>/dev/null || true
+  status=0
+  wait "$pid" 2>/dev/null || status=$?
+  if [ "$status" -eq 137 ]; then
+    where=$(phase_of "$work" "$dir/reference")
+  else
+    where="job had ended (status $status)"
+    finished=$((finished + 1))
+  fi
+  key=${where%% \(*}
+  met[$key]=$((${met[$key]:-0} + 1))
+  start_job "$work" 0 0
+  rerun=0
+  wait $! || rerun=$?
+  dump "$work" "$dir/run.dump"
+  if [ "$rerun" -eq 0 ] && cmp -s "$dir/run.dump" "$dir/reference.dump"; then
+    result=equal
+    equal=$((equal + 1))
+  else
+    result="DIFFERENT (rerun status $rerun)"
+    unequal=$((unequal + 1))
+    cp "$dir/run.dump" "$dir/kill-$i.dump"
+  fi
+  printf 'kill %3d after %6.3f s: %-28s rerun %s\n' "$i" "${delays[$((i - 1))]}" "$where" "$result"
+done
+summary=""
+for k in "${!met[@]}"; do summary+="${summary:+, }$k ${met[$k]}"; done
+echo "kill-run: $equal of $kills reruns equal to the uninterrupted run (kills met: ${summary:-none})"
+[ "$unequal" -eq 0 ]
