@@ -11,3 +11,6 @@ std::time_t Clock_Now();
 
 // Fixes the clock at `t` (local time is derived as usual); 0 releases it.
 void Clock_Set_For_Test(std::time_t t);
+// The fixed value, or 0 while the clock runs (handed on to the workers of a
+// parallel run, so that they read the same clock as the run).
+std::time_t Clock_Fixed();

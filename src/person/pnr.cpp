@@ -227,6 +227,7 @@ int32_t Pnr_Range_Split(const char* PnrVon, const char* PnrBis, int parts, std::
       Pnr_Str_Copy(r.PnrVon, sizeof r.PnrVon, persons[first].pnr);
       Pnr_Str_Copy(r.PnrBis, sizeof r.PnrBis, persons[i].pnr);
       r.rows = 0;
+      r.persons = static_cast<long>(i + 1 - first);
       for (size_t j = first; j <= i; ++j) r.rows += persons[j].rows;
       out->push_back(r);
       first = i + 1;

@@ -20,6 +20,7 @@ struct PnrRange {
   char PnrVon[9];
   char PnrBis[9];
   long rows;
+  long persons;
 };
 
 // Splits the persons of PnrVon..PnrBis, as the employment cursor delivers

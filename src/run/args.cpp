@@ -51,6 +51,8 @@ constexpr RunOptionDef kOptionDefs[] = {
      0, 0},
     {'v', "verbose", nullptr, "print the summary also when stderr is no terminal",
      &RunOptions::verbose, nullptr, 0, 0},
+    {'j', "jobs", "N", "split the person phase over N worker processes (1-64, default 1)", nullptr,
+     &RunOptions::jobs, 1, 64},
     {'h', "help", nullptr, "show this help and exit", &RunOptions::help, nullptr, 0, 0},
     {0, "version", nullptr, "show the version and the backends, and exit",
      &RunOptions::version, nullptr, 0, 0},

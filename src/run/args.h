@@ -27,6 +27,7 @@ struct RunOptions {
   bool version = false;
   bool dry_run = false;
   bool verbose = false;
+  int jobs = 1;  // -j N: workers of the person phase
 };
 
 // One option of the job. Exactly one of flag and number is set: a switch
