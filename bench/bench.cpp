@@ -1,6 +1,6 @@
 // Benchmark of one whole run of the job on a demo installation.
 //
-//   dayset-bench [--postgres] PERSONS DIR
+//   dayset-bench [--postgres] [-j N] PERSONS DIR
 //
 // Creates a demo installation of PERSONS persons (dayset-demo beside this
 // program, seed 1, calendars from 1 January 2027) with its dayset.ini in DIR
@@ -11,8 +11,9 @@
 // clock at 1 January 2027, runs the job in this process for the end year
 // 2027 (each person's window is that one year) and prints one line: wall
 // time, time-group rows written per second, statements and round trips per
-// person-day, prepares, peak resident memory, CPU time of the job and of
-// the database server's processes.
+// person-day, prepares, peak resident memory, CPU time of the job (its
+// workers included) and of the database server's processes. -j N runs the
+// person phase in N workers.
 #include <dirent.h>
 #include <libpq-fe.h>
 #include <sys/resource.h>
@@ -67,11 +68,16 @@ double Server_Cpu() {
     std::istringstream rest(stat.substr(close + 2));
     std::string field;
     unsigned long utime = 0, stime = 0;
-    for (int i = 3; i <= 15 && rest >> field; ++i) {
+    // Its own time and that of its children that have ended (the
+    // postmaster's: the sessions of a parallel run's workers).
+    unsigned long cutime = 0, cstime = 0;
+    for (int i = 3; i <= 17 && rest >> field; ++i) {
       if (i == 14) utime = std::stoul(field);
       if (i == 15) stime = std::stoul(field);
+      if (i == 16) cutime = std::stoul(field);
+      if (i == 17) cstime = std::stoul(field);
     }
-    ticks += static_cast<double>(utime + stime);
+    ticks += static_cast<double>(utime + stime + cutime + cstime);
   }
   closedir(proc);
   return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
@@ -101,12 +107,27 @@ long Count(const char* text) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const bool postgres = argc == 4 && std::strcmp(argv[1], "--postgres") == 0;
-  if (argc != 3 && !postgres) {
-    std::fprintf(stderr, "usage: dayset-bench [--postgres] PERSONS DIR\n");
+  // The workers of a parallel run are this program started again.
+  if (argc > 1 && std::strcmp(argv[1], "--worker") == 0) return Dayset_Main(argc, argv);
+  bool postgres = false;
+  std::string jobs = "1";
+  int a = 1;
+  for (; a < argc - 2; ++a) {
+    if (std::strcmp(argv[a], "--postgres") == 0) {
+      postgres = true;
+    } else if (std::strcmp(argv[a], "-j") == 0 && a + 1 < argc - 2) {
+      jobs = argv[++a];
+    } else {
+      break;
+    }
+  }
+  if (argc - a != 2) {
+    std::fprintf(stderr, "usage: dayset-bench [--postgres] [-j N] PERSONS DIR\n");
     return 2;
   }
   const long persons = std::strtol(argv[argc - 2], nullptr, 10);
+  // With workers the counters below are the driver's session's alone (the
+  // calendar phases and the split).
   namespace fs = std::filesystem;
   const fs::path dir = fs::absolute(argv[argc - 1]);
   const fs::path demo = fs::canonical("/proc/self/exe").parent_path() / "dayset-demo";
@@ -148,28 +169,37 @@ int main(int argc, char** argv) {
   }
 
   Clock_Set_For_Test(LocalDay(2027, 1, 1));
-  char prog[] = "dayset", beg[] = "0", end_year[] = "2027", ini[] = "dayset.ini", von[] = "0", bis[] = "0";
-  char* args[] = {prog, beg, end_year, ini, von, bis, nullptr};
+  char prog[] = "dayset", opt[] = "-j", beg[] = "0", end_year[] = "2027", ini[] = "dayset.ini", von[] = "0",
+       bis[] = "0";
+  char* args[] = {prog, opt, jobs.data(), beg, end_year, ini, von, bis, nullptr};
 
+  rusage before{};
+  getrusage(RUSAGE_CHILDREN, &before);
+  const double demo_cpu = static_cast<double>(before.ru_utime.tv_sec + before.ru_stime.tv_sec) +
+                          static_cast<double>(before.ru_utime.tv_usec + before.ru_stime.tv_usec) / 1e6;
   const double server0 = postgres ? Server_Cpu() : 0;
   const auto t0 = std::chrono::steady_clock::now();
-  const int rc = Dayset_Main(6, args);
+  const int rc = Dayset_Main(8, args);
   const auto t1 = std::chrono::steady_clock::now();
   const double server = postgres ? Server_Cpu() - server0 : 0;
   const SqlStats stats = Sql_Stats();
-  rusage ru{};
+  rusage ru{}, workers{};
   getrusage(RUSAGE_SELF, &ru);
-  const double job_cpu = static_cast<double>(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
-                         static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
+  getrusage(RUSAGE_CHILDREN, &workers);  // with dayset-demo's time, taken before the run
+  const auto cpu = [](const rusage& r) {
+    return static_cast<double>(r.ru_utime.tv_sec + r.ru_stime.tv_sec) +
+           static_cast<double>(r.ru_utime.tv_usec + r.ru_stime.tv_usec) / 1e6;
+  };
+  const double job_cpu = cpu(ru) + cpu(workers) - demo_cpu;
 
   // The job's session is still open: count through it, on either backend.
   const long days = Count("select count(*) into :b0:b1 from Hrs329Ztg");
   const double secs = std::chrono::duration<double>(t1 - t0).count();
   const double per_day = days > 0 ? 1.0 / static_cast<double>(days) : 0.0;
-  std::printf("%s, persons %ld: exit %d, wall %.1f s, %ld person-days, %.0f person-days/s, "
+  std::printf("%s -j %s, persons %ld: exit %d, wall %.1f s, %ld person-days, %.0f person-days/s, "
               "%.2f statements/person-day, %.2f round trips/person-day, %ld prepares, peak RSS %.1f MiB, "
               "CPU job %.1f s, server %.1f s\n",
-              postgres ? "PostgreSQL" : "SQLite", persons, rc, secs, days, days / (secs > 0 ? secs : 1),
+              postgres ? "PostgreSQL" : "SQLite", jobs.c_str(), persons, rc, secs, days, days / (secs > 0 ? secs : 1),
               double(stats.executions) * per_day, double(stats.round_trips) * per_day, stats.prepares,
               ru.ru_maxrss / 1024.0, job_cpu, server);
   Sql_Rt_Disconnect();

@@ -4,6 +4,7 @@
 # throwaway PostgreSQL cluster (tools/pg-cluster.sh) that it removes again.
 #   bench/run.sh [PERSONS ...]
 #   BACKENDS="sqlite" bench/run.sh 1000     # one backend only
+#   JOBS="1 2" JOBS_SQLITE=1 bench/run.sh   # the -j values on PostgreSQL and SQLite
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 "$top/tools/deps.sh"
@@ -27,9 +28,9 @@ for b in $backends; do
         "$top/tools/pg-cluster.sh" start "$cluster"
         set -a; . "$cluster/env"; set +a
       fi
-      "$top/build-bench/dayset-bench" --postgres "$n" "$work/demo-pg-$n" 2>/dev/null
+      for j in ${JOBS:-1 2 4}; do "$top/build-bench/dayset-bench" --postgres -j "$j" "$n" "$work/demo-pg-$n" 2>/dev/null; done
     else
-      "$top/build-bench/dayset-bench" "$n" "$work/demo-$n" 2>/dev/null
+      for j in ${JOBS_SQLITE:-1 2}; do "$top/build-bench/dayset-bench" -j "$j" "$n" "$work/demo-$n" 2>/dev/null; done
     fi
   done
 done
