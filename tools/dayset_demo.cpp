@@ -386,7 +386,11 @@ class PgDatabase : public Database {
     const char* values[] = {conninfo.c_str(), "UTF8", "-c DateStyle=ISO,YMD -c TimeZone=UTC -c client_min_messages=warning",
                             "dayset-demo", nullptr};
     conn_ = PQconnectdbParams(keys, values, 1);
-    if (PQstatus(conn_) != CONNECTION_OK) throw Failure{"cannot connect to the database: " + Message()};
+    if (PQstatus(conn_) != CONNECTION_OK) {
+      const std::string why = Message();
+      PQfinish(conn_);
+      throw Failure{"cannot connect to the database: " + why};
+    }
   }
   ~PgDatabase() override { PQfinish(conn_); }
   PgDatabase(const PgDatabase&) = delete;

@@ -2,7 +2,10 @@
 # Installs the Debian packages that building and testing dayset need, when
 # they are missing. Run as root (or with sudo available); prints what it does.
 set -euo pipefail
-packages=(cmake g++ make libsqlite3-dev sqlite3 libgtest-dev libgmock-dev libpq-dev postgresql)
+# dpkg-dev and file: the Debian package's dependencies (dpkg-shlibdeps);
+# man-db: the manual page test; chromium: the year view's browser test.
+packages=(cmake g++ make libsqlite3-dev sqlite3 libgtest-dev libgmock-dev libpq-dev postgresql
+          dpkg-dev file man-db chromium)
 packages+=("$@")  # and those a caller names (fuzz/run.sh: clang)
 missing=()
 for p in "${packages[@]}"; do

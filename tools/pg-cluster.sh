@@ -64,8 +64,12 @@ cluster_new() {
   local dir=$1
   mkdir -p "$dir"
   [ -z "$(ls -A "$dir")" ] || die "$dir is not empty"
+  : >"$dir/.pg-cluster"  # what `stop` looks for before it removes DIR
   chmod 700 "$dir"
-  [ "$(id -u)" -ne 0 ] || chown postgres: "$dir"
+  if [ "$(id -u)" -eq 0 ]; then
+    chown postgres: "$dir"
+    as_owner test -w "$dir" || die "the postgres user cannot reach $dir: make the directories above it searchable"
+  fi
   as_owner "$bindir/initdb" -D "$dir/data" -U postgres --auth-local=trust --auth-host=scram-sha-256 \
     --locale-provider=icu --icu-locale=de-DE --locale=C.UTF-8 -E UTF8 --no-sync --no-instructions \
     >"$dir/initdb.log" 2>&1 || { cat "$dir/initdb.log" >&2; die "initdb failed"; }
@@ -165,7 +169,7 @@ case "$cmd" in
     dir=$(realpath -m "$2")
     [ -d "$dir" ] || exit 0
     # Only what this script made is removed.
-    [ -f "$dir/port" ] || [ -z "$(ls -A "$dir")" ] || die "$dir does not look like a cluster of pg-cluster.sh"
+    [ -f "$dir/.pg-cluster" ] || [ -z "$(ls -A "$dir")" ] || die "$dir does not look like a cluster of pg-cluster.sh"
     cluster_stop "$dir" fast
     rm -rf "$dir"
     ;;

@@ -45,9 +45,9 @@ void Progress_Phase(const char* name) {
 }
 
 void Progress_Person(long written) {
-  if (!active) return;
   ++persons;
   days += written;
+  if (!active) return;
   if (Clock::now() - last_draw >= std::chrono::milliseconds(200)) Draw();
 }
 
@@ -56,3 +56,7 @@ void Progress_Done() {
   Draw();
   std::fputc('\n', stderr);
 }
+
+long Progress_Persons() { return persons; }
+long Progress_Days() { return days; }
+double Progress_Seconds() { return std::chrono::duration<double>(Clock::now() - started).count(); }

@@ -16,3 +16,9 @@ void Progress_Phase(const char* name);
 void Progress_Person(long days);
 // Ends the line.
 void Progress_Done();
+
+// What the run did so far, counted also when no line is shown: persons
+// finished, time-group days written, seconds since Progress_Init.
+long Progress_Persons();
+long Progress_Days();
+double Progress_Seconds();

@@ -72,6 +72,9 @@ class Session {
   // a negative code with the current schema unchanged.
   virtual int Switch_Schema(const std::string& name) = 0;
   virtual int Commit() = 0;
+  // Undoes the open transaction, if any: 0, or kTxnRolledBack when the
+  // database had ended it by itself since the last commit or rollback.
+  virtual int Rollback() = 0;
   // Changes whenever the resolution of table names changes (a schema
   // switch): statements prepared before then must be prepared again.
   virtual unsigned Name_Generation() const = 0;

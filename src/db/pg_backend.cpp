@@ -688,7 +688,7 @@ class PgSession : public Session {
   int Prepare(const SqlParsed& parsed, std::unique_ptr<Statement>* out) override;
   int Prepare_Dynamic(const char* text, std::unique_ptr<Statement>* out) override;
   int Commit() override;
-  [[maybe_unused]] int Rollback();
+  int Rollback() override;
   unsigned Name_Generation() const override { return generation_; }
   long Round_Trips() const override { return round_trips_; }
   const char* Broken() const override { return broken_; }
@@ -851,7 +851,8 @@ int PgStatement::Column(int index, const SqlVar& out) {
     case kOidDate: {
       if (out.kind != SqlVar::kString) return kBadType;
       OraCivil c;
-      if (!Timestamp_Parse(v, len, &c)) return kBadType;
+      // Only the years 1 to 9999 read as "YYYY-MM-DD HH:MM:SS" (no BC, no fifth digit).
+      if (!Timestamp_Parse(v, len, &c)) return kOraBadYear;
       char text[16];
       const int n = Ora_Date_Default(Ora_Jd_From_Civil(c), text);
       if (n < 0) return n;  // a timestamp outside the years 1 to 9999
@@ -1035,10 +1036,16 @@ int PgSession::Commit() {
 
 int PgSession::Rollback() {
   if (broken_ != nullptr) return broken_code_;
+  // Work the server had already undone must not pass for rolled back here:
+  // a dry run's counts would then fall short unnoticed.
+  const bool lost = txn_lost_;
   txn_lost_ = false;
-  if (!in_txn_) return 0;
-  in_txn_ = false;
-  return Frame("dayset_rollback");
+  int rc = 0;
+  if (in_txn_) {
+    in_txn_ = false;
+    rc = Frame("dayset_rollback");
+  }
+  return rc != 0 ? rc : lost ? kTxnRolledBack : 0;
 }
 
 int PgSession::Load_Catalog() {

@@ -311,6 +311,7 @@ class SqliteSession : public Session {
   int Prepare(const SqlParsed& parsed, std::unique_ptr<Statement>* out) override;
   int Prepare_Dynamic(const char* text, std::unique_ptr<Statement>* out) override;
   int Commit() override;
+  int Rollback() override;
   unsigned Name_Generation() const override { return generation_; }
   const char* Broken() const override { return broken_; }
 
@@ -336,6 +337,7 @@ class SqliteSession : public Session {
   const char* broken_ = nullptr;  // Fatal_Condition of the first such failure
   sqlite3_stmt* begin_ = nullptr;
   sqlite3_stmt* commit_ = nullptr;
+  sqlite3_stmt* rollback_ = nullptr;
   FuncContext func_;
 };
 
@@ -533,6 +535,7 @@ SqliteSession::~SqliteSession() {
   if (db_ == nullptr) return;
   sqlite3_finalize(begin_);
   sqlite3_finalize(commit_);
+  sqlite3_finalize(rollback_);
   // Uncommitted work is rolled back; close_v2 waits for nothing.
   if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
   sqlite3_close_v2(db_);
@@ -577,7 +580,8 @@ int SqliteSession::Open(const char* target) {
     return -10000 - (sqlite3_errcode(db_) & 0xff);
   }
   if (sqlite3_prepare_v2(db_, "BEGIN IMMEDIATE", -1, &begin_, nullptr) != SQLITE_OK ||
-      sqlite3_prepare_v2(db_, "COMMIT", -1, &commit_, nullptr) != SQLITE_OK) {
+      sqlite3_prepare_v2(db_, "COMMIT", -1, &commit_, nullptr) != SQLITE_OK ||
+      sqlite3_prepare_v2(db_, "ROLLBACK", -1, &rollback_, nullptr) != SQLITE_OK) {
     return Map_Error(sqlite3_errcode(db_));
   }
   if (Is_File(dir_ + "/HRSYSTEM.db")) {
@@ -680,6 +684,22 @@ int SqliteSession::Commit() {
   }
   in_txn_ = false;
   return 0;
+}
+
+int SqliteSession::Rollback() {
+  const bool lost = txn_lost_;
+  txn_lost_ = false;
+  if (in_txn_ && !sqlite3_get_autocommit(db_)) {
+    const int rc = sqlite3_step(rollback_);
+    sqlite3_reset(rollback_);
+    if (rc != SQLITE_DONE) {
+      const int code = Map_Error(rc);
+      if (sqlite3_get_autocommit(db_)) in_txn_ = false;
+      return code;
+    }
+  }
+  in_txn_ = false;
+  return lost ? kTxnRolledBack : 0;
 }
 
 // The native failures after which no statement of the session can succeed,

@@ -43,6 +43,11 @@ SessionFactory Sql_Backend_Find(const char* scheme, size_t len) {
 
 }  // namespace sqlrt
 
+const char* Sql_Backend_Scheme(int index) {
+  constexpr int n = static_cast<int>(sizeof sqlrt::kBackends / sizeof sqlrt::kBackends[0]);
+  return index >= 0 && index < n ? sqlrt::kBackends[index].scheme : nullptr;
+}
+
 namespace {
 
 using sqlrt::Statement;
@@ -79,6 +84,7 @@ struct Runtime {
   std::vector<Fault> faults;
   int broken = 0;                  // the code every call returns once broken
   const char* broken_what = nullptr;
+  bool dry = false;
 };
 
 Runtime rt;
@@ -231,6 +237,7 @@ void Sql_Rt_Disconnect() {
   rt.dyn_text.clear();
   rt.dyn_schema.clear();
   rt.dyn_rc = 0;
+  rt.dry = false;
   rt.session.reset();  // rolls back what is not committed
 }
 
@@ -360,8 +367,17 @@ int Sql_Rt_Commit() {
   if (rt.broken != 0) return Set(rt.broken);
   if (int f = Fault_Check(SqlOp::kCommit, "commit"); f != 0) return Set(f);
   if (rt.session == nullptr) return Done(sqlrt::kNotConnected);
+  if (rt.dry) return Set(0);
   return Done(rt.session->Commit());
 }
+
+int Sql_Rt_Rollback() {
+  if (rt.broken != 0) return Set(rt.broken);
+  if (rt.session == nullptr) return Set(sqlrt::kNotConnected);
+  return Done(rt.session->Rollback());
+}
+
+void Sql_Rt_Dry_Set(bool on) { rt.dry = on; }
 
 const char* Sql_Rt_Broken() { return rt.broken_what; }
 

@@ -101,6 +101,8 @@ int Sql_Dyn_Prepare(const char* text);
 int Sql_Dyn_Execute();
 
 // Makes the transaction's changes permanent; sessions and cursors go on.
+// In dry mode it commits nothing and returns 0: the work stays visible to
+// the session's later statements until Sql_Rt_Rollback.
 int Sql_Rt_Commit();
 
 // The condition that broke the session, or null while it can go on: a short
@@ -113,6 +115,21 @@ int Sql_Rt_Commit();
 // ends the session with Sql_Rt_Disconnect, which rolls the open transaction
 // back. Sql_Rt_Connect and Sql_Rt_Disconnect clear it.
 const char* Sql_Rt_Broken();
+
+// Undoes everything since the last real commit; sessions and cursors go on.
+// Returns 0, or -2091 when the database had already rolled the transaction
+// back by itself in between (work was lost before this call), or another
+// negative code.
+int Sql_Rt_Rollback();
+
+// Dry mode, for a run that must leave the database as it was: commits do
+// nothing, and the caller ends with Sql_Rt_Rollback. Off at start and again
+// after Sql_Rt_Disconnect; a connect does not change it.
+void Sql_Rt_Dry_Set(bool on);
+
+// The net service schemes of the backends built in ("sqlite", ...), by
+// index from 0; null past the last.
+const char* Sql_Backend_Scheme(int index);
 
 // Counters for the benchmark: statement executions (exec, open, fetch),
 // prepares and round trips to a database server since the session opened.

@@ -42,3 +42,92 @@ const char* Arg_EndeJahr_Check(const char* text) {
 }
 
 bool Arg_Fits(const char* text, size_t room) { return strnlen(text, room + 1) <= room; }
+
+namespace {
+
+// Adding an option is one line here (and its field in RunOptions).
+constexpr RunOptionDef kOptionDefs[] = {
+    {'n', "dry-run", nullptr, "run, then roll back; print the rows it would add", &RunOptions::dry_run, nullptr,
+     0, 0},
+    {'v', "verbose", nullptr, "print the summary also when stderr is no terminal",
+     &RunOptions::verbose, nullptr, 0, 0},
+    {'h', "help", nullptr, "show this help and exit", &RunOptions::help, nullptr, 0, 0},
+    {0, "version", nullptr, "show the version and the backends, and exit",
+     &RunOptions::version, nullptr, 0, 0},
+};
+
+constexpr char kOptionsAllowed[] = "siehe dayset --help";
+constexpr char kNumberAllowed[] = "eine Zahl im erlaubten Bereich, siehe dayset --help";
+
+const RunOptionDef* Def_Short(char c) {
+  for (const RunOptionDef& s : kOptionDefs) {
+    if (s.short_name != 0 && s.short_name == c) return &s;
+  }
+  return nullptr;
+}
+
+const RunOptionDef* Def_Long(const char* name, size_t len) {
+  for (const RunOptionDef& s : kOptionDefs) {
+    if (std::strlen(s.long_name) == len && std::strncmp(s.long_name, name, len) == 0) return &s;
+  }
+  return nullptr;
+}
+
+// A decimal number without sign, blanks or leading zeros beyond one digit.
+bool Number_Read(const char* text, int min, int max, int* out) {
+  size_t n = std::strlen(text);
+  if (n == 0 || n > 9 || !AllDigits(text, n) || (n > 1 && text[0] == '0')) return false;
+  int v = Number(text, n);
+  if (v < min || v > max) return false;
+  *out = v;
+  return true;
+}
+
+}  // namespace
+
+std::span<const RunOptionDef> Run_Option_Defs() { return kOptionDefs; }
+
+int Arg_Options_Parse(int argc, char** argv, RunOptions* opts, const char** bad, const char** allowed) {
+  int i = 1;
+  for (; i < argc; ++i) {
+    const char* arg = argv[i];
+    if (arg[0] != '-' || arg[1] == '\0') break;
+    if (std::strcmp(arg, "--") == 0) return i + 1;
+    *bad = arg;
+    *allowed = kOptionsAllowed;
+    const char* value = nullptr;  // a joined value
+    const RunOptionDef* def;
+    if (arg[1] == '-') {
+      const char* name = arg + 2;
+      const char* eq = std::strchr(name, '=');
+      def = Def_Long(name, eq != nullptr ? static_cast<size_t>(eq - name) : std::strlen(name));
+      if (def == nullptr || (eq != nullptr && def->value_name == nullptr)) return -1;
+      if (eq != nullptr) value = eq + 1;
+    } else {
+      // A run of switches, the last of which may take a value ("-vj4").
+      for (const char* p = arg + 1;; ++p) {
+        def = Def_Short(*p);
+        if (def == nullptr) return -1;
+        if (def->value_name != nullptr) {
+          if (p[1] != '\0') value = p + 1;
+          break;
+        }
+        opts->*(def->flag) = true;
+        if (p[1] == '\0') break;
+      }
+      if (def->value_name == nullptr) continue;
+    }
+    if (def->value_name == nullptr) {
+      opts->*(def->flag) = true;
+      continue;
+    }
+    if (value == nullptr) {
+      if (i + 1 >= argc) return -1;
+      value = argv[++i];
+      *bad = value;
+    }
+    *allowed = kNumberAllowed;
+    if (!Number_Read(value, def->min, def->max, &(opts->*(def->number)))) return -1;
+  }
+  return i;
+}

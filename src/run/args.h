@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <span>
 
 // "0" (no start date) or eight digits yyyymmdd forming a real date.
 const char* Arg_BegDat_Check(const char* text);
@@ -16,3 +17,35 @@ bool Arg_Fits(const char* text, size_t room);
 
 // True when yyyymmdd is a date of the Gregorian calendar, years 1 to 9999.
 bool Date_Ymd_Valid(const char* text);
+
+// Options come before the five positional arguments; "--" ends them, and so
+// does the first argument that does not begin with '-' (or is "-" alone).
+// Short switches may be combined ("-nv"); a value follows its option as the
+// next argument, or joined ("-j4", "--jobs=4").
+struct RunOptions {
+  bool help = false;
+  bool version = false;
+  bool dry_run = false;
+  bool verbose = false;
+};
+
+// One option of the job. Exactly one of flag and number is set: a switch
+// sets *flag; an option with a value reads a decimal number in [min, max].
+struct RunOptionDef {
+  char short_name;        // 0: long form only
+  const char* long_name;  // without the leading "--"
+  const char* value_name; // null for a switch
+  const char* help;       // one line for --help
+  bool RunOptions::*flag;
+  int RunOptions::*number;
+  int min, max;
+};
+
+// The options in the order --help lists them.
+std::span<const RunOptionDef> Run_Option_Defs();
+
+// Parses the options of argv[1..argc-1] into *opts. Returns the index of the
+// first positional argument. On a refused option returns -1, *bad the
+// argument as given and *allowed a short description of what is allowed
+// (static text, for Refuse's "Erlaubt:" part).
+int Arg_Options_Parse(int argc, char** argv, RunOptions* opts, const char** bad, const char** allowed);

@@ -11,6 +11,8 @@
 #include "db/sqlrt.h"
 #include "person/pnr.h"
 #include "run/args.h"
+#include "run/tally.h"
+#include "run/usage.h"
 #include "base/progress.h"
 #include "base/runlog.h"
 
@@ -80,10 +82,10 @@ int ConfigValue(const char* name, const char* pfad, char* target, size_t room, b
   return 0;
 }
 
-int Run(int argc, char** argv) {
+// argv[1..argc-1] are the positional arguments; argv[0] is not read.
+int Run(const RunOptions& opts, int argc, char** argv) {
   if (argc != 6) {
-    std::printf("Aufruf: dayset [BegDat] [EndeJahr] [Pfad] [PnrVon] [PnrBis]\n");
-    std::printf("Bsp.: dayset 20041201 2006 ..\\files\\norvane.ini 0000 9999 \n");
+    Usage_Lines_Print();
     RunLog_Printf("Falsche Anzahl Parameter(= 5)! AnzParam: %d\n", argc - 1);
     return kExitUsage;
   }
@@ -151,6 +153,16 @@ int Run(int argc, char** argv) {
     Copy(PnrBis, sizeof PnrBis, "zzzzzzzz");
   }
 
+  // The counts cost a full count of each table: only when they are shown.
+  const bool summary = opts.verbose || Progress_Active();
+  const bool counted = summary || opts.dry_run;
+  TallyCounts before{};
+  TallyCounts after{};
+  if (counted) Tally_Count(&before);
+  // A dry run keeps every phase's work visible to the later phases, as the
+  // commits of a real run do, and rolls it all back at the end.
+  Sql_Rt_Dry_Set(opts.dry_run);
+
   Pnr_Run_Init();
   Progress_Phase("Basiskalender");
   Bak_Days_Extend(EndDat);
@@ -162,22 +174,54 @@ int Run(int argc, char** argv) {
   Pnr_Days_Extend(BegDat, EndDat, PnrVon, PnrBis);
   if (Sql_Rt_Broken() != nullptr) return Stop_Broken("Personen", Pnr_Broken_Pnr());
   Progress_Done();
-  return kExitOk;
+
+  int status = kExitOk;
+  if (counted) Tally_Count(&after);
+  if (opts.dry_run) {
+    Sql_Rt_Dry_Set(false);
+    if (int rb = Sql_Rt_Rollback(); rb != 0) {
+      // -2091: the database had rolled back part of the work by itself, so
+      // the counts fall short of what a real run adds. Nothing was committed.
+      RunLog_Printf("Error: Rollback %d!\n", rb);
+      std::fprintf(stderr, "dayset: Probelauf: Zuruecksetzen meldet RC %d, die Zahlen fehlen, siehe DAYSET.LOG\n",
+                   rb);
+      status = kExitFailed;
+    } else {
+      Tally_Report_Print(stdout, before, after);
+    }
+  }
+  if (summary) Tally_Summary_Print(stderr, before, after, opts.dry_run);
+  return status;
 }
 
 }  // namespace
 
 int Dayset_Main(int argc, char** argv) {
+  RunOptions opts;
+  const char* bad = nullptr;
+  const char* allowed = nullptr;
+  const int first = Arg_Options_Parse(argc, argv, &opts, &bad, &allowed);
+  // Help and version leave the last run's DAYSET.LOG alone.
+  if (first > 0 && opts.help) {
+    Usage_Help_Print();
+    return kExitOk;
+  }
+  if (first > 0 && opts.version) {
+    Usage_Version_Print();
+    return kExitOk;
+  }
+
   RunDate_Init();
   RunLog = std::fopen("DAYSET.LOG", "w");
   int open_errno = errno;
+  RunLog_Tally_Reset();
   Progress_Init();
 
   if (RunLog == nullptr) {
     std::fprintf(stderr, "dayset: DAYSET.LOG kann nicht angelegt werden: %s\n", std::strerror(open_errno));
     return kExitFailed;
   }
-  int rc = Run(argc, argv);
+  int rc = first < 0 ? Refuse("Option", bad, 0, allowed) : Run(opts, argc - first + 1, argv + first - 1);
   std::fclose(RunLog);
   RunLog = nullptr;
   return rc;

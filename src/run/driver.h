@@ -1,12 +1,15 @@
 // The run driver: the whole control flow of the job.
 //
 // main() hands its arguments to Dayset_Main and exits with its result:
-//   0  the phases ran (also when they logged row errors)
+//   0  the phases ran (also when they logged row errors); --help, --version
 //   1  DAYSET.LOG could not be created, the connect or schema switch failed,
 //      or the database broke down during a phase (Sql_Rt_Broken): one line
-//      in the log and on standard error, and nothing more was done
-//   2  wrong argument count, or an argument or configuration value that is
-//      invalid or longer than its room
+//      in the log and on standard error, and nothing more was done; or a
+//      dry run's rollback failed
+//   2  wrong argument count, an unknown option, or an argument or
+//      configuration value that is invalid or longer than its room
+// Options come before the five arguments (run/args.h); the count line of a
+// wrong call counts the arguments after them.
 #pragma once
 
 int Dayset_Main(int argc, char** argv);

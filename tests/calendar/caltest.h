@@ -27,8 +27,8 @@ class CalTest : public testdb::DbTest {
   void SeedBak(const std::string& from, const std::string& to) {
     std::string values;
     for (const std::string& day : testdb::Days(from, to)) {
-      values += (values.empty() ? "" : ", ") + ("(" + D(day.c_str()) + ", ") +
-                std::to_string(testdb::IsoWeekday(day)) + ")";
+      values +=
+          (values.empty() ? "" : ", ") + ("(" + D(day.c_str()) + ", ") + std::to_string(testdb::IsoWeekday(day)) + ")";
     }
     Exec("insert into Hrs133Bak (BakDtm, BakWtg) values " + values);
   }

@@ -563,6 +563,41 @@ TEST_P(SqlRtTest, UncommittedWorkIsRolledBackAtDisconnect) {
   EXPECT_EQ(Sql_Exec(kBakLst, {}), -1012);  // not connected
 }
 
+// Rollback undoes what the last commit left open; in dry mode commits keep
+// the work for the session's own reads (a cursor opened afterwards sees it),
+// and one rollback undoes everything since the connect.
+TEST_P(SqlRtTest, RollbackAndDryMode) {
+  ASSERT_EQ(Pnr_Ins("00000001", "A"), 0);
+  ASSERT_EQ(Sql_Rt_Commit(), 0);
+  ASSERT_EQ(Pnr_Ins("00000002", "B"), 0);
+  EXPECT_EQ(Sql_Rt_Rollback(), 0);
+  EXPECT_EQ(Rows("select PnrNum from Hrs300Pnr"), Rows_t{"00000001"});
+  EXPECT_EQ(Sql_Rt_Rollback(), 0);  // nothing open
+
+  Sql_Rt_Dry_Set(true);
+  ASSERT_EQ(Pnr_Ins("00000003", "C"), 0);
+  ASSERT_EQ(Bak_Ins("20270101"), 0);
+  EXPECT_EQ(Sql_Rt_Commit(), 0);
+  ASSERT_EQ(Pnr_Ins("00000004", "D"), 0);
+  EXPECT_EQ(Sql_Rt_Commit(), 0);
+  EXPECT_EQ(Rows("select count(*) from Hrs300Pnr"), Rows_t{"1"});  // no other connection sees it
+  const char kAll[] = "select PnrNum from Hrs300Pnr order by PnrNum";
+  ASSERT_EQ(Sql_Cur_Open(kAll), 0);
+  Sql_Rt_Dry_Set(false);
+  EXPECT_EQ(Sql_Rt_Rollback(), 0);
+  Rows_t seen;
+  char num[9];
+  while (Sql_Cur_Fetch(kAll, {SqlStr(num, sizeof num)}) == 0) seen.push_back(num);
+  EXPECT_EQ(seen, (Rows_t{"00000001", "00000003", "00000004"}));  // as of the open
+  EXPECT_EQ(Sql_Cur_Close(kAll), 0);
+  EXPECT_EQ(Rows("select PnrNum from Hrs300Pnr"), Rows_t{"00000001"});
+  EXPECT_EQ(Rows("select count(*) from Hrs133Bak"), Rows_t{"0"});
+  // The session goes on: the next unit commits as usual.
+  ASSERT_EQ(Pnr_Ins("00000005", "E"), 0);
+  EXPECT_EQ(Sql_Rt_Commit(), 0);
+  EXPECT_EQ(Rows("select count(*) from Hrs300Pnr"), Rows_t{"2"});
+}
+
 // A table another connection holds locked is waited for.
 TEST_P(SqlRtTest, LockedTableIsWaitedFor) {
   std::unique_ptr<testdb::TableLock> lock = db_->Lock("HRSYSTEM", "Hrs300Pnr");

@@ -54,8 +54,8 @@ class KillTest : public PersonTest {
     }
     AddBsv("00000003", "2021-01-01", nullptr, "2", "OLD", "OLD");
     ExecCur("insert into Hrs327Tag (TagPnr, TagTag) values ('00000004', " + D("2027-01-10") + ")");
-    ExecCur("insert into Hrs329Ztg (ZtgPnr, ZtgVon, ZtgAkr, ZtgSta) values "
-                   "('00000004', " + D("2027-01-10") + ", 'STALE', 2)");
+    ExecCur("insert into Hrs329Ztg (ZtgPnr, ZtgVon, ZtgAkr, ZtgSta) values ('00000004', " + D("2027-01-10") +
+            ", 'STALE', 2)");
     ExecCur("insert into Hrs332Urv values ('00000002', 2026)");
     schema_ = "HRSYSTEM";
   }
@@ -69,9 +69,10 @@ class KillTest : public PersonTest {
   }
 
   Table Persons(const std::string& schema) {
-    return db_->Rows(schema, "select distinct TagPnr from Hrs327Tag where TagDat is not null "
-                                         "union select UrvPnr from Hrs332Urv where UrvPnr <> '00000002' "
-                                         "order by 1");
+    return db_->Rows(schema,
+                     "select distinct TagPnr from Hrs327Tag where TagDat is not null "
+                     "union select UrvPnr from Hrs332Urv where UrvPnr <> '00000002' "
+                     "order by 1");
   }
 
   // Runs the phase in a child process that dies at `point`.

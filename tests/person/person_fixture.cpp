@@ -25,14 +25,13 @@ void PersonTest::TearDown() {
 }
 
 void PersonTest::AddPerson(const char* pnr, const char* nam, int sta) {
-  ExecCur("insert into Hrs300Pnr values (" + Q(pnr) + "," + Q(nam) + "," +
-                     std::to_string(sta) + ")");
+  ExecCur("insert into Hrs300Pnr values (" + Q(pnr) + "," + Q(nam) + "," + std::to_string(sta) + ")");
 }
 
 void PersonTest::AddBsv(const char* pnr, const char* gvo, const char* gbi, const char* kal,
                         const char* akr, const char* abr, int sta) {
-  ExecCur("insert into Hrs310Bsv values (" + Q(pnr) + "," + D(gvo) + "," + D(gbi) + "," +
-                     Q(kal) + "," + Q(akr) + "," + Q(abr) + "," + std::to_string(sta) + ")");
+  ExecCur("insert into Hrs310Bsv values (" + Q(pnr) + "," + D(gvo) + "," + D(gbi) + "," + Q(kal) + "," + Q(akr) + "," +
+          Q(abr) + "," + std::to_string(sta) + ")");
 }
 
 void PersonTest::AddEmployee(const char* pnr, const char* nam, const char* gvo, const char* kal,
@@ -41,24 +40,24 @@ void PersonTest::AddEmployee(const char* pnr, const char* nam, const char* gvo, 
   AddBsv(pnr, gvo, nullptr, kal, akr, abr);
 }
 
-void PersonTest::AddDays(const std::string& table, const char* kal, const char* from,
-                         const char* to, const char* ttp, int sta, const std::string& schema) {
+void PersonTest::AddDays(const std::string& table, const char* kal, const char* from, const char* to, const char* ttp,
+                         int sta, const std::string& schema) {
   std::string p = table == "Hrs133Ka2" ? "Ka2" : "Kal";
   std::string values;
   for (const std::string& day : testdb::Days(from, to)) {
     values += (values.empty() ? "(" : ", (") + Q(kal) + ", " + D(day.c_str()) + ", " + Q(ttp) + ", " +
               std::to_string(sta) + ")";
   }
-  db_->Exec(schema.empty() ? schema_ : schema, "insert into " + table + " (" + p + "Num," + p + "Dtm," + p +
-                                                    "Ttp," + p + "Sta) values " + values);
+  db_->Exec(schema.empty() ? schema_ : schema,
+            "insert into " + table + " (" + p + "Num," + p + "Dtm," + p + "Ttp," + p + "Sta) values " + values);
 }
 
 void PersonTest::AddZuo(const char* pnr, const char* gvo, const char* gbi, const char* sdt, int stg,
                         const char* agr, const char* abt, const char* kst, const char* krt,
                         const char* ktr, const char* vra) {
-  ExecCur("insert into Hrs311Zuo values (" + Q(pnr) + "," + D(gvo) + "," + D(gbi) + "," +
-                     D(sdt) + "," + std::to_string(stg) + "," + Q(agr) + "," + Q(abt) + "," +
-                     Q(kst) + "," + Q(krt) + "," + Q(ktr) + "," + Q(vra) + ")");
+  ExecCur("insert into Hrs311Zuo values (" + Q(pnr) + "," + D(gvo) + "," + D(gbi) + "," + D(sdt) + "," +
+          std::to_string(stg) + "," + Q(agr) + "," + Q(abt) + "," + Q(kst) + "," + Q(krt) + "," + Q(ktr) + "," +
+          Q(vra) + ")");
 }
 
 void PersonTest::AddAgr(const char* num, int tge) {
@@ -66,14 +65,14 @@ void PersonTest::AddAgr(const char* num, int tge) {
 }
 
 void PersonTest::AddWpl(const char* agr, int tag, const char* azt, const char* vra) {
-  ExecCur("insert into Hrs161Wpl values (" + Q(agr) + "," + std::to_string(tag) + "," +
-                     Q(azt) + "," + Q(vra) + ")");
+  ExecCur("insert into Hrs161Wpl values (" + Q(agr) + "," + std::to_string(tag) + "," + Q(azt) + "," + Q(vra) + ")");
 }
 
 void PersonTest::AddAssigned(const char* pnr) {
-  ExecCur("insert into Hrs160Agr select 'G0', 1 where not exists (select 1 from Hrs160Agr where AgrNum = 'G0'); "
-          "insert into Hrs161Wpl select 'G0', 1, '0800', NULL where not exists "
-          "(select 1 from Hrs161Wpl where WplAgr = 'G0')");
+  ExecCur(
+      "insert into Hrs160Agr select 'G0', 1 where not exists (select 1 from Hrs160Agr where AgrNum = 'G0'); "
+      "insert into Hrs161Wpl select 'G0', 1, '0800', NULL where not exists "
+      "(select 1 from Hrs161Wpl where WplAgr = 'G0')");
   AddZuo(pnr, "2000-01-01", nullptr, "2000-01-01", 1, "G0", "ABT", "KST", "KR", "KTR", nullptr);
 }
 

@@ -29,8 +29,8 @@ class PersonTest : public testdb::DbTest {
                    const char* akr = "AK1", const char* abr = "AB1");
   // Calendar days from..to of calendar `kal` in table Hrs133Ka2 (prefix Ka2)
   // or Hrs133Kal (prefix Kal), every day with day type `ttp`.
-  void AddDays(const std::string& table, const char* kal, const char* from, const char* to,
-               const char* ttp, int sta = 1, const std::string& schema = "");
+  void AddDays(const std::string& table, const char* kal, const char* from, const char* to, const char* ttp,
+               int sta = 1, const std::string& schema = "");
   void AddZuo(const char* pnr, const char* gvo, const char* gbi, const char* sdt, int stg,
               const char* agr, const char* abt, const char* kst, const char* krt, const char* ktr,
               const char* vra);

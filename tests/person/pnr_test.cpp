@@ -53,8 +53,7 @@ TEST_P(PnrTest, TwoCurrentRelationshipsTakeTheNewerOnly) {
   AddBsv("00000001", "2025-06-01", nullptr, "NEW", "AKNEW", "ABNEW");
 
   Run("0", "2026");
-  EXPECT_EQ(Rows("select date(TagTag) from Hrs327Tag"),
-            (Table{"2026-12-10", "2026-12-11"}));
+  EXPECT_EQ(Rows("select date(TagTag) from Hrs327Tag"), (Table{"2026-12-10", "2026-12-11"}));
   EXPECT_EQ(Rows("select date(ZtgVon), ZtgAkr, ZtgBsd, ZtgTtp from Hrs329Ztg"),
             (Table{"2026-12-10|AKNEW|ABNEW|FT", "2026-12-11|AKNEW|ABNEW|FT"}));
   EXPECT_EQ(Urvs(), (Table{"00000001|2025", "00000001|2026"}));
@@ -106,13 +105,11 @@ TEST_P(PnrTest, WindowStartAndLastTimeGroupDate) {
            D(c.ztg_last) + ", 'OLD', 2)");
     }
     Run(c.beg, c.end_year);
-    EXPECT_EQ(Rows("select min(date(TagTag)) from Hrs327Tag where TagDat is not null"),
-              Table{c.first_tag});
-    EXPECT_EQ(Rows("select min(date(ZtgVon)) from Hrs329Ztg where ZtgDat is not null"),
-              Table{c.first_ztg});
+    EXPECT_EQ(Rows("select min(date(TagTag)) from Hrs327Tag where TagDat is not null"), Table{c.first_tag});
+    EXPECT_EQ(Rows("select min(date(ZtgVon)) from Hrs329Ztg where ZtgDat is not null"), Table{c.first_ztg});
     std::string end = std::string(c.end_year) + "-12-31";
     EXPECT_EQ(Rows("select (select max(date(TagTag)) from Hrs327Tag), "
-                                      "(select max(date(ZtgVon)) from Hrs329Ztg)"),
+                   "(select max(date(ZtgVon)) from Hrs329Ztg)"),
               Table{end + "|" + end});
     // An existing day record is never rewritten.
     if (c.tag_last != nullptr) {
@@ -171,8 +168,7 @@ TEST_P(PnrTest, LookupFailuresFallBackToTheRunDate) {
             "Error: Letzten Tagsatz ermitteln. -3113Person: 00000001!\n"
             "Error: Letzten Ztgsatz ermitteln. -3114Person: 00000001!\n");
   // Both dates fall back to 2026-12-08: the days after it only.
-  EXPECT_EQ(Rows("select date(TagTag) from Hrs327Tag where TagDat is not null"),
-            (Table{"2026-12-09", "2026-12-10"}));
+  EXPECT_EQ(Rows("select date(TagTag) from Hrs327Tag where TagDat is not null"), (Table{"2026-12-09", "2026-12-10"}));
 }
 
 TEST_P(PnrTest, FailedFetchEndsTheScanAfterCommittedPersons) {

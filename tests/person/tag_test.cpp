@@ -24,8 +24,7 @@ TEST_P(TagTest, DayRecordHoldsTheDayAndMidnight) {
 
   Run("20060228", "2006");
   EXPECT_EQ(Tags(), (Table{TagRow("00000001", "2006-03-01")}));
-  EXPECT_EQ(Rows("select count(*) from Hrs327Tag where TagDat is not null"),
-            Table{"1"});
+  EXPECT_EQ(Rows("select count(*) from Hrs327Tag where TagDat is not null"), Table{"1"});
 }
 
 TEST_P(TagTest, WindowIsOpenAtItsStartAndClosedAtItsEnd) {
@@ -123,8 +122,7 @@ TEST_P(TagTest, FailedDayFetchEndsThePersonsDaysOnly) {
   EXPECT_NE(log.find("Error: N\xe4" "chsten Tag ermitteln. RC:-3113Person: 00000001\n"),
             std::string::npos)
       << log;
-  EXPECT_EQ(Rows("select TagPnr, count(*) from Hrs327Tag group by 1 order by 1"),
-            (Table{"00000001|1", "00000002|3"}));
+  EXPECT_EQ(Rows("select TagPnr, count(*) from Hrs327Tag group by 1 order by 1"), (Table{"00000001|1", "00000002|3"}));
   EXPECT_EQ(Urvs(), (Table{"00000001|2026", "00000002|2026"}));
 }
 
@@ -178,8 +176,7 @@ TEST_P(TagTest, OtherOpenFailureKeepsTheSecondFamily) {
   std::string log = Log();
   EXPECT_EQ(log.rfind("Error: N\xe4" "chsten Tag ermitteln. RC:", 0), 0u) << log;
   EXPECT_NE(log.find("Person: 00000001\n"), std::string::npos) << log;
-  EXPECT_EQ(Rows("select TagPnr, count(*) from Hrs327Tag group by 1 order by 1"),
-            (Table{"00000002|2"}));
+  EXPECT_EQ(Rows("select TagPnr, count(*) from Hrs327Tag group by 1 order by 1"), (Table{"00000002|2"}));
   EXPECT_EQ(Rows("select distinct ZtgTtp from Hrs329Ztg"), Table{"AT"});
 }
 

@@ -14,9 +14,8 @@ class ZtgTest : public PersonTest {
  protected:
   // Day, group, rotation day and planned time of the person's rows.
   Table Plan(const char* pnr = "00000001") {
-    return RowsCur(std::string("select date(ZtgVon), ZtgAgr, ZtgTag, ZtgAzt, ZtgVra "
-                                                "from Hrs329Ztg where ZtgPnr = ") +
-                                        Q(pnr) + " order by ZtgVon");
+    return RowsCur(std::string("select date(ZtgVon), ZtgAgr, ZtgTag, ZtgAzt, ZtgVra from Hrs329Ztg where ZtgPnr = ") +
+                   Q(pnr) + " order by ZtgVon");
   }
 };
 
@@ -140,8 +139,7 @@ TEST_P(ZtgTest, EmptyCodesAreWrittenAsNull) {
   AddEmployee("00000001", "", "2026-01-01", "1", "", "");
 
   Run("0", "2026");
-  EXPECT_EQ(Rows("select ZtgAkr, ZtgBsd, ZtgTtp, ZtgPnm from Hrs329Ztg"),
-            (Table{"NULL|NULL|NULL|NULL"}));
+  EXPECT_EQ(Rows("select ZtgAkr, ZtgBsd, ZtgTtp, ZtgPnm from Hrs329Ztg"), (Table{"NULL|NULL|NULL|NULL"}));
 }
 
 TEST_P(ZtgTest, InvalidColumnRetriesOnceWithoutTheNameAndKeepsToIt) {

@@ -208,7 +208,53 @@ TEST_P(DriverDbTest, ConnectedRunLogsDateAndSchemaFirst) {
 
 INSTANTIATE_TEST_SUITE_P(, DriverDbTest, testdb::EveryBackend(), testdb::BackendName);
 
-}  // namespace
+// Help and version answer at once and leave the last run's log as it was.
+TEST_F(DriverTest, HelpAndVersionExitZeroAndLeaveTheLogAlone) {
+  testdb::WriteFile(dir_.file("DAYSET.LOG"), "last night\n");
+  for (const char* args : {"--help", "-h", "-n --help 0 2006", "-vh"}) {
+    Outcome o = Run(args);
+    EXPECT_EQ(o.status, 0) << args;
+    EXPECT_EQ(o.out.rfind("Usage: dayset [OPTION]... BegDat EndeJahr Pfad PnrVon PnrBis\n", 0), 0u) << o.out;
+    for (const char* part : {"-n, --dry-run", "-v, --verbose", "--version", "Exit status:", "man dayset"}) {
+      EXPECT_NE(o.out.find(part), std::string::npos) << args << ": " << part;
+    }
+    EXPECT_EQ(o.log, "last night\n") << args;
+  }
+  Outcome o = Run("--version");
+  EXPECT_EQ(o.status, 0);
+  EXPECT_TRUE(std::regex_match(o.out, std::regex("dayset [0-9]+\\.[0-9]+\\.[0-9]+\nbackends:( [a-z]+)*( sqlite)( [a-z]+)*\n")))
+      << o.out;
+  EXPECT_EQ(o.log, "last night\n");
+}
+
+// Options stand before the arguments; the count line counts the arguments.
+TEST_F(DriverTest, OptionsBeforeTheArguments) {
+  struct Case {
+    const char* args;
+    const char* log;  // the whole log
+    bool usage;
+  } cases[] = {
+      {"-n 20041201 2006", "Falsche Anzahl Parameter(= 5)! AnzParam: 2\n", true},
+      {"-nv", "Falsche Anzahl Parameter(= 5)! AnzParam: 0\n", true},
+      {"0 2006 x.ini 0 0 -n", "Falsche Anzahl Parameter(= 5)! AnzParam: 6\n", true},
+      {"-x 0 2006 x.ini 0 0", "Error: Option ungueltig: \"-x\"! Erlaubt: siehe dayset --help.\n", false},
+      {"-nx 0 2006 x.ini 0 0", "Error: Option ungueltig: \"-nx\"! Erlaubt: siehe dayset --help.\n", false},
+      {"--dry-run=yes 0 2006 x.ini 0 0",
+       "Error: Option ungueltig: \"--dry-run=yes\"! Erlaubt: siehe dayset --help.\n", false},
+      {"--dry 0 2006 x.ini 0 0", "Error: Option ungueltig: \"--dry\"! Erlaubt: siehe dayset --help.\n", false},
+  };
+  for (const Case& c : cases) {
+    Outcome o = Run(c.args);
+    EXPECT_EQ(o.status, 2) << c.args;
+    EXPECT_EQ(o.out, c.usage ? kUsage : "") << c.args;
+    EXPECT_EQ(o.log, c.log) << c.args;
+  }
+  // "--" ends the options: "-n" is the first argument, refused as BegDat.
+  Outcome o = Run("-- -n 2006 x.ini 0 0");
+  EXPECT_EQ(o.status, 2);
+  EXPECT_EQ(o.log.rfind("Error: Parameter BegDat ungueltig: \"-n\"", 0), 0u) << o.log;
+}
+
 
 // A database server's net service name that carries a user or password is
 // refused before the connect, whose failure line would show it.
@@ -237,3 +283,5 @@ TEST_F(DriverTest, NetServiceNameWithPasswordIsRefusedUnshown) {
   EXPECT_NE(o.log.find("Net:postgresql://127.0.0.1:1/hr?sslmode=disable \n"), std::string::npos) << o.log;
   EXPECT_EQ(o.log.find("tiger"), std::string::npos);
 }
+
+}  // namespace

@@ -167,7 +167,6 @@ int RunCommand(const std::string& cmd, std::string* out) {
   return WEXITSTATUS(status);
 }
 
-
 namespace {
 
 std::chrono::sys_days Day_Parse(const std::string& ymd) {
@@ -184,16 +183,14 @@ std::vector<std::string> Days(const std::string& from, const std::string& to) {
   for (auto d = Day_Parse(from), end = Day_Parse(to); d <= end; d += std::chrono::days{1}) {
     std::chrono::year_month_day ymd{d};
     char buf[16];
-    std::snprintf(buf, sizeof buf, "%04d-%02u-%02u", static_cast<int>(ymd.year()),
-                  static_cast<unsigned>(ymd.month()), static_cast<unsigned>(ymd.day()));
+    std::snprintf(buf, sizeof buf, "%04d-%02u-%02u", static_cast<int>(ymd.year()), static_cast<unsigned>(ymd.month()),
+                  static_cast<unsigned>(ymd.day()));
     days.push_back(buf);
   }
   return days;
 }
 
-int IsoWeekday(const std::string& ymd) {
-  return static_cast<int>(std::chrono::weekday{Day_Parse(ymd)}.iso_encoding());
-}
+int IsoWeekday(const std::string& ymd) { return static_cast<int>(std::chrono::weekday{Day_Parse(ymd)}.iso_encoding()); }
 
 std::string BackendName(const ::testing::TestParamInfo<Backend>& info) {
   return info.param == Backend::kSqlite ? "Sqlite" : "Postgres";
@@ -212,8 +209,9 @@ bool PgServer::FromEnv(PgServer* out, std::string* why) {
   *out = PgServer{};
   out->admin = get("DAYSET_TEST_PG");
   if (out->admin.empty()) {
-    *why = "no PostgreSQL server for the tests: DAYSET_TEST_PG is not set "
-           "(tools/test.sh starts one; or tools/pg-cluster.sh run ctest ...)";
+    *why =
+        "no PostgreSQL server for the tests: DAYSET_TEST_PG is not set "
+        "(tools/test.sh starts one; or tools/pg-cluster.sh run ctest ...)";
     return false;
   }
   out->host = get("DAYSET_TEST_PG_HOST");
@@ -297,9 +295,7 @@ class SqliteDatabase : public Database {
   std::string Date(const std::string& ymd) const override { return "julianday('" + ymd + "')"; }
   std::string DateTime(const std::string& expr) const override { return "datetime(" + expr + ")"; }
   std::string Ymd(const std::string& expr) const override { return "strftime('%Y%m%d', " + expr + ")"; }
-  std::string Year(const std::string& expr) const override {
-    return "cast(strftime('%Y', " + expr + ") as integer)";
-  }
+  std::string Year(const std::string& expr) const override { return "cast(strftime('%Y', " + expr + ") as integer)"; }
 
  private:
   std::string dir_;
@@ -531,8 +527,7 @@ std::vector<std::string> Dump(Database& db, const std::string& schema, bool with
       select += (select.empty() ? "" : ", ") + (date ? db.DateTime(c) : c);
       order += (order.empty() ? "" : ", ") + c + " nulls first";
     }
-    std::vector<std::string> rows =
-        db.Rows(schema, "select " + select + " from " + t[0] + " order by " + order);
+    std::vector<std::string> rows = db.Rows(schema, "select " + select + " from " + t[0] + " order by " + order);
     all.push_back(std::string(t[0]) + ": " + std::to_string(rows.size()) + " rows");
     all.insert(all.end(), rows.begin(), rows.end());
   }

@@ -11,6 +11,7 @@
 #include <map>
 #include <memory>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -469,6 +470,81 @@ TEST_P(DemoPgTest, RefusalsLeaveTheDatabaseAsItWas) {
   EXPECT_EQ(o.status, 1);
   EXPECT_NE(o.err.find("schema hrsystem already"), std::string::npos) << o.err;
   EXPECT_EQ(testdb::Dump(*db_, "HRSYSTEM", true), before);
+}
+
+// What a run prints of rows per table: "TABLE ROWS" lines.
+std::map<std::string, long> TableCounts(const std::string& text, const std::string& indent) {
+  std::map<std::string, long> counts;
+  std::istringstream in(text);
+  std::string line;
+  std::regex row(indent + "((?:HRSYSTEM\\.)?Hrs[0-9]{3}[A-Za-z0-9]{3}) +([0-9]+)");
+  std::smatch m;
+  while (std::getline(in, line)) {
+    if (std::regex_match(line, m, row)) counts[m[1]] = std::stol(m[2]);
+  }
+  return counts;
+}
+
+// A dry run changes nothing in the database, writes the log a real run
+// writes, and reports what the following real run adds; -v shows the same
+// rows with the persons and the log lines.
+TEST_P(DemoRunTest, DryRunChangesNothingAndForetellsTheRealRun) {
+  if (!Make("--persons 40 --start 20260101")) return;
+  const bool embedded = GetParam() == testdb::Backend::kSqlite;
+  struct Run {
+    int status;
+    std::string out, err, log;
+  };
+  auto run = [&](const std::string& opts) {
+    Run r;
+    r.status = testdb::RunCommand(std::string(kPlainEnv) + " sh -c 'cd \"" + Dir() + "\" && \"" +
+                                      testdb::BinaryPath("dayset") + "\" " + opts + " 0 2027 dayset.ini 0 0' 2>'" +
+                                      scratch_.file("stderr.txt") + "'",
+                                  &r.out);
+    r.err = ReadFile(scratch_.file("stderr.txt"));
+    r.log = ReadFile(Dir() + "/DAYSET.LOG");
+    return r;
+  };
+  const std::vector<std::string> tables = testdb::Dump(*db_, "HRSYSTEM", true);
+  const std::string bytes = embedded ? ReadFile(Db()) : "";
+
+  Run dry = run("-n");
+  EXPECT_EQ(dry.status, 0) << dry.err;
+  EXPECT_EQ(dry.err, "");
+  EXPECT_EQ(testdb::Dump(*db_, "HRSYSTEM", true), tables);
+  if (embedded) {
+    EXPECT_EQ(ReadFile(Db()), bytes);  // not a byte of the file changed
+  }
+  EXPECT_EQ(dry.out.rfind("dayset: dry run, nothing was changed", 0), 0u) << dry.out;
+  std::map<std::string, long> foretold = TableCounts(dry.out, "");
+  ASSERT_EQ(foretold.size(), 6u) << dry.out;
+  for (const auto& [table, rows] : foretold) EXPECT_GT(rows, 0) << table;
+
+  auto rows_of = [&](const std::string& table) { return Count(table.substr(table.find('.') + 1)); };
+  std::map<std::string, long> had;
+  for (const auto& [table, rows] : foretold) had[table] = rows_of(table);
+  Run real = run("-v");
+  EXPECT_EQ(real.status, 0) << real.err;
+  EXPECT_EQ(real.out, "");
+  EXPECT_EQ(real.log, dry.log);
+  for (const auto& [table, rows] : foretold) EXPECT_EQ(rows_of(table) - had[table], rows) << table;
+
+  EXPECT_EQ(real.err.rfind("dayset: summary\n  rows added:\n", 0), 0u) << real.err;
+  EXPECT_EQ(TableCounts(real.err, "    "), foretold) << real.err;
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(real.err, m, std::regex("\n  persons done: ([0-9]+)\n"))) << real.err;
+  EXPECT_EQ(std::stol(m[1]), Count("(select distinct TagPnr from Hrs327Tag) p"));
+  EXPECT_NE(real.err.find("\n  log lines: " + std::to_string(std::count(real.log.begin(), real.log.end(), '\n')) +
+                          "\n            1  Datum\n            1  Aktuelles Schema\n"),
+            std::string::npos)
+      << real.err;
+  EXPECT_TRUE(std::regex_search(real.err, std::regex("\n  elapsed: [0-9]+:[0-5][0-9]:[0-5][0-9]\n$"))) << real.err;
+
+  // Run again: nothing more to add, and the dry run says so.
+  dry = run("-n -v");
+  EXPECT_EQ(dry.status, 0);
+  for (const auto& [table, rows] : TableCounts(dry.out, "")) EXPECT_EQ(rows, 0) << table;
+  EXPECT_EQ(dry.err.rfind("dayset: summary (dry run: everything rolled back)\n", 0), 0u) << dry.err;
 }
 
 INSTANTIATE_TEST_SUITE_P(, DemoRunTest, testdb::EveryBackend(), testdb::BackendName);

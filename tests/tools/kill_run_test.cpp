@@ -100,8 +100,9 @@ class KillRunTest : public ::testing::TestWithParam<Backend> {
   Install Make(const std::string& name) {
     Install in(Database::Make(GetParam(), scratch_.file(name), false), scratch_.file(name));
     std::string err;
-    EXPECT_EQ(testdb::DemoMake(*in.db, in.dir, "--persons " + std::to_string(Size_Of(GetParam()).persons) +
-                                                   " --seed 11", &err), 0)
+    EXPECT_EQ(testdb::DemoMake(*in.db, in.dir,
+                               "--persons " + std::to_string(Size_Of(GetParam()).persons) + " --seed 11", &err),
+              0)
         << err;
     return in;
   }
@@ -203,9 +204,10 @@ TEST_P(ServerStopTest, StoppedServerEndsTheRunAndARerunCompletesIt) {
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << "status " << status;
   const std::string log = testdb::ReadFile(stopped.dir + "/DAYSET.LOG");
   std::smatch m;
-  ASSERT_TRUE(std::regex_match(log, m, std::regex("Datum: [0-9]{8}\nAktuelles Schema: HRSYSTEM \nError: Lauf "
-                                                  "abgebrochen, Datenbank nicht nutzbar: ([^!]*)! RC:-[0-9]+ "
-                                                  "Phase: Personen! Person: ([0-9]{8})!\n")))
+  ASSERT_TRUE(std::regex_match(log, m,
+                               std::regex("Datum: [0-9]{8}\nAktuelles Schema: HRSYSTEM \nError: Lauf "
+                                          "abgebrochen, Datenbank nicht nutzbar: ([^!]*)! RC:-[0-9]+ "
+                                          "Phase: Personen! Person: ([0-9]{8})!\n")))
       << log;
   EXPECT_TRUE(m[1] == "Verbindung zum Datenbankserver verloren" || m[1] == "Datenbankserver wird heruntergefahren")
       << m[1];
