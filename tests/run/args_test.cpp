@@ -1,5 +1,8 @@
 #include "run/args.h"
 
+#include <string>
+#include <vector>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -38,3 +41,44 @@ TEST(ArgsTest, Room) {
 }
 
 }  // namespace
+
+// Options before the arguments; the number of -j in its three spellings,
+// and the refusals (the run then stops with status 2).
+TEST(ArgsTest, OptionsAndTheirValues) {
+  struct Case {
+    std::vector<const char*> args;
+    int first;  // index of the first positional argument, -1 refused
+    int jobs;
+    bool dry_run;
+  } const cases[] = {
+      {{"dayset", "0", "2027"}, 1, 1, false},
+      {{"dayset", "-j", "4", "0"}, 3, 4, false},
+      {{"dayset", "-nj4", "0"}, 2, 4, true},
+      {{"dayset", "--jobs=64", "0"}, 2, 64, false},
+      {{"dayset", "--", "-j", "2"}, 2, 1, false},
+      {{"dayset", "-j", "0", "0"}, -1, 1, false},
+      {{"dayset", "-j", "65", "0"}, -1, 1, false},
+      {{"dayset", "-j", "2x", "0"}, -1, 1, false},
+      {{"dayset", "-j"}, -1, 1, false},
+      {{"dayset", "--jobs"}, -1, 1, false},
+      {{"dayset", "--dry-run=1", "0"}, -1, 1, false},
+      {{"dayset", "-x", "0"}, -1, 1, false},
+  };
+  for (const Case& c : cases) {
+    std::vector<char*> argv;
+    for (const char* a : c.args) argv.push_back(const_cast<char*>(a));
+    RunOptions opts;
+    const char* bad = nullptr;
+    const char* allowed = nullptr;
+    const int first = Arg_Options_Parse(static_cast<int>(argv.size()), argv.data(), &opts, &bad, &allowed);
+    std::string name;
+    for (const char* a : c.args) name += std::string(a) + " ";
+    EXPECT_EQ(first, c.first) << name;
+    if (c.first > 0) {
+      EXPECT_EQ(opts.jobs, c.jobs) << name;
+      EXPECT_EQ(opts.dry_run, c.dry_run) << name;
+    } else {
+      EXPECT_NE(allowed, nullptr) << name;
+    }
+  }
+}
