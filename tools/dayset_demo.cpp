@@ -454,11 +454,13 @@ class PgRow : public Row {
       while (p[1] >= '0' && p[1] <= '9') n = n * 10 + (*++p - '0');
       if (n == 0) n = params + 1;
       params = std::max(params, n);
-      text += "$" + std::to_string(n);
+      text += '$';
+      text += std::to_string(n);
     }
     values_.resize(static_cast<size_t>(params));
     null_.resize(static_cast<size_t>(params));
-    name_ = "demo_" + std::to_string(++db.statements_);
+    name_ = "demo_";
+    name_ += std::to_string(++db.statements_);
     PGresult* r = PQprepare(db.handle(), name_.c_str(), text.c_str(), params, nullptr);
     const bool ok = PQresultStatus(r) == PGRES_COMMAND_OK;
     PQclear(r);
