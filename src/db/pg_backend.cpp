@@ -790,9 +790,9 @@ int PgStatement::Bind(int index, const SqlVar& var) {
   // Oracle stores an empty text as NULL.
   null_[i] = len == 0;
   if (len == 0) return 0;
-  const ParamSpec& spec = tr_.params[i];
-  if (spec.kind == ParamSpec::kDateFmt) {
-    const int rc = Date_Param(text, len, spec.fmt.data(), spec.fmt.size(), &values_[i]);
+  const ParamSpec& source = tr_.params[i];
+  if (source.kind == ParamSpec::kDateFmt) {
+    const int rc = Date_Param(text, len, source.fmt.data(), source.fmt.size(), &values_[i]);
     if (rc != 0) null_[i] = 1;
     return rc;
   }
