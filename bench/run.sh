@@ -11,6 +11,7 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 cmake -S "$top" -B "$top/build-bench" -DCMAKE_BUILD_TYPE=Release -DDAYSET_TESTS=OFF >/dev/null
 cmake --build "$top/build-bench" -j"$(nproc)" --target dayset-bench dayset-demo
 work=$(mktemp -d)
+chmod 755 "$work"  # the server runs as postgres and must reach its cluster in here
 cluster=""
 cleanup() {
   [ -z "$cluster" ] || "$top/tools/pg-cluster.sh" stop "$cluster" || true
