@@ -37,6 +37,7 @@
 namespace {
 
 const char kStartDay[] = "20270101";
+const char kWorkerStats[] = "DAYSET_BENCH_WORKER_STATS";
 
 std::time_t LocalDay(int year, int month, int day) {
   std::tm t{};
@@ -107,8 +108,17 @@ long Count(const char* text) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  // The workers of a parallel run are this program started again.
-  if (argc > 1 && std::strcmp(argv[1], "--worker") == 0) return Dayset_Main(argc, argv);
+  // The workers of a parallel run are this program started again; each
+  // adds its session's counters to the file that the run names.
+  if (argc > 1 && std::strcmp(argv[1], "--worker") == 0) {
+    const int rc = Dayset_Main(argc, argv);
+    if (FILE* f = std::fopen(Env(kWorkerStats).c_str(), "a")) {
+      const SqlStats s = Sql_Stats();
+      std::fprintf(f, "%ld %ld %ld\n", s.executions, s.round_trips, s.prepares);
+      std::fclose(f);
+    }
+    return rc;
+  }
   bool postgres = false;
   std::string jobs = "1";
   int a = 1;
@@ -125,15 +135,16 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: dayset-bench [--postgres] [-j N] PERSONS DIR\n");
     return 2;
   }
+  std::error_code ec0;
   const long persons = std::strtol(argv[argc - 2], nullptr, 10);
-  // With workers the counters below are the driver's session's alone (the
-  // calendar phases and the split).
   namespace fs = std::filesystem;
   const fs::path dir = fs::absolute(argv[argc - 1]);
+  const fs::path worker_stats = dir.string() + ".workers";
+  fs::remove(worker_stats, ec0);
+  setenv(kWorkerStats, worker_stats.c_str(), 1);
   const fs::path demo = fs::canonical("/proc/self/exe").parent_path() / "dayset-demo";
 
-  std::error_code ec;
-  fs::remove_all(dir, ec);
+  fs::remove_all(dir, ec0);
   std::string make = "'" + demo.string() + "' --persons " + std::to_string(persons) + " --seed 1 --start " +
                      kStartDay + " ";
   if (postgres) {
@@ -182,7 +193,17 @@ int main(int argc, char** argv) {
   const int rc = Dayset_Main(8, args);
   const auto t1 = std::chrono::steady_clock::now();
   const double server = postgres ? Server_Cpu() - server0 : 0;
-  const SqlStats stats = Sql_Stats();
+  // The driver's session (the calendar phases, the split) and the workers'.
+  SqlStats stats = Sql_Stats();
+  if (FILE* f = std::fopen(worker_stats.c_str(), "r")) {
+    long e = 0, r = 0, p = 0;
+    while (std::fscanf(f, "%ld %ld %ld", &e, &r, &p) == 3) {
+      stats.executions += e;
+      stats.round_trips += r;
+      stats.prepares += p;
+    }
+    std::fclose(f);
+  }
   rusage ru{}, workers{};
   getrusage(RUSAGE_SELF, &ru);
   getrusage(RUSAGE_CHILDREN, &workers);  // with dayset-demo's time, taken before the run
