@@ -16,8 +16,13 @@
 # reference, 1 otherwise, 2 on a usage error. SEED seeds the delays and the
 # demo contents (default 1). BUILD is the build directory (default ./build).
 #
-# BACKEND picks the database: sqlite (the embedded one, default). A server
-# backend adds its own installation, job start and table dump below.
+# BACKEND picks the database: sqlite (the embedded one, default) or postgres,
+# a server that the environment names as tools/pg-cluster.sh writes it
+# (DAYSET_TEST_PG*), e.g.
+#   tools/pg-cluster.sh run tools/kill-run.sh -b postgres
+# There each installation is a directory with its dayset.ini and a database
+# of its own (killrun_ and the directory's name), copied from the pristine
+# one as a template; the databases are dropped at the end.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 kills=10 persons=300 seed=1 backend=sqlite build="$top/build" dir=""
@@ -35,14 +40,16 @@ done
 shift $((OPTIND - 1))
 [ $# -le 1 ] || usage
 [[ $kills =~ ^[0-9]+$ && $persons =~ ^[0-9]+$ && $seed =~ ^[0-9]+$ ]] || usage
+tmpdir=""
 if [ $# -eq 1 ]; then
   dir=$1
   mkdir -p "$dir"
 else
   dir=$(mktemp -d)
-  trap 'rm -rf "$dir"' EXIT
+  tmpdir=$dir
+  trap 'rm -rf "$tmpdir"' EXIT
 fi
-for p in dayset dayset-demo; do
+for p in dayset dayset-demo dayset-conf; do
   [ -x "$build/$p" ] || { echo "kill-run: $build/$p missing; build first (tools/test.sh)" >&2; exit 2; }
 done
 year=$(( $(date +%Y) + 1 ))
@@ -81,8 +88,67 @@ case $backend in
       else echo "persons (all done)"; fi
     }
     ;;
+  postgres)
+    [ -n "${DAYSET_TEST_PG:-}" ] || {
+      echo "kill-run: -b postgres needs the DAYSET_TEST_PG* variables (tools/pg-cluster.sh run ...)" >&2; exit 2; }
+    pgbin=$(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V | tail -n 1)
+    # SQL as the superuser in database $1, rows unaligned, '|' between fields.
+    su_sql() { PGCLIENTENCODING=UTF8 PGOPTIONS="-c client_min_messages=warning" "$pgbin/psql" -X -q -At -v ON_ERROR_STOP=1 "$DAYSET_TEST_PG dbname=$1" -c "$2"; }
+    db_of() { echo "killrun_$(basename "$1")"; }
+    dbs=()
+    db_new() {  # database $1, optionally from template $2, for the job's role
+      su_sql postgres "drop database if exists $1"
+      su_sql postgres "create database $1${2:+ template $2}"
+      su_sql postgres "revoke all on database $1 from public; grant connect on database $1 to $DAYSET_TEST_PG_LOGIN"
+      dbs+=("$1")
+    }
+    net_of() { echo "postgresql://$DAYSET_TEST_PG_HOST:$DAYSET_TEST_PG_PORT/$1"; }
+    install_new() {
+      local db
+      db=$(db_of "$1")
+      db_new "$db"
+      "$build/dayset-demo" --persons "$persons" --seed "$seed" --net "$(net_of "$db")" \
+        --login "$DAYSET_TEST_PG_LOGIN" --pg-admin "$DAYSET_TEST_PG dbname=$db" "$1" >/dev/null
+      printf '%s' "$DAYSET_TEST_PG_PASSWORD" | "$build/dayset-conf" set "$1/dayset.ini" PASS
+    }
+    install_copy() {
+      local db
+      db=$(db_of "$2")
+      rm -rf "$2" && cp -a "$1" "$2"
+      db_new "$db" "$(db_of "$1")"
+      "$build/dayset-conf" set "$2/dayset.ini" NET8 "$(net_of "$db")"
+    }
+    dump() {
+      local db t cols
+      db=$(db_of "$1")
+      : >"$2"
+      for t in $(su_sql "$db" "select table_name from information_schema.tables
+                              where table_schema = 'hrsystem' order by 1"); do
+        cols=$(su_sql "$db" "select string_agg(column_name, ',' order by ordinal_position)
+                             from information_schema.columns
+                             where table_schema = 'hrsystem' and table_name = '$t'
+                               and column_name not like '___dat'")
+        echo "== $t" >>"$2"
+        su_sql "$db" "select $cols from hrsystem.$t order by $cols" >>"$2"
+      done
+    }
+    phase_of() {
+      local q="select (select count(*) from hrsystem.hrs133bak), (select count(*) from hrsystem.hrs133kal),
+                      (select count(*) from hrsystem.hrs133ka2), (select count(distinct urvpnr) from hrsystem.hrs332urv)"
+      local now ref
+      now=$(su_sql "$(db_of "$1")" "$q") ref=$(su_sql "$(db_of "$2")" "$q")
+      IFS='|' read -r b k k2 u <<<"$now"
+      IFS='|' read -r rb rk rk2 ru <<<"$ref"
+      if [ "$b" -lt "$rb" ]; then echo "base calendar"
+      elif [ "$k" -lt "$rk" ] || [ "$k2" -lt "$rk2" ]; then echo "work calendars"
+      elif [ "$u" -lt "$ru" ]; then echo "persons ($u of $ru done)"
+      else echo "persons (all done)"; fi
+    }
+    drop_all() { for db in "${dbs[@]}"; do su_sql postgres "drop database if exists $db" || true; done; }
+    trap 'drop_all; [ -n "$tmpdir" ] && rm -rf "$tmpdir"' EXIT
+    ;;
   *)
-    echo "kill-run: backend $backend is not supported yet (sqlite)" >&2
+    echo "kill-run: unknown backend $backend (sqlite, postgres)" >&2
     exit 2 ;;
 esac
 
