@@ -56,6 +56,14 @@ class Statement {
   virtual int Column(int index, const SqlVar& out) = 0;
   // Ends the current execution; bindings may be replaced afterwards.
   virtual void Reset() = 0;
+  // Batches (Session::Batches): adds an execution of the statement with its
+  // current bindings, as Step would run it, to the session's open batch.
+  // Returns the item's index (0, 1, ...) or a negative code (nothing added).
+  virtual int Queue() { return kBadStatement; }
+  // After Session::Batch_Run: makes the outcome of batch item `item` the
+  // statement's current execution and returns its code; on 0, Step and
+  // Column read its rows (a write gives 1403 at once), until Reset.
+  virtual int Adopt(int /*item*/) { return kBadStatement; }
 };
 
 class Session {
@@ -78,6 +86,17 @@ class Session {
   // Changes whenever the resolution of table names changes (a schema
   // switch): statements prepared before then must be prepared again.
   virtual unsigned Name_Generation() const = 0;
+  // Whether statements can be sent together (Statement::Queue). A backend
+  // without a server to wait for has no need to.
+  virtual bool Batches() const { return false; }
+  // Opens an empty batch; forgets the outcomes of the last one.
+  virtual void Batch_Begin() {}
+  // Runs the queued items in order, each as a statement of its own with
+  // statement-level rollback; with stop_code non-zero the first item that
+  // fails with it ends the batch, and the items after it get kSqlNotRun.
+  // Returns 0, or the code of a failure that broke the session (the items
+  // from the one that met it on get that code).
+  virtual int Batch_Run(int /*stop_code*/) { return 0; }
   // Waits for the server's answer since the session opened: one per
   // message batch sent to a database server; 0 for the embedded database.
   virtual long Round_Trips() const { return 0; }

@@ -234,6 +234,11 @@ struct ParamSpec {
 
 struct Translation {
   std::string sql;
+  // An insert that does nothing when its key exists (ON CONFLICT DO
+  // NOTHING) and reports that as the unique violation it would have been:
+  // the same outcome, without the error that would cost the transaction a
+  // round trip to recover from.
+  bool ignore = false;
   std::vector<ParamSpec> params;  // the inputs in order, then the clock's
   int inputs = 0;
   int error = 0;                  // a code the statement fails with
@@ -682,6 +687,7 @@ class PgStatement;
 class PgSession : public Session {
  public:
   ~PgSession() override {
+    Batch_Clear();
     if (conn_ != nullptr) PQfinish(conn_);  // the server rolls back what is open
   }
   int Open(const char* login, const char* password, const std::string& dbname);
@@ -700,6 +706,15 @@ class PgSession : public Session {
   int Switch_Schema(const std::string& name) override;
   bool sunday_first() const { return sunday_first_; }
 
+  bool Batches() const override { return true; }
+  void Batch_Begin() override;
+  int Batch_Run(int stop_code) override;
+  // Adds an execution of a prepared statement to the batch; its values are
+  // copied. Returns the item's index.
+  int Batch_Queue(const std::string* name, bool write, int n, const char* const* values, const int* lengths);
+  // The item's code, and its result (now the caller's) on 0.
+  int Batch_Take(int item, PGresult** result);
+
  private:
   // One message of a pipeline and what came back for it.
   struct Slot {
@@ -715,6 +730,24 @@ class PgSession : public Session {
   int Frame(const char* name);  // one fixed statement in a pipeline of its own
   bool Send_Frame(const char* stmt, int* count);  // queues a fixed statement
   void Undo();  // rolls back to the statement's savepoint after a failure
+
+  // A batch: its items in order, their parameters one after the other.
+  struct BatchItem {
+    const std::string* name;
+    bool write;
+    size_t first;  // in param_off_, param_len_
+    int count;
+    int slot = -1;  // of its execution in the pipeline last sent
+    int rc = kSqlNotRun;
+    PGresult* result = nullptr;
+  };
+  void Batch_Clear();
+  std::vector<BatchItem> batch_;
+  std::string param_bytes_;
+  std::vector<size_t> param_off_;
+  std::vector<int> param_len_;  // -1: NULL
+  std::vector<const char*> send_values_;
+  std::vector<Slot> slots_;
 
   PGconn* conn_ = nullptr;
   bool in_txn_ = false;
@@ -752,9 +785,26 @@ class PgStatement : public Statement {
     started_ = false;
     row_ = -1;
   }
+  int Queue() override {
+    Values();
+    return s_->Batch_Queue(&name_, write_, static_cast<int>(ptrs_.size()), ptrs_.data(), lens_.data());
+  }
+  int Adopt(int item) override {
+    PQclear(res_);
+    res_ = nullptr;
+    const int rc = s_->Batch_Take(item, &res_);
+    started_ = true;
+    row_ = -1;
+    return rc != 0 ? rc : Ignored();
+  }
 
  private:
+  void Values();
   int Run();
+  // An insert that met an existing key: the unique violation it stands for.
+  int Ignored() const {
+    return tr_.ignore && res_ != nullptr && std::strcmp(PQcmdTuples(res_), "0") == 0 ? -1 : 0;
+  }
 
   PgSession* s_;
   std::string name_;
@@ -800,7 +850,7 @@ int PgStatement::Bind(int index, const SqlVar& var) {
   return 0;
 }
 
-int PgStatement::Run() {
+void PgStatement::Values() {
   // The clock's parameters: the job's local time in whole seconds.
   for (size_t i = static_cast<size_t>(tr_.inputs); i < tr_.params.size(); ++i) {
     const std::time_t now = Clock_Now();
@@ -817,10 +867,15 @@ int PgStatement::Run() {
     ptrs_[i] = null_[i] ? nullptr : values_[i].c_str();
     lens_[i] = null_[i] ? 0 : static_cast<int>(values_[i].size());
   }
+}
+
+int PgStatement::Run() {
+  Values();
   PQclear(res_);
   res_ = nullptr;
   started_ = true;
-  return s_->Execute(name_, write_, static_cast<int>(ptrs_.size()), ptrs_.data(), lens_.data(), &res_);
+  const int rc = s_->Execute(name_, write_, static_cast<int>(ptrs_.size()), ptrs_.data(), lens_.data(), &res_);
+  return rc != 0 ? rc : Ignored();
 }
 
 int PgStatement::Step() {
@@ -1023,6 +1078,120 @@ int PgSession::Execute(const std::string& name, bool write, int n, const char* c
   return rc;
 }
 
+void PgSession::Batch_Clear() {
+  for (BatchItem& item : batch_) PQclear(item.result);
+  batch_.clear();
+  param_bytes_.clear();
+  param_off_.clear();
+  param_len_.clear();
+}
+
+void PgSession::Batch_Begin() { Batch_Clear(); }
+
+int PgSession::Batch_Queue(const std::string* name, bool write, int n, const char* const* values,
+                           const int* lengths) {
+  BatchItem item;
+  item.name = name;
+  item.write = write;
+  item.first = param_off_.size();
+  item.count = n;
+  for (int i = 0; i < n; ++i) {
+    param_off_.push_back(param_bytes_.size());
+    param_len_.push_back(values[i] == nullptr ? -1 : lengths[i]);
+    // Values in text form go as C strings.
+    if (values[i] != nullptr) param_bytes_.append(values[i], static_cast<size_t>(lengths[i])).push_back('\0');
+  }
+  batch_.push_back(item);
+  return static_cast<int>(batch_.size() - 1);
+}
+
+int PgSession::Batch_Take(int item, PGresult** result) {
+  BatchItem& b = batch_[static_cast<size_t>(item)];
+  *result = b.result;
+  b.result = nullptr;
+  return b.rc;
+}
+
+// The items go out in one pipeline. A failure makes the server skip the
+// rest of it: the failed statement's own effect is undone (its savepoint)
+// and the items after it go out again in a pipeline of their own, so that
+// each runs exactly once, in order, as if sent alone.
+int PgSession::Batch_Run(int stop_code) {
+  const size_t n = batch_.size();
+  size_t next = 0;
+  while (next < n) {
+    if (broken_ != nullptr) break;
+    // Inside a transaction, or starting one, every item is guarded by a
+    // savepoint; reads outside one need none (nothing of theirs to undo).
+    bool guard = in_txn_;
+    for (size_t i = next; i < n && !guard; ++i) guard = batch_[i].write;
+    const bool begin = guard && !in_txn_;
+    slots_.clear();
+    slots_.resize(2 + 3 * (n - next));
+    int count = 0;
+    bool sent = !begin || Send_Frame("dayset_begin", &count);
+    for (size_t i = next; i < n && sent; ++i) {
+      BatchItem& b = batch_[i];
+      if (guard) sent = Send_Frame("dayset_sp", &count);
+      b.slot = count++;
+      slots_[static_cast<size_t>(b.slot)].want = true;
+      send_values_.resize(static_cast<size_t>(b.count));
+      for (int p = 0; p < b.count; ++p) {
+        const size_t k = b.first + static_cast<size_t>(p);
+        send_values_[static_cast<size_t>(p)] = param_len_[k] < 0 ? nullptr : param_bytes_.data() + param_off_[k];
+      }
+      sent = sent && PQsendQueryPrepared(conn_, b.name->c_str(), b.count, send_values_.data(),
+                                         param_len_.data() + b.first, nullptr, 0) == 1;
+      if (sent && guard) sent = Send_Frame("dayset_release", &count);
+    }
+    if (!sent) {
+      Fail_Broken(kConnectionLost);
+      break;
+    }
+    const int rc = Sync(slots_.data(), count);
+    if (begin && slots_[0].status == PGRES_COMMAND_OK) in_txn_ = true;
+    // The item that failed: the first whose messages (savepoint, itself,
+    // release) reach the first message that did not succeed. The items
+    // before it ran; those after it were skipped by the server.
+    size_t failed = n;
+    if (rc != 0) {
+      int bad = 0;
+      while (bad < count && (slots_[static_cast<size_t>(bad)].status == PGRES_COMMAND_OK ||
+                             slots_[static_cast<size_t>(bad)].status == PGRES_TUPLES_OK)) {
+        ++bad;
+      }
+      failed = next;
+      while (failed + 1 < n && batch_[failed].slot + (guard ? 1 : 0) < bad) ++failed;
+    }
+    for (size_t i = next; i < n; ++i) {
+      Slot& sl = slots_[static_cast<size_t>(batch_[i].slot)];
+      if (i < failed) {
+        batch_[i].result = sl.keep;
+        batch_[i].rc = 0;
+      } else {
+        PQclear(sl.keep);
+      }
+      sl.keep = nullptr;
+    }
+    if (rc == 0) return 0;
+    if (broken_ != nullptr) {
+      next = failed;
+      break;
+    }
+    batch_[failed].result = nullptr;
+    batch_[failed].rc = rc;
+    if (guard && in_txn_) Undo();
+    if (stop_code != 0 && rc == stop_code) return 0;  // the rest stays kSqlNotRun
+    next = failed + 1;
+  }
+  for (size_t i = next; i < n; ++i) {
+    PQclear(batch_[i].result);
+    batch_[i].result = nullptr;
+    batch_[i].rc = broken_code_;
+  }
+  return broken_code_;
+}
+
 int PgSession::Commit() {
   if (broken_ != nullptr) return broken_code_;
   if (txn_lost_) {
@@ -1093,6 +1262,10 @@ int PgSession::Prepare(const SqlParsed& parsed, std::unique_ptr<Statement>* out)
 int PgSession::Prepare_Once(const SqlParsed& parsed, std::unique_ptr<Statement>* out, std::string* sqlstate) {
   Translation tr = Translator(catalog_, sunday_first_).Run(parsed);
   if (tr.error != 0) return tr.error;
+  if (parsed.write && tr.sql.size() > 7 && Lower(tr.sql.substr(0, 7)) == "insert ") {
+    tr.sql += " ON CONFLICT DO NOTHING";
+    tr.ignore = true;
+  }
   const std::string name = "dayset_" + std::to_string(++next_name_);
   // A prepare that fails inside a transaction would end it on the server:
   // it is guarded like a statement.

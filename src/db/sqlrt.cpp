@@ -85,6 +85,8 @@ struct Runtime {
   int broken = 0;                  // the code every call returns once broken
   const char* broken_what = nullptr;
   bool dry = false;
+  std::vector<int> batch_queued;      // Sql_Exec_Batch: each item's place in the session's batch
+  std::vector<Entry*> batch_entries;  // and its statement
 };
 
 Runtime rt;
@@ -241,29 +243,40 @@ void Sql_Rt_Disconnect() {
   rt.session.reset();  // rolls back what is not committed
 }
 
-int Sql_Exec(const char* text, SqlVars vars) {
-  if (rt.broken != 0) return Set(rt.broken);
-  if (int f = Fault_Check(SqlOp::kExec, text); f != 0) return Set(f);
-  int rc;
-  Entry* e = Entry_Ready(text, &rc);
-  if (e == nullptr) return Done(rc);
+namespace {
+
+// The statement of an execution, prepared, with its inputs bound; null and
+// *rc when it cannot run (a fault injected, no session, a bad text or
+// variables).
+Entry* Exec_Ready(const char* text, const SqlVar* v, size_t n, int* rc) {
+  if (rt.broken != 0) {
+    *rc = rt.broken;
+    return nullptr;
+  }
+  if ((*rc = Fault_Check(SqlOp::kExec, text)) != 0) return nullptr;
+  Entry* e = Entry_Ready(text, rc);
+  if (e == nullptr) return nullptr;
   const size_t nout = static_cast<size_t>(e->parsed.outputs);
-  if (vars.size() != nout + static_cast<size_t>(e->parsed.inputs)) {
+  if (n != nout + static_cast<size_t>(e->parsed.inputs)) {
     assert(!"host variables do not match the statement's placeholders");
-    return Done(sqlrt::kBindMismatch);
+    *rc = sqlrt::kBindMismatch;
+    return nullptr;
   }
+  *rc = Bind_Inputs(e->stmt.get(), v + nout, n - nout);
+  if (*rc != 0) {
+    e->stmt->Reset();
+    return nullptr;
+  }
+  return e;
+}
+
+// Ends an execution whose first step gave rc: a select-into takes its one
+// row; a write's 1403 is success.
+int Exec_Finish(Entry* e, const SqlVar* v, int rc) {
   Statement* st = e->stmt.get();
-  const SqlVar* v = vars.begin();
-  rc = Bind_Inputs(st, v + nout, vars.size() - nout);
-  if (rc != 0) {
-    st->Reset();
-    return Done(rc);
-  }
-  ++rt.stats.executions;
-  rc = st->Step();
   if (e->parsed.select) {
     if (rc == 0) {
-      const int copy = Copy_Row(st, v, nout);
+      const int copy = Copy_Row(st, v, static_cast<size_t>(e->parsed.outputs));
       rc = st->Step();
       rc = rc == 0 ? -2112 : rc == 1403 ? copy : rc;
     }
@@ -271,8 +284,94 @@ int Sql_Exec(const char* text, SqlVars vars) {
     rc = 0;
   }
   st->Reset();
-  return Done(rc);
+  return rc;
 }
+
+int Exec(const char* text, const SqlVar* v, size_t n) {
+  int rc;
+  Entry* e = Exec_Ready(text, v, n, &rc);
+  if (e == nullptr) return rt.broken != 0 ? Set(rt.broken) : Done(rc);
+  ++rt.stats.executions;
+  return Done(Exec_Finish(e, v, e->stmt->Step()));
+}
+
+bool g_batches = true;
+
+}  // namespace
+
+int Sql_Exec(const char* text, SqlVars vars) { return Exec(text, vars.begin(), vars.size()); }
+
+int Sql_Exec_Batch(SqlBatch* batch, int stop_code) {
+  auto& items = batch->items;
+  const SqlVar* vars = batch->vars.data();
+  const size_t n = items.size();
+  size_t i = 0;
+  // A code that a statement may give without an error (an existing key,
+  // no row) cannot end a batch on a server that runs the rest regardless.
+  const bool soft_stop = stop_code == -1 || stop_code == 1403;
+  if (rt.session == nullptr || !rt.session->Batches() || !g_batches || soft_stop) {
+    for (; i < n && rt.broken == 0; ++i) {
+      items[i].rc = Exec(items[i].text, vars + items[i].first, items[i].count);
+      if (stop_code != 0 && items[i].rc == stop_code) {
+        for (++i; i < n; ++i) items[i].rc = kSqlNotRun;
+        break;
+      }
+    }
+  } else {
+    // Queued in order; an item that cannot run keeps its code and is not
+    // sent. Each queued item remembers its place in the session's batch.
+    std::vector<int>& queued = rt.batch_queued;
+    queued.assign(n, -1);
+    std::vector<Entry*>& entries = rt.batch_entries;
+    entries.assign(n, nullptr);
+    rt.session->Batch_Begin();
+    for (; i < n && rt.broken == 0; ++i) {
+      int rc;
+      Entry* e = Exec_Ready(items[i].text, vars + items[i].first, items[i].count, &rc);
+      if (e != nullptr) {
+        rc = e->stmt->Queue();
+        e->stmt->Reset();
+        if (rc >= 0) {
+          queued[i] = rc;
+          entries[i] = e;
+          continue;
+        }
+      }
+      items[i].rc = rt.broken != 0 ? rt.broken : Done(rc);
+      if (stop_code != 0 && items[i].rc == stop_code) break;
+    }
+    const size_t tried = i;
+    Done(rt.session->Batch_Run(stop_code));
+    // The outcomes in order; from the first item that failed with
+    // stop_code on, nothing counts as run.
+    bool stopped = false;
+    for (size_t k = 0; k < tried; ++k) {
+      Entry* e = entries[k];
+      if (stopped) {
+        items[k].rc = kSqlNotRun;
+        if (e != nullptr) e->stmt->Reset();
+        continue;
+      }
+      if (e != nullptr) {
+        int rc = e->stmt->Adopt(queued[k]);
+        if (rc == 0) rc = e->stmt->Step();
+        if (rc == kSqlNotRun || (rc != 0 && rc == rt.broken)) {
+          items[k].rc = rc;
+          e->stmt->Reset();
+          continue;
+        }
+        ++rt.stats.executions;
+        items[k].rc = Done(Exec_Finish(e, vars + items[k].first, rc));
+      }
+      stopped = stop_code != 0 && items[k].rc == stop_code;
+    }
+    for (i = tried; i < n; ++i) items[i].rc = rt.broken != 0 ? rt.broken : kSqlNotRun;
+  }
+  for (; i < n; ++i) items[i].rc = rt.broken;
+  return Set(rt.broken);
+}
+
+void Sql_Batch_Set(bool on) { g_batches = on; }
 
 int Sql_Cur_Open(const char* text, SqlVars in) {
   if (rt.broken != 0) return Set(rt.broken);

@@ -51,6 +51,7 @@
 
 #include <cstdint>
 #include <initializer_list>
+#include <vector>
 
 extern int SqlCode;
 
@@ -88,6 +89,48 @@ void Sql_Rt_Disconnect();
 
 // Insert, update, delete or select-into.
 int Sql_Exec(const char* text, SqlVars vars = {});
+
+// A batch: statements (insert, update, delete, select-into) that the
+// caller has no need to see one by one, run in order as that many Sql_Exec
+// calls would run them, each with its own code and statement-level
+// rollback. On a database server they travel together, one round trip for
+// the batch (more only where a statement fails); on the embedded database
+// they simply run one after the other. Outputs are written and the codes
+// set when Sql_Exec_Batch returns, so every buffer named in Add must stay
+// in place until then. Clear keeps the room for the next batch.
+struct SqlBatch {
+  struct Item {
+    const char* text;
+    unsigned first;  // the item's host variables in `vars`
+    unsigned count;
+    int rc;          // after the run: the code Sql_Exec would have returned
+  };
+  std::vector<Item> items;
+  std::vector<SqlVar> vars;
+  void Add(const char* text, SqlVars v) {
+    items.push_back(Item{text, static_cast<unsigned>(vars.size()), static_cast<unsigned>(v.size()), 0});
+    vars.insert(vars.end(), v.begin(), v.end());
+  }
+  void Clear() {
+    items.clear();
+    vars.clear();
+  }
+};
+
+// The code of a batch item that did not run (see Sql_Exec_Batch).
+constexpr int kSqlNotRun = 1;
+
+// Runs the batch. With stop_code non-zero, the first item that fails with
+// that code ends it: the items after it do not run and get kSqlNotRun (for
+// -1 or 1403 the items then go one at a time). Sets
+// SqlCode to, and returns, 0, or the code of a failure that broke the
+// session (Sql_Rt_Broken; the items from the one that met it on get that
+// code and did nothing).
+int Sql_Exec_Batch(SqlBatch* batch, int stop_code = 0);
+
+// Test support: with `on` false every batch runs as single statements, one
+// round trip each (as the embedded database always runs them). On at start.
+void Sql_Batch_Set(bool on);
 
 // Cursor: open reads its inputs, fetch writes one row into `out`, close.
 // Several cursors may be open at once; an open cursor survives a commit.

@@ -701,14 +701,80 @@ TEST_P(SqlRtPgTest, EachStatementCostsOneRoundTrip) {
   EXPECT_EQ(trips(), 1);
   EXPECT_EQ(Sql_Exec(kPnrNam, {SqlStr(nam, sizeof nam, &ind), SqlStr("00000001", 9)}), 1403);
   EXPECT_EQ(trips(), 2);
-  EXPECT_EQ(Sql_Exec(kUrvIns, {SqlStr("00000001", 9), SqlInt(&y)}), -1);  // and its undo
-  EXPECT_EQ(trips(), 4);
+  // An existing key costs no undo: the insert reports it without an error.
+  EXPECT_EQ(Sql_Exec(kUrvIns, {SqlStr("00000001", 9), SqlInt(&y)}), -1);
+  EXPECT_EQ(trips(), 3);
   EXPECT_EQ(Sql_Rt_Commit(), 0);
-  EXPECT_EQ(trips(), 5);
+  EXPECT_EQ(trips(), 4);
   EXPECT_EQ(Sql_Exec(kPnrNam, {SqlStr(nam, sizeof nam, &ind), SqlStr("00000001", 9)}), 1403);
   EXPECT_EQ(Sql_Rt_Commit(), 0);  // nothing written since the last one
-  EXPECT_EQ(trips(), 6);
+  EXPECT_EQ(trips(), 5);
   EXPECT_EQ(Rows("select UrvJhr from Hrs332Urv order by 1"), (Rows_t{"2026", "2027"}));
+
+  // A batch is one round trip; a failure in it costs its undo and the
+  // sending of the rest.
+  int32_t years[4] = {2028, 2029, 2030, 2031};
+  SqlBatch b;
+  for (const int32_t& yr : years) b.Add(kUrvIns, {SqlStr("00000001", 9), SqlInt(&yr)});
+  EXPECT_EQ(Sql_Exec_Batch(&b), 0);
+  EXPECT_EQ(trips(), 6);
+  b.Clear();
+  const int32_t more[3] = {2032, 2032, 2033};
+  for (const int32_t& yr : more) b.Add(kUrvIns, {SqlStr("00000001", 9), SqlInt(&yr)});
+  b.Add(kUrvIns, {SqlStr("", 9), SqlInt(&more[0])});  // NULL key
+  b.Add(kUrvIns, {SqlStr("00000002", 9), SqlInt(&more[0])});
+  EXPECT_EQ(Sql_Exec_Batch(&b), 0);
+  EXPECT_EQ(trips(), 9);
+  ASSERT_EQ(Sql_Rt_Commit(), 0);
+  EXPECT_EQ(Rows("select count(*) from Hrs332Urv"), Rows_t{"9"});
+}
+
+// A batch gives each statement the code and the effect it has alone, in
+// order, whatever fails among them; a stop code ends it there.
+TEST_P(SqlRtTest, BatchRunsAsSingleStatementsWould) {
+  for (bool together : {true, false}) {
+    SCOPED_TRACE(together ? "batched" : "one by one");
+    Sql_Batch_Set(together);
+    SqlBatch b;
+    ASSERT_EQ(Sql_Exec_Batch(&b), 0);  // empty
+    char nam[3][51] = {"x", "x", "x"};
+    int16_t ind[3] = {7, 7, 7};
+    const char* pnr[2] = {together ? "00000001" : "00000011", together ? "00000002" : "00000012"};
+    int32_t sta = 1;
+    int16_t null = -1, set = 0;
+    b.Add(kPnrIns, {SqlStr(pnr[0], 9), SqlStr("Anna", 51, &set), SqlInt(&sta)});
+    b.Add(kPnrNam, {SqlStr(nam[0], sizeof nam[0], &ind[0]), SqlStr(pnr[0], 9)});  // sees the insert
+    b.Add(kPnrIns, {SqlStr(pnr[0], 9), SqlStr("Otto", 51, &set), SqlInt(&sta)});  // key exists
+    b.Add(kPnrIns, {SqlStr("", 9), SqlStr("Null", 51, &set), SqlInt(&sta)});      // NULL key
+    b.Add(kPnrNam, {SqlStr(nam[1], sizeof nam[1], &ind[1]), SqlStr("99999999", 9)});
+    b.Add(kPnrIns, {SqlStr(pnr[1], 9), SqlStr("", 51, &null), SqlInt(&sta)});
+    b.Add(kPnrNam, {SqlStr(nam[2], sizeof nam[2], &ind[2]), SqlStr(pnr[1], 9)});
+    EXPECT_EQ(Sql_Exec_Batch(&b), 0);
+    std::vector<int> rc;
+    for (const auto& item : b.items) rc.push_back(item.rc);
+    EXPECT_EQ(rc, (std::vector<int>{0, 0, -1, -1400, 1403, 0, 0}));
+    EXPECT_STREQ(nam[0], "Anna");
+    EXPECT_STREQ(nam[1], "x");
+    EXPECT_EQ(ind[2], -1);
+
+    b.Clear();
+    const char* stop[3] = {together ? "00000003" : "00000013", "", together ? "00000004" : "00000014"};
+    for (const char* p : stop) b.Add(kPnrIns, {SqlStr(p, 9), SqlStr("Emil", 51, &set), SqlInt(&sta)});
+    EXPECT_EQ(Sql_Exec_Batch(&b, -1400), 0);
+    EXPECT_EQ(b.items[0].rc, 0);
+    EXPECT_EQ(b.items[1].rc, -1400);
+    EXPECT_EQ(b.items[2].rc, kSqlNotRun);
+    b.Clear();
+    b.Add(kPnrIns, {SqlStr(pnr[0], 9), SqlStr("Emil", 51, &set), SqlInt(&sta)});
+    b.Add(kPnrIns, {SqlStr(stop[2], 9), SqlStr("Emil", 51, &set), SqlInt(&sta)});
+    EXPECT_EQ(Sql_Exec_Batch(&b, -1), 0);
+    EXPECT_EQ(b.items[0].rc, -1);
+    EXPECT_EQ(b.items[1].rc, kSqlNotRun);
+  }
+  Sql_Batch_Set(true);
+  ASSERT_EQ(Sql_Rt_Commit(), 0);
+  EXPECT_EQ(Rows("select PnrNum, PnrNam from Hrs300Pnr order by 1"),
+            (Rows_t{"00000001|Anna", "00000002|NULL", "00000003|Emil", "00000011|Anna", "00000012|NULL", "00000013|Emil"}));
 }
 
 // What is committed survives a kill of the process; what is not, is gone.
