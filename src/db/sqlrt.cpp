@@ -338,7 +338,10 @@ int Sql_Exec_Batch(SqlBatch* batch, int stop_code) {
         }
       }
       items[i].rc = rt.broken != 0 ? rt.broken : Done(rc);
-      if (stop_code != 0 && items[i].rc == stop_code) break;
+      if (stop_code != 0 && items[i].rc == stop_code) {
+        ++i;  // it ran (and failed); nothing after it is sent
+        break;
+      }
     }
     const size_t tried = i;
     Done(rt.session->Batch_Run(stop_code));

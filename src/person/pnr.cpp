@@ -10,6 +10,7 @@
 #include "person/pnr_hook.h"
 #include "person/tag.h"
 #include "person/urv.h"
+#include "person/ztg.h"
 #include "base/progress.h"
 #include "base/runlog.h"
 
@@ -83,28 +84,90 @@ int Bsv_Cur_Fetch(BsvRecord* BsvSatz) {
 
 int Bsv_Cur_Close() { return Sql_Cur_Close(kBsvCur); }
 
-// Latest day of a person in one table, or the database's current date when
-// the person has none. `date` (kDateRoom bytes) is written only on 0.
-int Pnr_LstDay_Get(const char* text, const char* BsvPnr, char* date) {
-  char out[11] = "";
-  int16_t ind = 0;
-  int rc = Sql_Exec(text, {SqlStr(out, sizeof out, &ind), SqlStr(BsvPnr, 9)});
-  if (rc == 0) Pnr_Str_Copy(date, kDateRoom, out);
-  return rc;
-}
-
-int Tag_LstDay_Get(const char* BsvPnr, char* date) { return Pnr_LstDay_Get(kTagLstDay, BsvPnr, date); }
-int Ztg_LstDay_Get(const char* BsvPnr, char* date) { return Pnr_LstDay_Get(kZtgLstDay, BsvPnr, date); }
-
 // Moves `date` back to `limit` when the limit is earlier; never later.
 void Pnr_Date_Cap(char* date, const char* limit) {
   if (std::strcmp(limit, date) < 0) Pnr_Str_Copy(date, kDateRoom, limit);
 }
 
+// One day of the person being worked on.
+struct PnrDay {
+  TagDay tag;
+  ZtgDay ztg;
+};
+
+// What a person's stages work in; kept for the whole run, so that its room
+// is reused from person to person.
+struct PersonWork {
+  std::vector<TagRecord> read;
+  std::vector<PnrDay> days;
+  UrvWork urv;
+  SqlBatch batch;
+  std::vector<long> writes;  // of the last stage: a day (>= 0) or a year (-1 - k)
+  std::vector<long> again;
+};
+PersonWork g_work;
+
+// Runs the batch and clears nothing; false when the session broke.
+bool Run(SqlBatch* b, int stop_code = 0) { return Sql_Exec_Batch(b, stop_code) == 0 && Sql_Rt_Broken() == nullptr; }
+
+// The last stage: the days' time-group writes, then the carry-over years.
+// A write that finds no ZtgPnm column clears the flag and ends the batch
+// there (-904); it and everything after it go again, without the column.
+bool Person_Writes(const BsvRecord& BsvSatz, PersonWork* w) {
+  w->writes.clear();
+  for (size_t i = 0; i < w->days.size(); ++i) {
+    if (Ztg_Day_Going(w->days[i].ztg)) w->writes.push_back(static_cast<long>(i));
+  }
+  for (size_t k = 0; k < w->urv.years.size(); ++k) w->writes.push_back(-1 - static_cast<long>(k));
+  // Each round settles at least the item that ended the one before.
+  for (size_t round = 0, rounds = w->writes.size() + 1; !w->writes.empty() && round < rounds; ++round) {
+    SqlBatch& b = w->batch;
+    b.Clear();
+    for (long e : w->writes) {
+      if (e >= 0) {
+        Ztg_Write_Add(&w->days[static_cast<size_t>(e)].ztg, &b);
+      } else {
+        Urv_Ins_Add(&w->urv, static_cast<size_t>(-1 - e), BsvSatz, &b);
+      }
+    }
+    if (!Run(&b, ZtgPnmFlag ? -904 : 0)) return false;
+    w->again.clear();
+    for (size_t k = 0; k < w->writes.size(); ++k) {
+      const long e = w->writes[k];
+      const int rc = b.items[k].rc;
+      if (e >= 0) {
+        if (!Ztg_Write_Take(&w->days[static_cast<size_t>(e)].ztg, rc)) w->again.push_back(e);
+      } else if (rc == kSqlNotRun) {
+        w->again.push_back(e);
+      } else {
+        w->urv.rcs[static_cast<size_t>(-1 - e)] = rc;
+      }
+    }
+    w->writes.swap(w->again);
+  }
+  return true;
+}
+
 // One person's unit of work: window, day records with their time groups,
 // vacation years, commit.
+//
+// The statements run in stages, each stage one batch for all the person's
+// days: the latest days and year; the days of the window; the existence
+// checks of the day records and the reads of the time-group rows; the
+// inserts of the missing day records and the assignment look-ups; the plan
+// look-ups; the time-group writes and the carry-over years; the commit.
+// Every statement is the one the day-by-day order would run, with the same
+// inputs; only their order within the person changes. That gives the same
+// result because no statement of one day reads what a statement of another
+// day writes: the existence check and the time-group read look at their own
+// day's row only, the assignment look-up joins only its own day's record
+// (inserted in the stage before it), and the carry-over look-up reads a
+// table that only the carry-over inserts write, all after it. Keep it so.
+// The failure lines are collected per day and written in day order, as the
+// day-by-day order wrote them.
 void Pnr_Person_Work(const BsvRecord& BsvSatz, const char* BegDat, const char* EndDat,
                      const char* CapDat) {
+  PersonWork& w = g_work;
   char TagLst[kDateRoom];
   char ZtgLst[kDateRoom];
   char WinBeg[kDateRoom];
@@ -112,18 +175,27 @@ void Pnr_Person_Work(const BsvRecord& BsvSatz, const char* BegDat, const char* E
 
   // A failure that breaks the session returns at once, unlogged: the caller
   // sees it in Sql_Rt_Broken.
-  int rc = Tag_LstDay_Get(BsvSatz.BsvPnr, TagLst);
-  if (rc != 0) {
-    if (Sql_Rt_Broken() != nullptr) return;
-    RunLog_Printf("Error: Letzten Tagsatz ermitteln. %d" "Person: %s!\n", rc, BsvSatz.BsvPnr);
+  char tag_out[11] = "", ztg_out[11] = "";
+  int16_t tag_ind = 0, ztg_ind = 0;
+  SqlBatch& b = w.batch;
+  b.Clear();
+  b.Add(kTagLstDay, {SqlStr(tag_out, sizeof tag_out, &tag_ind), SqlStr(BsvSatz.BsvPnr, 9)});
+  b.Add(kZtgLstDay, {SqlStr(ztg_out, sizeof ztg_out, &ztg_ind), SqlStr(BsvSatz.BsvPnr, 9)});
+  Urv_Lst_Add(&w.urv, BsvSatz, &b);
+  if (!Run(&b)) return;
+  if (b.items[0].rc == 0) {
+    Pnr_Str_Copy(TagLst, sizeof TagLst, tag_out);
+  } else {
+    RunLog_Printf("Error: Letzten Tagsatz ermitteln. %d" "Person: %s!\n", b.items[0].rc, BsvSatz.BsvPnr);
     std::memcpy(TagLst, RunDate, sizeof RunDate);
   }
-  rc = Ztg_LstDay_Get(BsvSatz.BsvPnr, ZtgLst);
-  if (rc != 0) {
-    if (Sql_Rt_Broken() != nullptr) return;
-    RunLog_Printf("Error: Letzten Ztgsatz ermitteln. %d" "Person: %s!\n", rc, BsvSatz.BsvPnr);
+  if (b.items[1].rc == 0) {
+    Pnr_Str_Copy(ZtgLst, sizeof ZtgLst, ztg_out);
+  } else {
+    RunLog_Printf("Error: Letzten Ztgsatz ermitteln. %d" "Person: %s!\n", b.items[1].rc, BsvSatz.BsvPnr);
     std::memcpy(ZtgLst, RunDate, sizeof RunDate);
   }
+  Urv_Lst_Take(&w.urv, b.items[2].rc, BsvSatz, EndDat);
 
   // The window starts at the earlier of the two; ties take the day records.
   Pnr_Str_Copy(WinBeg, sizeof WinBeg, std::strcmp(TagLst, ZtgLst) > 0 ? ZtgLst : TagLst);
@@ -136,11 +208,65 @@ void Pnr_Person_Work(const BsvRecord& BsvSatz, const char* BegDat, const char* E
     Pnr_Date_Cap(ZtgLst, BegDat);
   }
 
+  int read_rc = 1403;
+  w.read.clear();
+  if (std::strcmp(WinBeg, EndDat) < 0) read_rc = Tag_Days_Read(BsvSatz, WinBeg, EndDat, &w.read);
+  if (Sql_Rt_Broken() != nullptr) return;
+  w.days.resize(w.read.size());
+  for (size_t i = 0; i < w.read.size(); ++i) {
+    Tag_Day_Init(&w.days[i].tag, w.read[i]);
+    Ztg_Day_Init(&w.days[i].ztg, w.read[i], ZtgLst);
+  }
+
+  b.Clear();
+  for (PnrDay& d : w.days) {
+    Tag_Sel_Add(&d.tag, &b);
+    if (d.ztg.due) Ztg_Sel_Add(&d.ztg, &b);
+  }
+  if (!Run(&b)) return;
+  size_t k = 0;
+  for (PnrDay& d : w.days) {
+    Tag_Sel_Take(&d.tag, b.items[k++].rc);
+    if (d.ztg.due) Ztg_Sel_Take(&d.ztg, b.items[k++].rc, BsvSatz, d.tag.TagSatz);
+  }
+
+  b.Clear();
+  for (PnrDay& d : w.days) {
+    if (Tag_Ins_Due(d.tag)) Tag_Ins_Add(&d.tag, &b);
+  }
+  for (PnrDay& d : w.days) {
+    if (Ztg_Day_Going(d.ztg)) Ztg_Zuo_Add(&d.ztg, &b);
+  }
+  if (!Run(&b)) return;
+  k = 0;
+  for (PnrDay& d : w.days) {
+    if (Tag_Ins_Due(d.tag)) Tag_Ins_Take(&d.tag, b.items[k++].rc);
+  }
+  for (PnrDay& d : w.days) {
+    if (Ztg_Day_Going(d.ztg)) Ztg_Zuo_Take(&d.ztg, b.items[k++].rc);
+  }
+
+  b.Clear();
+  for (PnrDay& d : w.days) {
+    if (Ztg_Day_Going(d.ztg)) Ztg_Wpl_Add(&d.ztg, &b);
+  }
+  if (!Run(&b)) return;
+  k = 0;
+  for (PnrDay& d : w.days) {
+    if (Ztg_Day_Going(d.ztg)) Ztg_Wpl_Take(&d.ztg, b.items[k++].rc);
+  }
+
+  if (!Person_Writes(BsvSatz, &w)) return;
+
   long written = 0;
-  if (std::strcmp(WinBeg, EndDat) < 0) written = Tag_Days_Extend(BsvSatz, WinBeg, EndDat, ZtgLst);
-  if (Sql_Rt_Broken() != nullptr) return;
-  Urv_Years_Extend(BsvSatz, EndDat);
-  if (Sql_Rt_Broken() != nullptr) return;
+  for (const PnrDay& d : w.days) {
+    Tag_Day_Log(d.tag);
+    Ztg_Day_Log(d.ztg);
+    if (Ztg_Day_Written(d.ztg)) ++written;
+    Pnr_Hook_Call(PnrStep::kDayDone, d.tag.TagSatz.TagPnr);
+  }
+  Tag_Days_Read_Log(BsvSatz, read_rc);
+  Urv_Log(w.urv, BsvSatz);
 
   Pnr_Hook_Call(PnrStep::kBeforeCommit, BsvSatz.BsvPnr);
   if (Sql_Commit() == 0) {

@@ -4,8 +4,6 @@
 
 #include "db/sqlrt.h"
 #include "person/pnr.h"
-#include "person/pnr_hook.h"
-#include "person/ztg.h"
 #include "base/runlog.h"
 
 namespace {
@@ -67,14 +65,6 @@ int PnrKal_Cur_Fetch(TagRecord* TagSatz) {
 
 int PnrKal_Cur_Close() { return Sql_Cur_Close(PnrKal_Cur_Text()); }
 
-// 0: the person has a record for the day; 1403: not.
-int Tag_Day_Sel(const char* TagPnr, const char* TagTag) {
-  char pnr[9] = "", day[11] = "";
-  int16_t ind = 0;
-  return Sql_Exec(kTagDaySel, {SqlStr(pnr, sizeof pnr, &ind), SqlStr(day, sizeof day, &ind),
-                               SqlStr(TagPnr, 9), SqlStr(TagTag, 11)});
-}
-
 // Joins a date and a time of day into yyyymmddhhmmss (dst has 15 bytes).
 void Tag_DateTime_Put(char* dst, const char* date, const char* time) {
   Pnr_Str_Copy(dst, 9, date);
@@ -82,48 +72,61 @@ void Tag_DateTime_Put(char* dst, const char* date, const char* time) {
   Pnr_Str_Copy(dst + n, 15 - n, time);
 }
 
-int Tag_NewDay_Ins(const TagRecord& TagSatz) {
-  char von[15];
-  char bis[15];
-  Tag_DateTime_Put(von, TagSatz.TagVon, TagSatz.TagUhr);
-  Tag_DateTime_Put(bis, TagSatz.TagBis, TagSatz.TagEnd);
-  return Sql_Exec(kTagNewDayIns, {SqlStr(TagSatz.TagPnr, 9), SqlStr(TagSatz.TagTag, 11),
-                                  SqlStr(TagSatz.TagVon, 11), SqlStr(von, sizeof von),
-                                  SqlStr(TagSatz.TagBis, 11), SqlStr(bis, sizeof bis)});
-}
-
 }  // namespace
 
-long Tag_Days_Extend(const BsvRecord& BsvSatz, const char* WinStart, const char* EndDat,
-                     const char* LastZtg) {
+int Tag_Days_Read(const BsvRecord& BsvSatz, const char* WinStart, const char* EndDat,
+                  std::vector<TagRecord>* days) {
+  days->clear();
   TagRecord TagSatz{};
   Pnr_Str_Copy(TagSatz.TagPnr, sizeof TagSatz.TagPnr, BsvSatz.BsvPnr);
-
   PnrKal_Cur_Open(BsvSatz.BsvKal, WinStart, EndDat);  // a failed open shows at the fetch
-  long written = 0;
   int rc;
-  while ((rc = PnrKal_Cur_Fetch(&TagSatz)) == 0) {
-    int sel = Tag_Day_Sel(TagSatz.TagPnr, TagSatz.TagTag);
-    if (sel == 1403) {
-      int ins = Tag_NewDay_Ins(TagSatz);
-      if (ins != 0 && ins != -1) {
-        if (Sql_Rt_Broken() != nullptr) break;
-        RunLog_Printf("Error: Tagsatz einf\xfc" "gen %d! " "Person: %s! Tag: %s\n", ins,
-                      TagSatz.TagPnr, TagSatz.TagTag);
-      }
-    } else if (sel != 0) {
-      if (Sql_Rt_Broken() != nullptr) break;
-      // The day may lack its record: say so, since no later step will.
-      RunLog_Printf("Error: Tagsatz ermitteln %d! " "Person: %s! Tag: %s\n", sel, TagSatz.TagPnr,
-                    TagSatz.TagTag);
+  while ((rc = PnrKal_Cur_Fetch(&TagSatz)) == 0) days->push_back(TagSatz);
+  PnrKal_Cur_Close();
+  return rc;
+}
+
+void Tag_Day_Init(TagDay* d, const TagRecord& TagSatz) {
+  d->TagSatz = TagSatz;
+  d->sel_rc = d->ins_rc = kSqlNotRun;
+}
+
+void Tag_Sel_Add(TagDay* d, SqlBatch* b) {
+  d->sel_pnr[0] = d->sel_day[0] = '\0';
+  b->Add(kTagDaySel, {SqlStr(d->sel_pnr, sizeof d->sel_pnr, &d->sel_ind),
+                      SqlStr(d->sel_day, sizeof d->sel_day, &d->sel_ind), SqlStr(d->TagSatz.TagPnr, 9),
+                      SqlStr(d->TagSatz.TagTag, 11)});
+}
+
+void Tag_Sel_Take(TagDay* d, int rc) { d->sel_rc = rc; }
+
+bool Tag_Ins_Due(const TagDay& d) { return d.sel_rc == 1403; }
+
+void Tag_Ins_Add(TagDay* d, SqlBatch* b) {
+  const TagRecord& t = d->TagSatz;
+  Tag_DateTime_Put(d->von, t.TagVon, t.TagUhr);
+  Tag_DateTime_Put(d->bis, t.TagBis, t.TagEnd);
+  b->Add(kTagNewDayIns, {SqlStr(t.TagPnr, 9), SqlStr(t.TagTag, 11), SqlStr(t.TagVon, 11),
+                         SqlStr(d->von, sizeof d->von), SqlStr(t.TagBis, 11), SqlStr(d->bis, sizeof d->bis)});
+}
+
+void Tag_Ins_Take(TagDay* d, int rc) { d->ins_rc = rc; }
+
+void Tag_Day_Log(const TagDay& d) {
+  const TagRecord& t = d.TagSatz;
+  if (d.sel_rc == 1403) {
+    if (d.ins_rc != 0 && d.ins_rc != -1) {
+      RunLog_Printf("Error: Tagsatz einf\xfc" "gen %d! " "Person: %s! Tag: %s\n", d.ins_rc, t.TagPnr,
+                    t.TagTag);
     }
-    if (Ztg_Day_Build(BsvSatz, TagSatz, LastZtg)) ++written;
-    if (Sql_Rt_Broken() != nullptr) break;
-    Pnr_Hook_Call(PnrStep::kDayDone, TagSatz.TagPnr);
+  } else if (d.sel_rc != 0) {
+    // The day may lack its record: say so, since no later step will.
+    RunLog_Printf("Error: Tagsatz ermitteln %d! " "Person: %s! Tag: %s\n", d.sel_rc, t.TagPnr, t.TagTag);
   }
-  if (rc != 1403 && Sql_Rt_Broken() == nullptr) {
+}
+
+void Tag_Days_Read_Log(const BsvRecord& BsvSatz, int rc) {
+  if (rc != 1403) {
     RunLog_Printf("Error: N\xe4" "chsten Tag ermitteln. RC:%d" "Person: %s\n", rc, BsvSatz.BsvPnr);
   }
-  PnrKal_Cur_Close();
-  return written;
 }

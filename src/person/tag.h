@@ -1,13 +1,17 @@
 // Day records: for one person, a row of Hrs327Tag for every day of the
-// person's work calendar in the window, each day then handed to the
-// time-group step (ztg.h).
+// person's work calendar in the window; the person-day stages (pnr.cpp) run
+// each step for all the days at once, as ztg.h describes.
 //
-// Called by Pnr_Days_Extend once per person. The days come from Hrs133Ka2 in
+// The days come from Hrs133Ka2 in
 // the current schema while Ka2Flag is set; the first time that table turns
 // out to be missing the flag is cleared for the rest of the run and the days
 // come from HRSYSTEM.Hrs133Kal, silently.
 #pragma once
 
+#include <cstdint>
+#include <vector>
+
+#include "db/sqlrt.h"
 #include "person/bsv.h"
 
 // The current person and day; TagTtp is not stored in Hrs327Tag, it goes
@@ -22,11 +26,34 @@ struct TagRecord {
   char TagTtp[4];  // day type in the person's work calendar
 };
 
-// The days after WinStart up to and including EndDat of calendar BsvKal.
-// A missing day record is inserted (-1, inserted meanwhile, passes in
-// silence); every day then goes to Ztg_Day_Build with LastZtg. Failures are
-// logged and never end the caller's work for the person, except one that
-// breaks the session (Sql_Rt_Broken): it ends the loop at once, unlogged.
-// Returns the number of days whose time-group row was written.
-long Tag_Days_Extend(const BsvRecord& BsvSatz, const char* WinStart, const char* EndDat,
-                     const char* LastZtg);
+// A day of the person's window: its record and what its existence check
+// and its insert gave. The buffers must stay in place while a batch runs.
+struct TagDay {
+  TagRecord TagSatz;
+  char sel_pnr[9];
+  char sel_day[11];
+  int16_t sel_ind;
+  char von[15];  // the insert's TagUhr and TagEnd, yyyymmddhhmmss
+  char bis[15];
+  int sel_rc;
+  int ins_rc;
+};
+
+// Reads the days after WinStart up to and including EndDat of calendar
+// BsvKal, in date order, into *days (the person's number in TagPnr).
+// Returns 1403 when every day was read, or the code of the fetch or open
+// that failed (the days before it are in *days).
+int Tag_Days_Read(const BsvRecord& BsvSatz, const char* WinStart, const char* EndDat,
+                  std::vector<TagRecord>* days);
+void Tag_Day_Init(TagDay* d, const TagRecord& TagSatz);
+// The existence check; a day without its record (1403) is then inserted.
+void Tag_Sel_Add(TagDay* d, SqlBatch* b);
+void Tag_Sel_Take(TagDay* d, int rc);
+bool Tag_Ins_Due(const TagDay& d);
+void Tag_Ins_Add(TagDay* d, SqlBatch* b);
+void Tag_Ins_Take(TagDay* d, int rc);
+// The day's failure lines. A record inserted meanwhile (-1) passes in
+// silence.
+void Tag_Day_Log(const TagDay& d);
+// The line for a read of the days that ended early (rc not 1403).
+void Tag_Days_Read_Log(const BsvRecord& BsvSatz, int rc);

@@ -2,13 +2,31 @@
 // the year in which the current employment relationship began up to the end
 // year of the run.
 //
-// Called by Pnr_Days_Extend once per person, just before the commit.
+// Two steps per person, each run in a batch of the person-day stages
+// (pnr.cpp): the look-up of the highest stored year, then the inserts.
 #pragma once
 
+#include <cstdint>
+#include <vector>
+
+#include "db/sqlrt.h"
 #include "person/bsv.h"
 
-// Inserts the years of BsvGvo up to and including the year of EndDat. A year
-// that exists already (-1) passes in silence, so that reruns log nothing;
-// other failures are logged and the next year follows. A failure that breaks
-// the session (Sql_Rt_Broken) ends the loop at once, unlogged.
-void Urv_Years_Extend(const BsvRecord& BsvSatz, const char* EndDat);
+struct UrvWork {
+  int32_t last;  // the look-up's output
+  int16_t ind;
+  int lst_rc;
+  std::vector<int32_t> years;  // to insert, in order
+  std::vector<int> rcs;        // each insert's code
+};
+
+void Urv_Lst_Add(UrvWork* w, const BsvRecord& BsvSatz, SqlBatch* b);
+// The highest stored year is looked up but does not move the start: every
+// run makes sure of all the years of the relationship, gaps included, from
+// the year of BsvGvo (of the run date when the look-up failed) up to and
+// including the year of EndDat.
+void Urv_Lst_Take(UrvWork* w, int rc, const BsvRecord& BsvSatz, const char* EndDat);
+void Urv_Ins_Add(UrvWork* w, size_t k, const BsvRecord& BsvSatz, SqlBatch* b);
+// A year that exists already (-1) passes in silence, so that reruns log
+// nothing; other failures are logged, each year on its own.
+void Urv_Log(const UrvWork& w, const BsvRecord& BsvSatz);

@@ -2,29 +2,10 @@
 
 #include <cstring>
 
-#include "db/sqlrt.h"
-#include "person/pnr.h"
 #include "base/runlog.h"
+#include "person/pnr.h"
 
 namespace {
-
-// The time-group record of the current person and day, rebuilt for every day.
-struct ZtgRecord {
-  char ZtgPnr[9];
-  char ZtgVon[9];   // the day, yyyymmdd
-  char ZtgAbt[16];  // department
-  char ZtgKst[31];  // cost centre
-  char ZtgKtr[7];
-  char ZtgKrt[5];
-  char ZtgAkr[6];
-  char ZtgAgr[14];  // working-time group
-  char ZtgVra[14];
-  char ZtgAzt[6];   // planned working time
-  int32_t ZtgTag;   // day of the group's rotation, 1..AgrTge; 0 when unknown
-  char ZtgBsd[6];
-  char ZtgTtp[4];   // day type
-  char ZtgPnm[51];  // person name
-};
 
 const char kZtgDaySel[] =
     "select ZtgAkr ,ZtgAbt ,ZtgKst ,ZtgKtr ,ZtgKrt ,ZtgAgr ,ZtgTag ,ZtgBsd ,ZtgVra ,ZtgAzt ,ZtgTtp into "
@@ -65,18 +46,13 @@ const char kZtgDayUpdNoPnm[] =
     "ZtgBsd=:b13:b14,ZtgVra=:b15:b16,ZtgAzt=:b17:b18,ZtgTtp=:b19:b20,ZtgDat=sysdate,ZtgSta=1 where "
     "(ZtgPnr=:b21 and ZtgVon=TO_DATE(:b22,'yyyymmdd'))";
 
-// Input indicators of the written row: an empty text goes as NULL.
-struct ZtgInd {
-  int16_t Akr, Abt, Kst, Ktr, Krt, Agr, Bsd, Vra, Azt, Ttp, Pnm;
-};
+// Output buffers of the reads, by the room of the field they go into.
+enum Out { kAkr, kAbt, kKst, kKtr, kKrt, kAgr, kBsd, kVra, kAzt, kTtp };
+
+// Input indicators of the written row, one per nullable text.
+enum In { kInAkr, kInAbt, kInKst, kInKtr, kInKrt, kInAgr, kInBsd, kInVra, kInAzt, kInTtp, kInPnm };
 
 int16_t Ind_Of(const char* text) { return text[0] == '\0' ? -1 : 0; }
-
-ZtgInd Ztg_Ind_Get(const ZtgRecord& z) {
-  return ZtgInd{Ind_Of(z.ZtgAkr), Ind_Of(z.ZtgAbt), Ind_Of(z.ZtgKst), Ind_Of(z.ZtgKtr),
-                Ind_Of(z.ZtgKrt), Ind_Of(z.ZtgAgr), Ind_Of(z.ZtgBsd), Ind_Of(z.ZtgVra),
-                Ind_Of(z.ZtgAzt), Ind_Of(z.ZtgTtp), Ind_Of(z.ZtgPnm)};
-}
 
 // Copies a fetched text unless its column was NULL, in which case the field
 // becomes empty.
@@ -88,180 +64,186 @@ void Ztg_Text_Take(char* dst, std::size_t size, const char* src, int16_t ind) {
   }
 }
 
-// 0: the row exists and its eleven values are in ZtgSatz (NULL as empty);
-// 1403: no row. Any other code leaves ZtgSatz as it was.
-int Ztg_Day_Sel(ZtgRecord* z) {
-  char akr[6] = "", abt[16] = "", kst[31] = "", ktr[7] = "", krt[5] = "", agr[14] = "";
-  char bsd[6] = "", vra[14] = "", azt[6] = "", ttp[4] = "";
-  int32_t tag = 0;
-  int16_t i[11] = {};
-  int rc = Sql_Exec(kZtgDaySel,
-                    {SqlStr(akr, sizeof akr, &i[0]), SqlStr(abt, sizeof abt, &i[1]),
-                     SqlStr(kst, sizeof kst, &i[2]), SqlStr(ktr, sizeof ktr, &i[3]),
-                     SqlStr(krt, sizeof krt, &i[4]), SqlStr(agr, sizeof agr, &i[5]),
-                     SqlInt(&tag, &i[6]), SqlStr(bsd, sizeof bsd, &i[7]),
-                     SqlStr(vra, sizeof vra, &i[8]), SqlStr(azt, sizeof azt, &i[9]),
-                     SqlStr(ttp, sizeof ttp, &i[10]), SqlStr(z->ZtgPnr, 9), SqlStr(z->ZtgVon, 11)});
-  if (rc == 0) {
-    Ztg_Text_Take(z->ZtgAkr, sizeof z->ZtgAkr, akr, i[0]);
-    Ztg_Text_Take(z->ZtgAbt, sizeof z->ZtgAbt, abt, i[1]);
-    Ztg_Text_Take(z->ZtgKst, sizeof z->ZtgKst, kst, i[2]);
-    Ztg_Text_Take(z->ZtgKtr, sizeof z->ZtgKtr, ktr, i[3]);
-    Ztg_Text_Take(z->ZtgKrt, sizeof z->ZtgKrt, krt, i[4]);
-    Ztg_Text_Take(z->ZtgAgr, sizeof z->ZtgAgr, agr, i[5]);
-    z->ZtgTag = i[6] == -1 ? 0 : tag;
-    Ztg_Text_Take(z->ZtgBsd, sizeof z->ZtgBsd, bsd, i[7]);
-    Ztg_Text_Take(z->ZtgVra, sizeof z->ZtgVra, vra, i[8]);
-    Ztg_Text_Take(z->ZtgAzt, sizeof z->ZtgAzt, azt, i[9]);
-    Ztg_Text_Take(z->ZtgTtp, sizeof z->ZtgTtp, ttp, i[10]);
-  }
-  return rc;
-}
-
-// On 0 the rotation day and the six assignment texts go into ZtgSatz; on any
-// other code those fields become empty and ZtgTag 0.
-int Zuo_Day_Get(ZtgRecord* z) {
-  char agr[14] = "", abt[16] = "", kst[31] = "", krt[5] = "", ktr[7] = "", vra[14] = "";
-  int32_t tag = 0;
-  int16_t i[7] = {};
-  int rc = Sql_Exec(kZuoDayGet,
-                    {SqlInt(&tag, &i[0]), SqlStr(agr, sizeof agr, &i[1]),
-                     SqlStr(abt, sizeof abt, &i[2]), SqlStr(kst, sizeof kst, &i[3]),
-                     SqlStr(krt, sizeof krt, &i[4]), SqlStr(ktr, sizeof ktr, &i[5]),
-                     SqlStr(vra, sizeof vra, &i[6]), SqlStr(z->ZtgPnr, 9), SqlStr(z->ZtgVon, 11),
-                     SqlStr(z->ZtgVon, 11), SqlStr(z->ZtgVon, 11)});
-  if (rc == 0) {
-    z->ZtgTag = tag;  // a NULL rotation day leaves the 0 it started with
-    Ztg_Text_Take(z->ZtgAgr, sizeof z->ZtgAgr, agr, i[1]);
-    Ztg_Text_Take(z->ZtgAbt, sizeof z->ZtgAbt, abt, i[2]);
-    Ztg_Text_Take(z->ZtgKst, sizeof z->ZtgKst, kst, i[3]);
-    Ztg_Text_Take(z->ZtgKrt, sizeof z->ZtgKrt, krt, i[4]);
-    Ztg_Text_Take(z->ZtgKtr, sizeof z->ZtgKtr, ktr, i[5]);
-    Ztg_Text_Take(z->ZtgVra, sizeof z->ZtgVra, vra, i[6]);
-  } else {
-    z->ZtgTag = 0;
-    z->ZtgAgr[0] = z->ZtgAbt[0] = z->ZtgKst[0] = z->ZtgKrt[0] = z->ZtgKtr[0] = z->ZtgVra[0] = '\0';
-  }
-  return rc;
-}
-
-// On 0 a non-empty planned time replaces ZtgAzt and a non-empty WplVra
-// replaces ZtgVra; empty or NULL plan values, and failures, change nothing.
-int Wpl_Day_Get(ZtgRecord* z) {
-  char azt[6] = "", vra[14] = "";
-  int16_t i[2] = {};
-  int rc = Sql_Exec(kWplDayGet, {SqlStr(azt, sizeof azt, &i[0]), SqlStr(vra, sizeof vra, &i[1]),
-                                 SqlStr(z->ZtgAgr, 14), SqlInt(&z->ZtgTag)});
-  if (rc == 0) {
-    if (i[0] != -1 && azt[0] != '\0') Pnr_Str_Copy(z->ZtgAzt, sizeof z->ZtgAzt, azt);
-    if (i[1] != -1 && vra[0] != '\0') Pnr_Str_Copy(z->ZtgVra, sizeof z->ZtgVra, vra);
-  }
-  return rc;
-}
-
-int Ztg_NewDay_Ins(ZtgRecord* z) {
-  ZtgInd n = Ztg_Ind_Get(*z);
-  int rc = 0;
-  if (ZtgPnmFlag) {
-    rc = Sql_Exec(kZtgNewDayIns,
-                  {SqlStr(z->ZtgPnr, 9), SqlStr(z->ZtgVon, 11), SqlStr(z->ZtgAkr, 6, &n.Akr),
-                   SqlStr(z->ZtgAbt, 16, &n.Abt), SqlStr(z->ZtgKst, 31, &n.Kst),
-                   SqlStr(z->ZtgKtr, 7, &n.Ktr), SqlStr(z->ZtgKrt, 5, &n.Krt),
-                   SqlStr(z->ZtgAgr, 14, &n.Agr), SqlInt(&z->ZtgTag), SqlStr(z->ZtgBsd, 6, &n.Bsd),
-                   SqlStr(z->ZtgVra, 14, &n.Vra), SqlStr(z->ZtgAzt, 6, &n.Azt),
-                   SqlStr(z->ZtgTtp, 4, &n.Ttp), SqlStr(z->ZtgPnm, 51, &n.Pnm)});
-    if (rc == -904) ZtgPnmFlag = false;
-  }
-  if (!ZtgPnmFlag) {
-    rc = Sql_Exec(kZtgNewDayInsNoPnm,
-                  {SqlStr(z->ZtgPnr, 9), SqlStr(z->ZtgVon, 11), SqlStr(z->ZtgAkr, 6, &n.Akr),
-                   SqlStr(z->ZtgAbt, 16, &n.Abt), SqlStr(z->ZtgKst, 31, &n.Kst),
-                   SqlStr(z->ZtgKtr, 7, &n.Ktr), SqlStr(z->ZtgKrt, 5, &n.Krt),
-                   SqlStr(z->ZtgAgr, 14, &n.Agr), SqlInt(&z->ZtgTag), SqlStr(z->ZtgBsd, 6, &n.Bsd),
-                   SqlStr(z->ZtgVra, 14, &n.Vra), SqlStr(z->ZtgAzt, 6, &n.Azt),
-                   SqlStr(z->ZtgTtp, 4, &n.Ttp)});
-  }
-  return rc;
-}
-
-int Ztg_Day_Upd(ZtgRecord* z) {
-  ZtgInd n = Ztg_Ind_Get(*z);
-  int rc = 0;
-  if (ZtgPnmFlag) {
-    rc = Sql_Exec(kZtgDayUpd,
-                  {SqlStr(z->ZtgAkr, 6, &n.Akr), SqlStr(z->ZtgAbt, 16, &n.Abt),
-                   SqlStr(z->ZtgKst, 31, &n.Kst), SqlStr(z->ZtgKtr, 7, &n.Ktr),
-                   SqlStr(z->ZtgKrt, 5, &n.Krt), SqlStr(z->ZtgAgr, 14, &n.Agr),
-                   SqlInt(&z->ZtgTag), SqlStr(z->ZtgBsd, 6, &n.Bsd), SqlStr(z->ZtgVra, 14, &n.Vra),
-                   SqlStr(z->ZtgAzt, 6, &n.Azt), SqlStr(z->ZtgTtp, 4, &n.Ttp),
-                   SqlStr(z->ZtgPnm, 51, &n.Pnm), SqlStr(z->ZtgPnr, 9), SqlStr(z->ZtgVon, 11)});
-    if (rc == -904) ZtgPnmFlag = false;
-  }
-  if (!ZtgPnmFlag) {
-    rc = Sql_Exec(kZtgDayUpdNoPnm,
-                  {SqlStr(z->ZtgAkr, 6, &n.Akr), SqlStr(z->ZtgAbt, 16, &n.Abt),
-                   SqlStr(z->ZtgKst, 31, &n.Kst), SqlStr(z->ZtgKtr, 7, &n.Ktr),
-                   SqlStr(z->ZtgKrt, 5, &n.Krt), SqlStr(z->ZtgAgr, 14, &n.Agr),
-                   SqlInt(&z->ZtgTag), SqlStr(z->ZtgBsd, 6, &n.Bsd), SqlStr(z->ZtgVra, 14, &n.Vra),
-                   SqlStr(z->ZtgAzt, 6, &n.Azt), SqlStr(z->ZtgTtp, 4, &n.Ttp), SqlStr(z->ZtgPnr, 9),
-                   SqlStr(z->ZtgVon, 11)});
-  }
-  return rc;
+void Clear_Outputs(ZtgDay* d) {
+  for (auto& o : d->out) o[0] = '\0';
+  for (auto& i : d->ind) i = 0;
+  d->out_tag = 0;
 }
 
 }  // namespace
 
-bool Ztg_Day_Build(const BsvRecord& BsvSatz, const TagRecord& TagSatz, const char* LastZtg) {
-  if (std::strcmp(TagSatz.TagTag, LastZtg) <= 0) return false;
+void Ztg_Day_Init(ZtgDay* d, const TagRecord& TagSatz, const char* LastZtg) {
+  d->z = ZtgRecord{};
+  d->due = std::strcmp(TagSatz.TagTag, LastZtg) > 0;
+  d->is_new = false;
+  d->sel_rc = d->zuo_rc = d->wpl_rc = d->write_rc = kSqlNotRun;
+  Pnr_Str_Copy(d->z.ZtgPnr, sizeof d->z.ZtgPnr, TagSatz.TagPnr);
+  Pnr_Str_Copy(d->z.ZtgVon, sizeof d->z.ZtgVon, TagSatz.TagTag);
+}
 
-  ZtgRecord z{};
-  Pnr_Str_Copy(z.ZtgPnr, sizeof z.ZtgPnr, TagSatz.TagPnr);
-  Pnr_Str_Copy(z.ZtgVon, sizeof z.ZtgVon, TagSatz.TagTag);
+void Ztg_Sel_Add(ZtgDay* d, SqlBatch* b) {
+  Clear_Outputs(d);
+  auto* o = d->out;
+  b->Add(kZtgDaySel,
+         {SqlStr(o[kAkr], 6, &d->ind[0]), SqlStr(o[kAbt], 16, &d->ind[1]), SqlStr(o[kKst], 31, &d->ind[2]),
+          SqlStr(o[kKtr], 7, &d->ind[3]), SqlStr(o[kKrt], 5, &d->ind[4]), SqlStr(o[kAgr], 14, &d->ind[5]),
+          SqlInt(&d->out_tag, &d->ind[6]), SqlStr(o[kBsd], 6, &d->ind[7]), SqlStr(o[kVra], 14, &d->ind[8]),
+          SqlStr(o[kAzt], 6, &d->ind[9]), SqlStr(o[kTtp], 4, &d->ind[10]), SqlStr(d->z.ZtgPnr, 9),
+          SqlStr(d->z.ZtgVon, 11)});
+}
 
-  int rc = Ztg_Day_Sel(&z);
-  if (rc != 0 && rc != 1403) {
-    if (Sql_Rt_Broken() != nullptr) return false;
-    // The day keeps whatever row it has; the operator learns that it may be
-    // stale.
-    RunLog_Printf("Error: Ztgsatz ermitteln %d! " "Person: %s! " "Tag: %s!\n", rc, z.ZtgPnr,
-                  z.ZtgVon);
-    return false;
+// 0: the row exists and its eleven values are taken (NULL as empty); 1403:
+// no row. Any other code ends the day: it keeps whatever row it has.
+void Ztg_Sel_Take(ZtgDay* d, int rc, const BsvRecord& BsvSatz, const TagRecord& TagSatz) {
+  d->sel_rc = rc;
+  ZtgRecord& z = d->z;
+  if (rc == 0) {
+    const auto* o = d->out;
+    const int16_t* i = d->ind;
+    Ztg_Text_Take(z.ZtgAkr, sizeof z.ZtgAkr, o[kAkr], i[0]);
+    Ztg_Text_Take(z.ZtgAbt, sizeof z.ZtgAbt, o[kAbt], i[1]);
+    Ztg_Text_Take(z.ZtgKst, sizeof z.ZtgKst, o[kKst], i[2]);
+    Ztg_Text_Take(z.ZtgKtr, sizeof z.ZtgKtr, o[kKtr], i[3]);
+    Ztg_Text_Take(z.ZtgKrt, sizeof z.ZtgKrt, o[kKrt], i[4]);
+    Ztg_Text_Take(z.ZtgAgr, sizeof z.ZtgAgr, o[kAgr], i[5]);
+    z.ZtgTag = i[6] == -1 ? 0 : d->out_tag;
+    Ztg_Text_Take(z.ZtgBsd, sizeof z.ZtgBsd, o[kBsd], i[7]);
+    Ztg_Text_Take(z.ZtgVra, sizeof z.ZtgVra, o[kVra], i[8]);
+    Ztg_Text_Take(z.ZtgAzt, sizeof z.ZtgAzt, o[kAzt], i[9]);
+    Ztg_Text_Take(z.ZtgTtp, sizeof z.ZtgTtp, o[kTtp], i[10]);
   }
-  bool is_new = rc == 1403;
-
+  if (!Ztg_Day_Going(*d)) return;
+  d->is_new = rc == 1403;
   Pnr_Str_Copy(z.ZtgAkr, sizeof z.ZtgAkr, BsvSatz.BsvAkr);
   Pnr_Str_Copy(z.ZtgBsd, sizeof z.ZtgBsd, BsvSatz.BsvAbr);
   Pnr_Str_Copy(z.ZtgTtp, sizeof z.ZtgTtp, TagSatz.TagTtp);
   Pnr_Str_Copy(z.ZtgPnm, sizeof z.ZtgPnm, BsvSatz.PnrNam);
+}
 
-  rc = Zuo_Day_Get(&z);
-  if (rc != 0) {
-    if (Sql_Rt_Broken() != nullptr) return false;
-    RunLog_Printf("Error: Zuordnung ermitteln. %d! " "Person: %s! " "Tag: %s!\n", rc, z.ZtgPnr,
+bool Ztg_Day_Going(const ZtgDay& d) { return d.due && (d.sel_rc == 0 || d.sel_rc == 1403); }
+
+void Ztg_Zuo_Add(ZtgDay* d, SqlBatch* b) {
+  Clear_Outputs(d);
+  auto* o = d->out;
+  const char* day = d->z.ZtgVon;
+  b->Add(kZuoDayGet, {SqlInt(&d->out_tag, &d->ind[0]), SqlStr(o[kAgr], 14, &d->ind[1]),
+                      SqlStr(o[kAbt], 16, &d->ind[2]), SqlStr(o[kKst], 31, &d->ind[3]),
+                      SqlStr(o[kKrt], 5, &d->ind[4]), SqlStr(o[kKtr], 7, &d->ind[5]),
+                      SqlStr(o[kVra], 14, &d->ind[6]), SqlStr(d->z.ZtgPnr, 9), SqlStr(day, 11),
+                      SqlStr(day, 11), SqlStr(day, 11)});
+}
+
+// On 0 the rotation day and the six assignment texts are taken; on any other
+// code those fields become empty and ZtgTag 0.
+void Ztg_Zuo_Take(ZtgDay* d, int rc) {
+  d->zuo_rc = rc;
+  ZtgRecord& z = d->z;
+  if (rc == 0) {
+    const auto* o = d->out;
+    const int16_t* i = d->ind;
+    z.ZtgTag = i[0] == -1 ? 0 : d->out_tag;  // a NULL rotation day leaves 0
+    Ztg_Text_Take(z.ZtgAgr, sizeof z.ZtgAgr, o[kAgr], i[1]);
+    Ztg_Text_Take(z.ZtgAbt, sizeof z.ZtgAbt, o[kAbt], i[2]);
+    Ztg_Text_Take(z.ZtgKst, sizeof z.ZtgKst, o[kKst], i[3]);
+    Ztg_Text_Take(z.ZtgKrt, sizeof z.ZtgKrt, o[kKrt], i[4]);
+    Ztg_Text_Take(z.ZtgKtr, sizeof z.ZtgKtr, o[kKtr], i[5]);
+    Ztg_Text_Take(z.ZtgVra, sizeof z.ZtgVra, o[kVra], i[6]);
+  } else {
+    z.ZtgTag = 0;
+    z.ZtgAgr[0] = z.ZtgAbt[0] = z.ZtgKst[0] = z.ZtgKrt[0] = z.ZtgKtr[0] = z.ZtgVra[0] = '\0';
+  }
+}
+
+void Ztg_Wpl_Add(ZtgDay* d, SqlBatch* b) {
+  Clear_Outputs(d);
+  b->Add(kWplDayGet, {SqlStr(d->out[kAzt], 6, &d->ind[0]), SqlStr(d->out[kVra], 14, &d->ind[1]),
+                      SqlStr(d->z.ZtgAgr, 14), SqlInt(&d->z.ZtgTag)});
+}
+
+// On 0 a non-empty planned time replaces ZtgAzt and a non-empty WplVra
+// replaces ZtgVra; empty or NULL plan values, and failures, change nothing.
+void Ztg_Wpl_Take(ZtgDay* d, int rc) {
+  d->wpl_rc = rc;
+  if (rc != 0) return;
+  if (d->ind[0] != -1 && d->out[kAzt][0] != '\0') Pnr_Str_Copy(d->z.ZtgAzt, sizeof d->z.ZtgAzt, d->out[kAzt]);
+  if (d->ind[1] != -1 && d->out[kVra][0] != '\0') Pnr_Str_Copy(d->z.ZtgVra, sizeof d->z.ZtgVra, d->out[kVra]);
+}
+
+void Ztg_Write_Add(ZtgDay* d, SqlBatch* b) {
+  ZtgRecord& z = d->z;
+  int16_t* n = d->in_ind;
+  n[kInAkr] = Ind_Of(z.ZtgAkr);
+  n[kInAbt] = Ind_Of(z.ZtgAbt);
+  n[kInKst] = Ind_Of(z.ZtgKst);
+  n[kInKtr] = Ind_Of(z.ZtgKtr);
+  n[kInKrt] = Ind_Of(z.ZtgKrt);
+  n[kInAgr] = Ind_Of(z.ZtgAgr);
+  n[kInBsd] = Ind_Of(z.ZtgBsd);
+  n[kInVra] = Ind_Of(z.ZtgVra);
+  n[kInAzt] = Ind_Of(z.ZtgAzt);
+  n[kInTtp] = Ind_Of(z.ZtgTtp);
+  n[kInPnm] = Ind_Of(z.ZtgPnm);
+  d->pnm = ZtgPnmFlag;
+  const SqlVar akr = SqlStr(z.ZtgAkr, 6, &n[kInAkr]), abt = SqlStr(z.ZtgAbt, 16, &n[kInAbt]),
+               kst = SqlStr(z.ZtgKst, 31, &n[kInKst]), ktr = SqlStr(z.ZtgKtr, 7, &n[kInKtr]),
+               krt = SqlStr(z.ZtgKrt, 5, &n[kInKrt]), agr = SqlStr(z.ZtgAgr, 14, &n[kInAgr]),
+               tag = SqlInt(&z.ZtgTag), bsd = SqlStr(z.ZtgBsd, 6, &n[kInBsd]),
+               vra = SqlStr(z.ZtgVra, 14, &n[kInVra]), azt = SqlStr(z.ZtgAzt, 6, &n[kInAzt]),
+               ttp = SqlStr(z.ZtgTtp, 4, &n[kInTtp]), pnm = SqlStr(z.ZtgPnm, 51, &n[kInPnm]),
+               pnr = SqlStr(z.ZtgPnr, 9), von = SqlStr(z.ZtgVon, 11);
+  if (d->is_new) {
+    if (d->pnm) {
+      b->Add(kZtgNewDayIns, {pnr, von, akr, abt, kst, ktr, krt, agr, tag, bsd, vra, azt, ttp, pnm});
+    } else {
+      b->Add(kZtgNewDayInsNoPnm, {pnr, von, akr, abt, kst, ktr, krt, agr, tag, bsd, vra, azt, ttp});
+    }
+  } else if (d->pnm) {
+    b->Add(kZtgDayUpd, {akr, abt, kst, ktr, krt, agr, tag, bsd, vra, azt, ttp, pnm, pnr, von});
+  } else {
+    b->Add(kZtgDayUpdNoPnm, {akr, abt, kst, ktr, krt, agr, tag, bsd, vra, azt, ttp, pnr, von});
+  }
+}
+
+bool Ztg_Write_Take(ZtgDay* d, int rc) {
+  if (rc == kSqlNotRun) return false;
+  if (rc == -904 && d->pnm && ZtgPnmFlag) {
+    ZtgPnmFlag = false;
+    return false;
+  }
+  d->write_rc = rc;
+  return true;
+}
+
+bool Ztg_Day_Written(const ZtgDay& d) { return Ztg_Day_Going(d) && d.write_rc == 0; }
+
+void Ztg_Day_Log(const ZtgDay& d) {
+  const ZtgRecord& z = d.z;
+  if (!d.due) return;
+  if (!Ztg_Day_Going(d)) {
+    // The day keeps whatever row it has; the operator learns that it may be
+    // stale.
+    RunLog_Printf("Error: Ztgsatz ermitteln %d! " "Person: %s! " "Tag: %s!\n", d.sel_rc, z.ZtgPnr,
+                  z.ZtgVon);
+    return;
+  }
+  if (d.zuo_rc != 0) {
+    RunLog_Printf("Error: Zuordnung ermitteln. %d! " "Person: %s! " "Tag: %s!\n", d.zuo_rc, z.ZtgPnr,
                   z.ZtgVon);
   }
-  rc = Wpl_Day_Get(&z);
-  if (rc != 0) {
-    if (Sql_Rt_Broken() != nullptr) return false;
+  if (d.wpl_rc != 0) {
     // One failure, one line: the group and rotation day follow on the same
     // line rather than on lines of their own that no reader could match.
     RunLog_Printf("Error: Azt + Vra ermitteln. %d! " "Person: %s! " "Tag: %s! " "ZtgTag: %d! "
                   "ZtgAgr: %s!\n",
-                  rc, z.ZtgPnr, z.ZtgVon, z.ZtgTag, z.ZtgAgr);
+                  d.wpl_rc, z.ZtgPnr, z.ZtgVon, z.ZtgTag, z.ZtgAgr);
   }
-
-  if (is_new) {
-    rc = Ztg_NewDay_Ins(&z);
-    if (rc != 0 && Sql_Rt_Broken() == nullptr) {
-      RunLog_Printf("Error: Ztgsatz einf\xfc" "gen %d! " "Person: %s! " "Tag: %s!\n", rc, z.ZtgPnr,
+  if (d.write_rc != 0) {
+    if (d.is_new) {
+      RunLog_Printf("Error: Ztgsatz einf\xfc" "gen %d! " "Person: %s! " "Tag: %s!\n", d.write_rc, z.ZtgPnr,
                     z.ZtgVon);
-    }
-  } else {
-    rc = Ztg_Day_Upd(&z);
-    if (rc != 0 && Sql_Rt_Broken() == nullptr) {
-      RunLog_Printf("Error: Ztgsatz updaten %d! " "Person: %s! " "Tag: %s!\n", rc, z.ZtgPnr,
+    } else {
+      RunLog_Printf("Error: Ztgsatz updaten %d! " "Person: %s! " "Tag: %s!\n", d.write_rc, z.ZtgPnr,
                     z.ZtgVon);
     }
   }
-  return rc == 0;
 }

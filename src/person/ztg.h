@@ -3,19 +3,71 @@
 // account codes of the assignment (Hrs311Zuo, Hrs160Agr), the planned time
 // of the group's plan (Hrs161Wpl) and the day type.
 //
-// Called by Tag_Days_Extend for every day it fetches. While ZtgPnmFlag is set
-// the writes name ZtgPnm; the first write that meets a table without that
-// column (-904) is repeated without it, and the flag stays cleared for the
-// rest of the run.
+// A day's row is built in four steps, each a statement: the row's read, the
+// assignment, the plan, the write. The person-day stages (tag.cpp) run each
+// step for all the person's days in one batch: an _Add function puts the
+// day's statement into the batch, the matching _Take reads what it gave.
+// While ZtgPnmFlag is set the writes name ZtgPnm; the first write that meets
+// a table without that column (-904) is repeated without it, and the flag
+// stays cleared for the rest of the run.
 #pragma once
 
+#include <cstdint>
+
+#include "db/sqlrt.h"
 #include "person/bsv.h"
 #include "person/tag.h"
 
-// Days not later than LastZtg are left alone. Later days get their row
-// inserted, or the existing row rewritten. A missing assignment or plan is
-// logged and the row is still written. Failures never end the caller's loop;
-// one that breaks the session (Sql_Rt_Broken) ends the day at once,
-// unlogged, and the caller sees it there. Returns true when the day's row
-// was written.
-bool Ztg_Day_Build(const BsvRecord& BsvSatz, const TagRecord& TagSatz, const char* LastZtg);
+// The time-group record of the current person and day, rebuilt for every day.
+struct ZtgRecord {
+  char ZtgPnr[9];
+  char ZtgVon[9];   // the day, yyyymmdd
+  char ZtgAbt[16];  // department
+  char ZtgKst[31];  // cost centre
+  char ZtgKtr[7];
+  char ZtgKrt[5];
+  char ZtgAkr[6];
+  char ZtgAgr[14];  // working-time group
+  char ZtgVra[14];
+  char ZtgAzt[6];   // planned working time
+  int32_t ZtgTag;   // day of the group's rotation, 1..AgrTge; 0 when unknown
+  char ZtgBsd[6];
+  char ZtgTtp[4];   // day type
+  char ZtgPnm[51];  // person name
+};
+
+// One day's time-group work: the record, the buffers the statements read
+// into (they must stay in place while a batch runs) and each step's code.
+struct ZtgDay {
+  ZtgRecord z;
+  bool due;     // later than the person's last time-group day: the day is built
+  bool is_new;  // no row yet: the write inserts
+  char out[11][31];
+  int32_t out_tag;
+  int16_t ind[11];
+  int16_t in_ind[11];  // the written row's indicators (an empty text goes as NULL)
+  bool pnm;            // the write names ZtgPnm
+  int sel_rc, zuo_rc, wpl_rc, write_rc;
+};
+
+// Starts the day: due when TagSatz's day is later than LastZtg.
+void Ztg_Day_Init(ZtgDay* d, const TagRecord& TagSatz, const char* LastZtg);
+// The existing row. After the take the day goes on (Ztg_Day_Going) unless
+// the read failed.
+void Ztg_Sel_Add(ZtgDay* d, SqlBatch* b);
+void Ztg_Sel_Take(ZtgDay* d, int rc, const BsvRecord& BsvSatz, const TagRecord& TagSatz);
+bool Ztg_Day_Going(const ZtgDay& d);
+// The assignment valid on the day, and the day's place in the rotation.
+void Ztg_Zuo_Add(ZtgDay* d, SqlBatch* b);
+void Ztg_Zuo_Take(ZtgDay* d, int rc);
+// The plan's time for the group and rotation day.
+void Ztg_Wpl_Add(ZtgDay* d, SqlBatch* b);
+void Ztg_Wpl_Take(ZtgDay* d, int rc);
+// The insert or update. The take returns false when the write must be
+// added again, without ZtgPnm (the flag has just been cleared).
+void Ztg_Write_Add(ZtgDay* d, SqlBatch* b);
+bool Ztg_Write_Take(ZtgDay* d, int rc);
+// Whether the day's row was written.
+bool Ztg_Day_Written(const ZtgDay& d);
+// The day's failure lines, in the order of its steps.
+void Ztg_Day_Log(const ZtgDay& d);
