@@ -11,9 +11,11 @@
 // clock at 1 January 2027, runs the job in this process for the end year
 // 2027 (each person's window is that one year) and prints one line: wall
 // time, time-group rows written per second, statements and round trips per
-// person-day, prepares, peak resident memory, CPU time of the job (its
-// workers included) and of the database server's processes. -j N runs the
-// person phase in N workers.
+// person-day and per person, prepares, peak resident memory, CPU time of the
+// job (its workers included) and of the database server's processes. -j N
+// runs the person phase in N workers; --rerun runs the job a second time on
+// the same installation (a night on which nothing is new) and prints a line
+// for it too; --label adds a text to the lines.
 #include <dirent.h>
 #include <libpq-fe.h>
 #include <sys/resource.h>
@@ -119,20 +121,24 @@ int main(int argc, char** argv) {
     }
     return rc;
   }
-  bool postgres = false;
-  std::string jobs = "1";
+  bool postgres = false, rerun = false;
+  std::string jobs = "1", label;
   int a = 1;
   for (; a < argc - 2; ++a) {
     if (std::strcmp(argv[a], "--postgres") == 0) {
       postgres = true;
     } else if (std::strcmp(argv[a], "-j") == 0 && a + 1 < argc - 2) {
       jobs = argv[++a];
+    } else if (std::strcmp(argv[a], "--rerun") == 0) {
+      rerun = true;
+    } else if (std::strcmp(argv[a], "--label") == 0 && a + 1 < argc - 2) {
+      label = std::string(" ") + argv[++a];
     } else {
       break;
     }
   }
   if (argc - a != 2) {
-    std::fprintf(stderr, "usage: dayset-bench [--postgres] [-j N] PERSONS DIR\n");
+    std::fprintf(stderr, "usage: dayset-bench [--postgres] [-j N] [--rerun] [--label TEXT] PERSONS DIR\n");
     return 2;
   }
   std::error_code ec0;
@@ -180,49 +186,56 @@ int main(int argc, char** argv) {
   }
 
   Clock_Set_For_Test(LocalDay(2027, 1, 1));
-  char prog[] = "dayset", opt[] = "-j", beg[] = "0", end_year[] = "2027", ini[] = "dayset.ini", von[] = "0",
-       bis[] = "0";
-  char* args[] = {prog, opt, jobs.data(), beg, end_year, ini, von, bis, nullptr};
+  int rc = 0;
+  for (int run = 0; run < (rerun ? 2 : 1); ++run) {
+    fs::remove(worker_stats, ec0);
+    char prog[] = "dayset", opt[] = "-j", beg[] = "0", end_year[] = "2027", ini[] = "dayset.ini", von[] = "0",
+         bis[] = "0";
+    char* args[] = {prog, opt, jobs.data(), beg, end_year, ini, von, bis, nullptr};
 
-  rusage before{};
-  getrusage(RUSAGE_CHILDREN, &before);
-  const double demo_cpu = static_cast<double>(before.ru_utime.tv_sec + before.ru_stime.tv_sec) +
-                          static_cast<double>(before.ru_utime.tv_usec + before.ru_stime.tv_usec) / 1e6;
-  const double server0 = postgres ? Server_Cpu() : 0;
-  const auto t0 = std::chrono::steady_clock::now();
-  const int rc = Dayset_Main(8, args);
-  const auto t1 = std::chrono::steady_clock::now();
-  const double server = postgres ? Server_Cpu() - server0 : 0;
-  // The driver's session (the calendar phases, the split) and the workers'.
-  SqlStats stats = Sql_Stats();
-  if (FILE* f = std::fopen(worker_stats.c_str(), "r")) {
-    long e = 0, r = 0, p = 0;
-    while (std::fscanf(f, "%ld %ld %ld", &e, &r, &p) == 3) {
-      stats.executions += e;
-      stats.round_trips += r;
-      stats.prepares += p;
+    const auto cpu = [](const rusage& r) {
+      return static_cast<double>(r.ru_utime.tv_sec + r.ru_stime.tv_sec) +
+             static_cast<double>(r.ru_utime.tv_usec + r.ru_stime.tv_usec) / 1e6;
+    };
+    rusage self0{}, children0{};
+    getrusage(RUSAGE_SELF, &self0);
+    getrusage(RUSAGE_CHILDREN, &children0);  // dayset-demo's, and the workers' of a run before
+    const double server0 = postgres ? Server_Cpu() : 0;
+    const auto t0 = std::chrono::steady_clock::now();
+    rc = Dayset_Main(8, args);
+    const auto t1 = std::chrono::steady_clock::now();
+    const double server = postgres ? Server_Cpu() - server0 : 0;
+    // The driver's session (the calendar phases, the split) and the workers'.
+    SqlStats stats = Sql_Stats();
+    if (FILE* f = std::fopen(worker_stats.c_str(), "r")) {
+      long e = 0, r = 0, p = 0;
+      while (std::fscanf(f, "%ld %ld %ld", &e, &r, &p) == 3) {
+        stats.executions += e;
+        stats.round_trips += r;
+        stats.prepares += p;
+      }
+      std::fclose(f);
     }
-    std::fclose(f);
-  }
-  rusage ru{}, workers{};
-  getrusage(RUSAGE_SELF, &ru);
-  getrusage(RUSAGE_CHILDREN, &workers);  // with dayset-demo's time, taken before the run
-  const auto cpu = [](const rusage& r) {
-    return static_cast<double>(r.ru_utime.tv_sec + r.ru_stime.tv_sec) +
-           static_cast<double>(r.ru_utime.tv_usec + r.ru_stime.tv_usec) / 1e6;
-  };
-  const double job_cpu = cpu(ru) + cpu(workers) - demo_cpu;
+    rusage self{}, children{};
+    getrusage(RUSAGE_SELF, &self);
+    getrusage(RUSAGE_CHILDREN, &children);
+    const double job_cpu = cpu(self) - cpu(self0) + cpu(children) - cpu(children0);
 
-  // The job's session is still open: count through it, on either backend.
-  const long days = Count("select count(*) into :b0:b1 from Hrs329Ztg");
-  const double secs = std::chrono::duration<double>(t1 - t0).count();
-  const double per_day = days > 0 ? 1.0 / static_cast<double>(days) : 0.0;
-  std::printf("%s -j %s, persons %ld: exit %d, wall %.1f s, %ld person-days, %.0f person-days/s, "
-              "%.2f statements/person-day, %.2f round trips/person-day, %ld prepares, peak RSS %.1f MiB, "
-              "CPU job %.1f s, server %.1f s\n",
-              postgres ? "PostgreSQL" : "SQLite", jobs.c_str(), persons, rc, secs, days, days / (secs > 0 ? secs : 1),
-              double(stats.executions) * per_day, double(stats.round_trips) * per_day, stats.prepares,
-              ru.ru_maxrss / 1024.0, job_cpu, server);
-  Sql_Rt_Disconnect();
+    // The job's session is still open: count through it, on either backend.
+    const long days = Count("select count(*) into :b0:b1 from Hrs329Ztg");
+    const long persons_done = Count("select count(distinct UrvPnr) into :b0:b1 from Hrs332Urv");
+    Sql_Rt_Disconnect();
+    const double secs = std::chrono::duration<double>(t1 - t0).count();
+    const double per_day = days > 0 ? 1.0 / static_cast<double>(days) : 0.0;
+    const double per_person = persons_done > 0 ? 1.0 / static_cast<double>(persons_done) : 0.0;
+    std::printf("%s%s -j %s, persons %ld, %s: exit %d, wall %.1f s, %ld person-days, %.0f person-days/s, "
+                "%.2f statements/person-day, %.2f round trips/person-day, %.1f round trips/person, "
+                "%ld prepares, peak RSS %.1f MiB, CPU job %.1f s, server %.1f s\n",
+                postgres ? "PostgreSQL" : "SQLite", label.c_str(), jobs.c_str(), persons,
+                run == 0 ? "first run" : "rerun", rc, secs, days, days / (secs > 0 ? secs : 1),
+                double(stats.executions) * per_day, double(stats.round_trips) * per_day,
+                double(stats.round_trips) * per_person, stats.prepares, self.ru_maxrss / 1024.0, job_cpu, server);
+    std::fflush(stdout);
+  }
   return rc;
 }

@@ -5,15 +5,21 @@
 #   bench/run.sh [PERSONS ...]
 #   BACKENDS="sqlite" bench/run.sh 1000     # one backend only
 #   JOBS="1 2" JOBS_SQLITE=1 bench/run.sh   # the -j values on PostgreSQL and SQLite
+#   RERUN=1 bench/run.sh                    # each run followed by a rerun that adds nothing
+#   DELAY_US=1000 BACKENDS=postgres bench/run.sh
+#       the job reaches the server through bench/proxy (dayset-delay-proxy),
+#       which holds every request for DELAY_US microseconds
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 "$top/tools/deps.sh"
 cmake -S "$top" -B "$top/build-bench" -DCMAKE_BUILD_TYPE=Release -DDAYSET_TESTS=OFF >/dev/null
-cmake --build "$top/build-bench" -j"$(nproc)" --target dayset-bench dayset-demo
+cmake --build "$top/build-bench" -j"$(nproc)" --target dayset-bench dayset-demo dayset-delay-proxy
 work=$(mktemp -d)
 chmod 755 "$work"  # the server runs as postgres and must reach its cluster in here
 cluster=""
+proxy=""
 cleanup() {
+  [ -z "$proxy" ] || kill "$proxy" 2>/dev/null || true
   [ -z "$cluster" ] || "$top/tools/pg-cluster.sh" stop "$cluster" || true
   rm -rf "$work"
 }
@@ -28,10 +34,25 @@ for b in $backends; do
         cluster="$work/pg"
         "$top/tools/pg-cluster.sh" start "$cluster"
         set -a; . "$cluster/env"; set +a
+        if [ -n "${DELAY_US:-}" ]; then
+          # The job's connections go through the relay; the benchmark's
+          # own (the superuser's, on the socket) do not.
+          port=$((DAYSET_TEST_PG_PORT + 1))
+          "$top/build-bench/dayset-delay-proxy" "$port" "$DAYSET_TEST_PG_PORT" "$DELAY_US" 14400 &
+          proxy=$!
+          DAYSET_TEST_PG_PORT=$port
+          sleep 1
+        fi
       fi
-      for j in ${JOBS:-1 2 4}; do "$top/build-bench/dayset-bench" --postgres -j "$j" "$n" "$work/demo-pg-$n" 2>/dev/null; done
+      label=${DELAY_US:+"(through a relay adding $DELAY_US µs per request)"}
+      for j in ${JOBS:-1 2 4}; do
+        "$top/build-bench/dayset-bench" --postgres -j "$j" ${RERUN:+--rerun} ${label:+--label "$label"} \
+          "$n" "$work/demo-pg-$n" 2>/dev/null
+      done
     else
-      for j in ${JOBS_SQLITE:-1 2}; do "$top/build-bench/dayset-bench" -j "$j" "$n" "$work/demo-$n" 2>/dev/null; done
+      for j in ${JOBS_SQLITE:-1 2}; do
+        "$top/build-bench/dayset-bench" -j "$j" ${RERUN:+--rerun} "$n" "$work/demo-$n" 2>/dev/null
+      done
     fi
   done
 done

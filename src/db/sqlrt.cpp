@@ -240,6 +240,8 @@ void Sql_Rt_Disconnect() {
   rt.dyn_schema.clear();
   rt.dyn_rc = 0;
   rt.dry = false;
+  // The counters stay readable until the next connect.
+  if (rt.session != nullptr) rt.stats.round_trips = rt.session->Round_Trips();
   rt.session.reset();  // rolls back what is not committed
 }
 
@@ -485,7 +487,7 @@ const char* Sql_Rt_Broken() { return rt.broken_what; }
 
 SqlStats Sql_Stats() {
   SqlStats s = rt.stats;
-  s.round_trips = rt.session != nullptr ? rt.session->Round_Trips() : 0;
+  if (rt.session != nullptr) s.round_trips = rt.session->Round_Trips();
   return s;
 }
 

@@ -175,7 +175,8 @@ void Sql_Rt_Dry_Set(bool on);
 const char* Sql_Backend_Scheme(int index);
 
 // Counters for the benchmark: statement executions (exec, open, fetch),
-// prepares and round trips to a database server since the session opened.
+// prepares and round trips to a database server since the session opened
+// (after a disconnect: those of the session that ended).
 struct SqlStats {
   long executions = 0;
   long prepares = 0;
