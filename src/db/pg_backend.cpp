@@ -748,6 +748,7 @@ class PgSession : public Session {
   std::vector<int> param_len_;  // -1: NULL
   std::vector<const char*> send_values_;
   std::vector<Slot> slots_;
+  std::vector<size_t> pending_, again_;  // items still to send
 
   PGconn* conn_ = nullptr;
   bool in_txn_ = false;
@@ -1112,62 +1113,74 @@ int PgSession::Batch_Take(int item, PGresult** result) {
   return b.rc;
 }
 
-// The items go out in one pipeline. A failure makes the server skip the
-// rest of it: the failed statement's own effect is undone (its savepoint)
-// and the items after it go out again in a pipeline of their own, so that
-// each runs exactly once, in order, as if sent alone.
+// The items go out in one pipeline, inside a transaction under one
+// savepoint for them all. A failure makes the server skip the rest of the
+// pipeline; the savepoint then undoes the whole batch so far, and the items
+// go out again: the writes before the failed one (their effect undone; the
+// reads before it keep what they read, which the same writes give again),
+// then those after it, from then on each under a savepoint of its own, so
+// that a second failure undoes only itself. Every item thus has its effect
+// once, in order, as if sent alone, and a batch without failures pays two
+// messages for its rollback point, not two per statement.
 int PgSession::Batch_Run(int stop_code) {
   const size_t n = batch_.size();
-  size_t next = 0;
-  while (next < n) {
+  std::vector<size_t>& pending = pending_;
+  pending.clear();
+  for (size_t i = 0; i < n; ++i) pending.push_back(i);
+  bool each = false;  // a savepoint per item
+  while (!pending.empty()) {
     if (broken_ != nullptr) break;
-    // Inside a transaction, or starting one, every item is guarded by a
-    // savepoint; reads outside one need none (nothing of theirs to undo).
+    // Inside a transaction, or starting one, the items are guarded; reads
+    // outside one need nothing (nothing of theirs to undo).
     bool guard = in_txn_;
-    for (size_t i = next; i < n && !guard; ++i) guard = batch_[i].write;
+    for (size_t k = 0; k < pending.size() && !guard; ++k) guard = batch_[pending[k]].write;
     const bool begin = guard && !in_txn_;
     slots_.clear();
-    slots_.resize(2 + 3 * (n - next));
+    slots_.resize(4 + 3 * pending.size());
     int count = 0;
     bool sent = !begin || Send_Frame("dayset_begin", &count);
-    for (size_t i = next; i < n && sent; ++i) {
-      BatchItem& b = batch_[i];
-      if (guard) sent = Send_Frame("dayset_sp", &count);
+    if (sent && guard && !each) sent = Send_Frame("dayset_sp", &count);
+    for (size_t k = 0; k < pending.size() && sent; ++k) {
+      BatchItem& b = batch_[pending[k]];
+      if (guard && each) sent = Send_Frame("dayset_sp", &count);
       b.slot = count++;
       slots_[static_cast<size_t>(b.slot)].want = true;
       send_values_.resize(static_cast<size_t>(b.count));
       for (int p = 0; p < b.count; ++p) {
-        const size_t k = b.first + static_cast<size_t>(p);
-        send_values_[static_cast<size_t>(p)] = param_len_[k] < 0 ? nullptr : param_bytes_.data() + param_off_[k];
+        const size_t q = b.first + static_cast<size_t>(p);
+        send_values_[static_cast<size_t>(p)] = param_len_[q] < 0 ? nullptr : param_bytes_.data() + param_off_[q];
       }
       sent = sent && PQsendQueryPrepared(conn_, b.name->c_str(), b.count, send_values_.data(),
                                          param_len_.data() + b.first, nullptr, 0) == 1;
-      if (sent && guard) sent = Send_Frame("dayset_release", &count);
+      if (sent && guard && each) sent = Send_Frame("dayset_release", &count);
     }
+    if (sent && guard && !each) sent = Send_Frame("dayset_release", &count);
     if (!sent) {
       Fail_Broken(kConnectionLost);
       break;
     }
     const int rc = Sync(slots_.data(), count);
     if (begin && slots_[0].status == PGRES_COMMAND_OK) in_txn_ = true;
-    // The item that failed: the first whose messages (savepoint, itself,
-    // release) reach the first message that did not succeed. The items
-    // before it ran; those after it were skipped by the server.
-    size_t failed = n;
+    // The item that failed: the first whose messages reach the first
+    // message that did not succeed. The items before it ran; those after
+    // it were skipped by the server.
+    size_t failed = pending.size();
     if (rc != 0) {
       int bad = 0;
       while (bad < count && (slots_[static_cast<size_t>(bad)].status == PGRES_COMMAND_OK ||
                              slots_[static_cast<size_t>(bad)].status == PGRES_TUPLES_OK)) {
         ++bad;
       }
-      failed = next;
-      while (failed + 1 < n && batch_[failed].slot + (guard ? 1 : 0) < bad) ++failed;
+      failed = 0;
+      while (failed + 1 < pending.size() && batch_[pending[failed]].slot + (guard && each ? 1 : 0) < bad) ++failed;
     }
-    for (size_t i = next; i < n; ++i) {
-      Slot& sl = slots_[static_cast<size_t>(batch_[i].slot)];
-      if (i < failed) {
-        batch_[i].result = sl.keep;
-        batch_[i].rc = 0;
+    for (size_t k = 0; k < pending.size(); ++k) {
+      BatchItem& b = batch_[pending[k]];
+      Slot& sl = slots_[static_cast<size_t>(b.slot)];
+      if (k < failed) {
+        PQclear(b.result);
+        b.result = sl.keep;
+        b.rc = 0;
       } else {
         PQclear(sl.keep);
       }
@@ -1175,21 +1188,33 @@ int PgSession::Batch_Run(int stop_code) {
     }
     if (rc == 0) return 0;
     if (broken_ != nullptr) {
-      next = failed;
+      pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(failed));
       break;
     }
-    batch_[failed].result = nullptr;
-    batch_[failed].rc = rc;
+    BatchItem& f = batch_[pending[failed]];
+    PQclear(f.result);
+    f.result = nullptr;
+    f.rc = rc;
     if (guard && in_txn_) Undo();
-    if (stop_code != 0 && rc == stop_code) return 0;  // the rest stays kSqlNotRun
-    next = failed + 1;
+    // What goes again: the writes that the undo took back (all of the
+    // batch's so far, under one savepoint), then what the server skipped.
+    again_.clear();
+    if (guard && !each) {
+      for (size_t k = 0; k < failed; ++k) {
+        if (batch_[pending[k]].write) again_.push_back(pending[k]);
+      }
+    }
+    const bool stop = stop_code != 0 && rc == stop_code;  // the rest stays kSqlNotRun
+    if (!stop) again_.insert(again_.end(), pending.begin() + static_cast<std::ptrdiff_t>(failed) + 1, pending.end());
+    pending.swap(again_);
+    each = true;
   }
-  for (size_t i = next; i < n; ++i) {
+  for (size_t i : pending) {
     PQclear(batch_[i].result);
     batch_[i].result = nullptr;
     batch_[i].rc = broken_code_;
   }
-  return broken_code_;
+  return broken_ != nullptr ? broken_code_ : 0;
 }
 
 int PgSession::Commit() {
