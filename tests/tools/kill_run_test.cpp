@@ -89,7 +89,7 @@ struct Size {
   int persons;
   long kill_after;
 };
-Size Size_Of(Backend b) { return b == Backend::kSqlite ? Size{400, 40} : Size{40, 12}; }
+Size Size_Of(Backend b) { return b == Backend::kSqlite ? Size{400, 40} : Size{120, 12}; }
 
 class KillRunTest : public ::testing::TestWithParam<Backend> {
  protected:
@@ -226,5 +226,79 @@ TEST_P(ServerStopTest, StoppedServerEndsTheRunAndARerunCompletesIt) {
 }
 
 INSTANTIATE_TEST_SUITE_P(, ServerStopTest, testdb::OnlyPostgres(), testdb::BackendName);
+
+class ServerRefusesTest : public KillRunTest {
+ protected:
+  // The one line a broken-down run leaves after the date and schema lines:
+  // its condition and phase.
+  static std::smatch Stop_Line(const std::string& log) {
+    std::smatch m;
+    EXPECT_TRUE(std::regex_match(log, m,
+                                 std::regex("Datum: [0-9]{8}\nAktuelles Schema: HRSYSTEM \nError: Lauf "
+                                            "abgebrochen, Datenbank nicht nutzbar: ([^!]*)! RC:(-[0-9]+) "
+                                            "Phase: ([A-Za-z]+)!( Person: [0-9]{8}!)?\n")))
+        << log;
+    return m;
+  }
+};
+
+// The job's session ended by an administrator from a second connection in
+// the middle of the person phase: status 1, one line, and a rerun completes.
+TEST_P(ServerRefusesTest, TerminatedSessionEndsTheRunAndARerunCompletesIt) {
+  const std::string year = NextYear();
+  Install whole = Make("whole"), cut = Make("cut");
+  ASSERT_FALSE(HasFailure());
+  int status = Wait(Start(whole.dir, year));
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+
+  const pid_t pid = Start(cut.dir, year);
+  Wait_Committed(*cut.db, Size_Of(GetParam()).kill_after);
+  cut.db->Rows("HRSYSTEM",
+               "select pg_terminate_backend(pid) from pg_stat_activity where datname = current_database() and "
+               "usename = '" + cut.db->Login() + "'");
+  status = Wait(pid, std::chrono::seconds(60));
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << "status " << status;
+  const std::smatch m = Stop_Line(testdb::ReadFile(cut.dir + "/DAYSET.LOG"));
+  if (m.size() > 3) {
+    EXPECT_TRUE(m[1] == "Datenbankserver wird heruntergefahren" || m[1] == "Verbindung zum Datenbankserver verloren")
+        << m[1];
+    EXPECT_EQ(m[3], "Personen");
+  }
+  EXPECT_LT(Committed(*cut.db), Committed(*whole.db));
+
+  status = Wait(Start(cut.dir, year));
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(testdb::Dump(*cut.db, "HRSYSTEM", false), testdb::Dump(*whole.db, "HRSYSTEM", false));
+}
+
+// A database that takes no writes (as a standby): the first write stops the
+// run in the base calendar phase with one line; once writable again, a rerun
+// gives the tables of an uninterrupted run.
+TEST_P(ServerRefusesTest, ReadOnlyServerEndsTheRunAtTheFirstWrite) {
+  const std::string year = NextYear();
+  Install whole = Make("whole"), ro = Make("ro");
+  ASSERT_FALSE(HasFailure());
+  int status = Wait(Start(whole.dir, year));
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  const auto before = testdb::Dump(*ro.db, "HRSYSTEM", true);
+
+  ro.db->Exec("HRSYSTEM", "alter database " + ro.db->Name() + " set default_transaction_read_only = on");
+  status = Wait(Start(ro.dir, year), std::chrono::seconds(60));
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << "status " << status;
+  const std::smatch m = Stop_Line(testdb::ReadFile(ro.dir + "/DAYSET.LOG"));
+  if (m.size() > 3) {
+    EXPECT_EQ(m[1], "Datenbankserver nur lesbar");
+    EXPECT_EQ(m[2], "-16000");
+    EXPECT_EQ(m[3], "Basiskalender");
+  }
+  EXPECT_EQ(testdb::Dump(*ro.db, "HRSYSTEM", true), before);
+
+  ro.db->Exec("HRSYSTEM", "alter database " + ro.db->Name() + " reset default_transaction_read_only");
+  status = Wait(Start(ro.dir, year));
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(testdb::Dump(*ro.db, "HRSYSTEM", false), testdb::Dump(*whole.db, "HRSYSTEM", false));
+}
+
+INSTANTIATE_TEST_SUITE_P(, ServerRefusesTest, testdb::OnlyPostgres(), testdb::BackendName);
 
 }  // namespace
