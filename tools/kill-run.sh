@@ -73,19 +73,11 @@ case $backend in
         sqlite3 "$db" "select $cols from $t order by $cols" >>"$2"
       done
     }
-    # How far the job got in $1 compared with the reference $2: the phase
-    # the kill met.
-    phase_of() {
-      local q="select (select count(*) from Hrs133Bak), (select count(*) from Hrs133Kal),
-                      (select count(*) from Hrs133Ka2), (select count(distinct UrvPnr) from Hrs332Urv)"
-      local now ref
-      now=$(sqlite3 "$1/HRSYSTEM.db" "$q") ref=$(sqlite3 "$2/HRSYSTEM.db" "$q")
-      IFS='|' read -r b k k2 u <<<"$now"
-      IFS='|' read -r rb rk rk2 ru <<<"$ref"
-      if [ "$b" -lt "$rb" ]; then echo "base calendar"
-      elif [ "$k" -lt "$rk" ] || [ "$k2" -lt "$rk2" ]; then echo "work calendars"
-      elif [ "$u" -lt "$ru" ]; then echo "persons ($u of $ru done)"
-      else echo "persons (all done)"; fi
+    # The rows of the base calendar, of both work-calendar tables and the
+    # persons done in installation $1, as b|k|k2|u.
+    counts() {
+      sqlite3 "$1/HRSYSTEM.db" "select (select count(*) from Hrs133Bak), (select count(*) from Hrs133Kal),
+        (select count(*) from Hrs133Ka2), (select count(distinct UrvPnr) from Hrs332Urv)"
     }
     ;;
   postgres)
@@ -132,17 +124,9 @@ case $backend in
         su_sql "$db" "select $cols from hrsystem.$t order by $cols" >>"$2"
       done
     }
-    phase_of() {
-      local q="select (select count(*) from hrsystem.hrs133bak), (select count(*) from hrsystem.hrs133kal),
-                      (select count(*) from hrsystem.hrs133ka2), (select count(distinct urvpnr) from hrsystem.hrs332urv)"
-      local now ref
-      now=$(su_sql "$(db_of "$1")" "$q") ref=$(su_sql "$(db_of "$2")" "$q")
-      IFS='|' read -r b k k2 u <<<"$now"
-      IFS='|' read -r rb rk rk2 ru <<<"$ref"
-      if [ "$b" -lt "$rb" ]; then echo "base calendar"
-      elif [ "$k" -lt "$rk" ] || [ "$k2" -lt "$rk2" ]; then echo "work calendars"
-      elif [ "$u" -lt "$ru" ]; then echo "persons ($u of $ru done)"
-      else echo "persons (all done)"; fi
+    counts() {
+      su_sql "$(db_of "$1")" "select (select count(*) from hrsystem.hrs133bak), (select count(*) from hrsystem.hrs133kal),
+        (select count(*) from hrsystem.hrs133ka2), (select count(distinct urvpnr) from hrsystem.hrs332urv)"
     }
     drop_all() { for db in "${dbs[@]}"; do su_sql postgres "drop database if exists $db" || true; done; }
     trap 'drop_all; [ -n "$tmpdir" ] && rm -rf "$tmpdir"' EXIT
@@ -151,6 +135,18 @@ case $backend in
     echo "kill-run: unknown backend $backend (sqlite, postgres)" >&2
     exit 2 ;;
 esac
+
+# How far the job got in installation $1 compared with the reference $2: the
+# phase the kill met.
+phase_of() {
+  local b k k2 u rb rk rk2 ru
+  IFS='|' read -r b k k2 u <<<"$(counts "$1")"
+  IFS='|' read -r rb rk rk2 ru <<<"$(counts "$2")"
+  if [ "$b" -lt "$rb" ]; then echo "base calendar"
+  elif [ "$k" -lt "$rk" ] || [ "$k2" -lt "$rk2" ]; then echo "work calendars"
+  elif [ "$u" -lt "$ru" ]; then echo "persons ($u of $ru done)"
+  else echo "persons (all done)"; fi
+}
 
 # The job in installation $1 with person range $2 $3, in the background.
 start_job() { (cd "$1" && exec "$build/dayset" 0 "$year" dayset.ini "$2" "$3" >/dev/null 2>&1) & }
