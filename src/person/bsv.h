@@ -2,8 +2,8 @@
 // helpers they use.
 //
 // Pnr_Days_Extend fetches one BsvRecord per person from Hrs310Bsv joined with
-// Hrs300Pnr; Tag_Days_Extend, Ztg_Day_Build and Urv_Years_Extend read it and
-// never change it. All fields are NUL-terminated texts of fixed room.
+// Hrs300Pnr; the day, time-group and carry-over steps read it and never
+// change it. All fields are NUL-terminated texts of fixed room.
 #pragma once
 
 #include <cstddef>
