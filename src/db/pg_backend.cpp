@@ -1053,30 +1053,16 @@ void PgSession::Undo() {
   }
 }
 
+// A statement alone is a batch of one: the same frame (the transaction's
+// start, the savepoint) in the same round trip.
 int PgSession::Execute(const std::string& name, bool write, int n, const char* const* values, const int* lengths,
                        PGresult** result) {
   if (broken_ != nullptr) return broken_code_;
-  const bool begin = write && !in_txn_;
-  const bool guard = in_txn_ || begin;
-  Slot slots[4];
-  int count = 0;
-  bool sent = !begin || Send_Frame("dayset_begin", &count);
-  if (sent && guard) sent = Send_Frame("dayset_sp", &count);
-  const int exec = count++;
-  slots[exec].want = true;
-  sent = sent && PQsendQueryPrepared(conn_, name.c_str(), n, values, lengths, nullptr, 0) == 1;
-  if (sent && guard) sent = Send_Frame("dayset_release", &count);
-  if (!sent) return Fail_Broken(kConnectionLost);
-  const int rc = Sync(slots, count);
-  if (begin && slots[0].status == PGRES_COMMAND_OK) in_txn_ = true;
-  if (rc == 0) {
-    *result = slots[exec].keep;
-    return 0;
-  }
-  PQclear(slots[exec].keep);
-  if (broken_ != nullptr) return broken_code_;
-  if (guard && in_txn_) Undo();
-  return rc;
+  Batch_Begin();
+  Batch_Queue(&name, write, n, values, lengths);
+  const int rc = Batch_Run(0);
+  if (rc != 0) return rc;
+  return Batch_Take(0, result);
 }
 
 void PgSession::Batch_Clear() {
