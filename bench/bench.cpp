@@ -185,7 +185,7 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  Clock_Set_For_Test(LocalDay(2027, 1, 1));
+  Clock_Fix(LocalDay(2027, 1, 1));
   int rc = 0;
   for (int run = 0; run < (rerun ? 2 : 1); ++run) {
     fs::remove(worker_stats, ec0);

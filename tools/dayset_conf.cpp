@@ -13,6 +13,8 @@
 
 #include "config/blowfish.h"
 #include "config/ini.h"
+#include "db/sqlrt.h"
+#include "run/connect.h"
 
 namespace {
 
@@ -115,7 +117,9 @@ void WarnJobRoom(const char* name, size_t length) {
     const char* name;
     size_t room;
   };
-  static const Room kRooms[] = {{"LOGIN", 51}, {"PASS", 51}, {"NET8", 51}, {"SCHEMA", 21}};
+  // SCHEMA is stored with one character more than the schema takes.
+  static const Room kRooms[] = {
+      {"LOGIN", kCfgValueRoom}, {"PASS", kCfgValueRoom}, {"NET8", kCfgValueRoom}, {"SCHEMA", kCfgSchemaRoom + 1}};
   for (const Room& r : kRooms) {
     if (std::strcmp(name, r.name) == 0 && length > r.room) {
       std::fprintf(stderr, "dayset-conf: warning: the job takes %s values of at most %zu characters\n", name,
@@ -173,6 +177,14 @@ int Set(int argc, char** argv) {
   if (value.find('\0') != std::string::npos) {
     WipeString(&value);
     return UsageError("the value must not hold a zero byte");
+  }
+  if (std::strcmp(name, "NET8") == 0) {
+    if (const char* allowed = Sql_Net_Check(value.c_str())) {
+      // The job would refuse it; it may hold a password, so it is not shown.
+      WipeString(&value);
+      std::fprintf(stderr, "dayset-conf: NET8 refused, as the job would refuse it (value not shown): %s\n", allowed);
+      return kExitUsage;
+    }
   }
   WarnJobRoom(name, value.size());
 

@@ -30,6 +30,7 @@
 #include "config/ini.h"
 #include "db/session.h"
 #include "db/sqlrt.h"
+#include "run/connect.h"
 
 namespace {
 
@@ -452,38 +453,29 @@ int UsageError(const char* message) {
   return kExitUsage;
 }
 
-// The four connection values as the job reads them: the schema without its
-// last character, upper-cased; values longer than the job's room refused.
+// Connects exactly as the job does (Cfg_Connect). A refused value is named,
+// and shown only where the job would show it.
 int Connect(const char* config, std::string* schema_out) {
-  struct Value {
-    const char* name;
-    size_t room;
-    char text[52];
-  } values[] = {{"LOGIN", 51, ""}, {"PASS", 51, ""}, {"NET8", 51, ""}, {"SCHEMA", 21, ""}};
-  for (Value& v : values) {
-    Ini_Value_Get("", v.name, 0, config);
-    const size_t n = std::strlen(IniSatz.IniWrt);
-    if (n > v.room) {
-      std::fprintf(stderr, "dayset-view: %s: the value %s is longer than the job takes\n", config, v.name);
-      std::memset(IniSatz.IniWrt, 0, sizeof IniSatz.IniWrt);
+  CfgConnect c;
+  switch (Cfg_Connect(config, Sql_Options_Default(), &c)) {
+    case kCfgConnected:
+      *schema_out = c.schema;
+      return kExitOk;
+    case kCfgRefused:
+      if (c.hidden) {
+        std::fprintf(stderr, "dayset-view: %s: the value %s (%zu characters, not shown) is refused: %s\n", config,
+                     c.name, c.length, c.allowed.c_str());
+      } else {
+        std::fprintf(stderr, "dayset-view: %s: the value %s \"%s\" is refused: %s\n", config, c.name,
+                     c.shown.c_str(), c.allowed.c_str());
+      }
       return kExitUsage;
-    }
-    std::memcpy(v.text, IniSatz.IniWrt, n + 1);
+    case kCfgConnectFailed:
+      break;
   }
-  std::memset(IniSatz.IniWrt, 0, sizeof IniSatz.IniWrt);
-  char* schema = values[3].text;
-  const size_t n = std::strlen(schema);
-  if (n > 0) schema[n - 1] = '\0';
-  Str_Upper(schema);
-  const int rc = Sql_Connect(values[0].text, values[1].text, values[2].text, schema);
-  std::memset(values[1].text, 0, sizeof values[1].text);
-  if (rc != 0) {
-    std::fprintf(stderr, "dayset-view: connect as %s to %s, schema %s failed (RC %d)\n", values[0].text,
-                 values[2].text, schema, rc);
-    return kExitFailed;
-  }
-  *schema_out = schema;
-  return kExitOk;
+  std::fprintf(stderr, "dayset-view: connect as %s to %s, schema %s failed (RC %d)\n", c.login, c.net, c.schema,
+               c.rc);
+  return kExitFailed;
 }
 
 int Write(const char* path, const std::string& page) {

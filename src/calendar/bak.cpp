@@ -5,6 +5,7 @@
 #include "calendar/caltxt.h"
 #include "db/session.h"
 #include "db/sqlrt.h"
+#include "base/text.h"
 
 namespace {
 
@@ -40,13 +41,13 @@ int32_t Bak_LstDay_Get(char* Dat) {
   char dtm[kCalDateTextSize] = "";
   int16_t ind = 0;
   Sql_Exec(kBakLstDaySel, {SqlStr(dtm, sizeof dtm, &ind)});
-  if (SqlCode == 0) Cal_Txt_Copy(Dat, kDateYmdSize, dtm);
+  if (SqlCode == 0) Str_Copy(Dat, kDateYmdSize, dtm);
   return SqlCode;
 }
 
 int32_t Bak_NxtDay_Init(BakSatz* Satz) {
   char cur[kCalDateTextSize];
-  Cal_Txt_Copy(cur, sizeof cur, Satz->BakDtm);
+  Str_Copy(cur, sizeof cur, Satz->BakDtm);
   char dtm[kCalDateTextSize] = "";
   int32_t jhr = 0, mon = 0, tag = 0, wch = 0, wtg = 0, jtg = 0;
   int16_t ind[7] = {};
@@ -54,7 +55,7 @@ int32_t Bak_NxtDay_Init(BakSatz* Satz) {
                            SqlInt(&tag, &ind[3]), SqlInt(&wch, &ind[4]), SqlInt(&wtg, &ind[5]),
                            SqlInt(&jtg, &ind[6]), SqlStr(static_cast<const char*>(cur), sizeof cur)});
   if (SqlCode != 0) return SqlCode;
-  Cal_Txt_Copy(Satz->BakDtm, sizeof Satz->BakDtm, dtm);
+  Str_Copy(Satz->BakDtm, sizeof Satz->BakDtm, dtm);
   Satz->BakJhr = jhr;
   Satz->BakMon = mon;
   Satz->BakTag = tag;
@@ -69,7 +70,7 @@ int32_t Bak_NewDay_Ins(const BakSatz* Satz) {
   // The statement's date variable is 11 bytes; the record's field is a
   // 9-byte DateYmd, so it travels in a buffer of the stated size.
   char dtm[kCalDateTextSize];
-  Cal_Txt_Copy(dtm, sizeof dtm, Satz->BakDtm);
+  Str_Copy(dtm, sizeof dtm, Satz->BakDtm);
   return Sql_Exec(kBakNewDayIns, {SqlStr(static_cast<const char*>(dtm), sizeof dtm), SqlInt(&Satz->BakJhr),
                                   SqlInt(&Satz->BakMon), SqlInt(&Satz->BakTag), SqlInt(&Satz->BakWch),
                                   SqlInt(&Satz->BakWtg), SqlInt(&Satz->BakJtg), SqlInt(&Satz->BakYow)});
@@ -82,7 +83,7 @@ void Bak_Days_Extend(const char* EndDat) {
   if (Bak_LstDay_Get(satz.BakDtm) != 0) {
     if (Sql_Rt_Broken() != nullptr) return;
     RunLog_Printf("Error: Letzten BAK-Tag ermitteln. RC:%d\n", SqlCode);
-    Cal_Txt_Copy(satz.BakDtm, sizeof satz.BakDtm, RunDate);
+    Str_Copy(satz.BakDtm, sizeof satz.BakDtm, RunDate);
   }
   while (std::strcmp(satz.BakDtm, EndDat) < 0) {
     // Each day is derived from the stored row of the day before: without that

@@ -5,6 +5,7 @@
 #include "calendar/caltxt.h"
 #include "db/session.h"
 #include "db/sqlrt.h"
+#include "base/text.h"
 
 namespace {
 
@@ -44,7 +45,7 @@ int32_t NumCur_Fetch(const KalStmts& s, KalSatz* Satz) {
   char num[sizeof Satz->KalNum] = "";
   int16_t ind = 0;
   Sql_Cur_Fetch(s.NumCur, {SqlStr(num, sizeof num, &ind)});
-  if (SqlCode == 0) Cal_Txt_Copy(Satz->KalNum, sizeof Satz->KalNum, num);
+  if (SqlCode == 0) Str_Copy(Satz->KalNum, sizeof Satz->KalNum, num);
   return SqlCode;
 }
 
@@ -54,13 +55,13 @@ int32_t LstDay_Get(const KalStmts& s, const char* KalNum, char* Dat) {
   char dtm[kCalDateTextSize] = "";
   int16_t ind = 0;
   Sql_Exec(s.LstDay, {SqlStr(dtm, sizeof dtm, &ind), SqlStr(KalNum, 4)});
-  if (SqlCode == 0) Cal_Txt_Copy(Dat, kCalDateTextSize, dtm);
+  if (SqlCode == 0) Str_Copy(Dat, kCalDateTextSize, dtm);
   return SqlCode;
 }
 
 int32_t DayCur_Open(const KalStmts& s, const char* KalNum, const char* LstDay, const char* EndDat) {
   char end[kCalDateTextSize];
-  Cal_Txt_Copy(end, sizeof end, EndDat);
+  Str_Copy(end, sizeof end, EndDat);
   return Sql_Cur_Open(s.DayCur, {SqlStr(KalNum, 4), SqlStr(LstDay, kCalDateTextSize),
                                  SqlStr(static_cast<const char*>(end), sizeof end)});
 }
@@ -76,10 +77,10 @@ int32_t DayCur_Fetch(const KalStmts& s, KalSatz* Satz) {
   // A pattern row without a day type gives a day without one (stored as
   // NULL), never the type of the day fetched before.
   if (ind[1] == -1) ttp[0] = '\0';
-  Cal_Txt_Copy(Satz->KalDtm, sizeof Satz->KalDtm, dtm);
-  Cal_Txt_Copy(Satz->KalTtp, sizeof Satz->KalTtp, ttp);
-  Cal_Txt_Copy(Satz->KalPtp, sizeof Satz->KalPtp, ttp);
-  Cal_Txt_Copy(Satz->KalBtp, sizeof Satz->KalBtp, ttp);
+  Str_Copy(Satz->KalDtm, sizeof Satz->KalDtm, dtm);
+  Str_Copy(Satz->KalTtp, sizeof Satz->KalTtp, ttp);
+  Str_Copy(Satz->KalPtp, sizeof Satz->KalPtp, ttp);
+  Str_Copy(Satz->KalBtp, sizeof Satz->KalBtp, ttp);
   Satz->KalGwt = 100;
   return SqlCode;
 }
@@ -88,7 +89,7 @@ int32_t DayCur_Close(const KalStmts& s) { return Sql_Cur_Close(s.DayCur); }
 
 int32_t NewDay_Ins(const KalStmts& s, const KalSatz* Satz) {
   char dtm[kCalDateTextSize];
-  Cal_Txt_Copy(dtm, sizeof dtm, Satz->KalDtm);
+  Str_Copy(dtm, sizeof dtm, Satz->KalDtm);
   return Sql_Exec(s.NewDay, {SqlStr(Satz->KalNum, sizeof Satz->KalNum),
                              SqlStr(static_cast<const char*>(dtm), sizeof dtm),
                              SqlStr(Satz->KalTtp, sizeof Satz->KalTtp), SqlStr(Satz->KalPtp, sizeof Satz->KalPtp),
@@ -135,17 +136,17 @@ void Kal_Family_Extend(const KalFamily& f, KalSatz* Satz, const char* EndDat) {
     int32_t day;
     while ((day = f.DayCur_Fetch(Satz)) == 0) {
       int32_t ins = f.NewDay_Ins(Satz);
-      if (ins != 0 && ins != 1403) {
+      if (ins != 0 && ins != kSqlNoRow) {
         if (Sql_Rt_Broken() != nullptr) return;
         RunLog_Printf(f.MsgNewDay, ins);
       }
     }
     if (Sql_Rt_Broken() != nullptr) return;
-    if (day != 1403) RunLog_Printf(f.MsgDayFetch, day);
+    if (day != kSqlNoRow) RunLog_Printf(f.MsgDayFetch, day);
     f.DayCur_Close();
   }
   if (Sql_Rt_Broken() != nullptr) return;
-  if (rc != 0 && rc != 1403) RunLog_Printf(f.MsgNumFetch, rc);
+  if (rc != 0 && rc != kSqlNoRow) RunLog_Printf(f.MsgNumFetch, rc);
   f.NumCur_Close();
   Sql_Commit();
 }

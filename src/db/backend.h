@@ -13,28 +13,6 @@
 
 namespace sqlrt {
 
-// Status codes the runtime itself returns (Oracle's numbers).
-constexpr int kNotConnected = -1012;     // not logged on
-constexpr int kBindMismatch = -1008;     // host variables do not match the placeholders
-constexpr int kSelectListMismatch = -1007;  // fetch variables do not match the select list
-constexpr int kInvalidCursor = -1001;    // fetch or close of a cursor that is not open
-constexpr int kUnknownService = -12154;  // net service name not resolved (unknown scheme)
-constexpr int kBadVariable = -1480;      // a host variable of no size or no buffer
-constexpr int kTxnRolledBack = -2091;    // the database ended the transaction itself
-
-// Codes the backends map their native errors onto (Oracle's numbers).
-constexpr int kLocked = -54;         // resource busy: a lock not granted within the wait
-constexpr int kDeadlock = -60;       // deadlock detected while waiting for a resource
-constexpr int kNoTable = -942;       // table or view does not exist
-constexpr int kNoColumn = -904;      // invalid identifier
-constexpr int kBadStatement = -900;  // invalid SQL statement
-constexpr int kNoSchema = -1435;     // the schema to switch to does not exist
-constexpr int kBadType = -932;       // inconsistent datatypes
-constexpr int kBadNumber = -1722;    // invalid number
-constexpr int kIntOverflow = -1455;  // a number does not fit the host variable
-constexpr int kNotNull = -1400;      // NULL into a NOT NULL column
-constexpr int kCheck = -2290;        // check constraint violated
-
 class Statement {
  public:
   virtual ~Statement() = default;
@@ -59,11 +37,11 @@ class Statement {
   // Batches (Session::Batches): adds an execution of the statement with its
   // current bindings, as Step would run it, to the session's open batch.
   // Returns the item's index (0, 1, ...) or a negative code (nothing added).
-  virtual int Queue() { return kBadStatement; }
+  virtual int Queue() { return kSqlBadStatement; }
   // After Session::Batch_Run: makes the outcome of batch item `item` the
   // statement's current execution and returns its code; on 0, Step and
   // Column read its rows (a write gives 1403 at once), until Reset.
-  virtual int Adopt(int /*item*/) { return kBadStatement; }
+  virtual int Adopt(int /*item*/) { return kSqlBadStatement; }
 };
 
 class Session {
@@ -72,15 +50,13 @@ class Session {
   // Prepares a neutral text. On failure returns the negative code and
   // leaves *out empty.
   virtual int Prepare(const SqlParsed& parsed, std::unique_ptr<Statement>* out) = 0;
-  // Prepares the text of a dynamic statement (no host variables).
-  virtual int Prepare_Dynamic(const char* text, std::unique_ptr<Statement>* out) = 0;
   // Makes schema `name` (upper case, a plain identifier) current for the
   // names written without a schema: the runtime's execution of ALTER
-  // SESSION SET CURRENT_SCHEMA, which never reaches Prepare_Dynamic. 0, or
+  // SESSION SET CURRENT_SCHEMA, which is never prepared. 0, or
   // a negative code with the current schema unchanged.
   virtual int Switch_Schema(const std::string& name) = 0;
   virtual int Commit() = 0;
-  // Undoes the open transaction, if any: 0, or kTxnRolledBack when the
+  // Undoes the open transaction, if any: 0, or kSqlTxnRolledBack when the
   // database had ended it by itself since the last commit or rollback.
   virtual int Rollback() = 0;
   // Changes whenever the resolution of table names changes (a schema
@@ -124,27 +100,31 @@ class Session {
   virtual const char* Broken() const { return nullptr; }
 };
 
-// Opens a session: `login` and `password` as given, `target` the net service
-// name after "scheme:". Returns 0 or a negative code; never puts the password
-// into any message.
-using SessionFactory = int (*)(const char* login, const char* password, const char* target,
-                               std::unique_ptr<Session>* out);
+// A backend as the runtime knows it; every one is linked in and listed in
+// sqlrt.cpp. A net service name is "scheme:target", and each backend owns
+// its schemes (compared case-insensitively), their form and the parameters
+// that would carry credentials: nothing outside it spells them.
+struct BackendEntry {
+  const char* name;  // as --version names it: "sqlite", "postgresql"
+  // Whether `net` names this backend by its scheme.
+  bool (*owns)(const char* net);
+  // Before `net` (one it owns) is used, stored or shown: null when it may
+  // be, else a short text of what is allowed, in the log's language. A
+  // refused name may hold a secret and must not be shown.
+  const char* (*check)(const char* net);
+  // Opens a session on `net` (owned and checked). Returns 0 or a negative
+  // code; never puts the password into any message.
+  int (*open)(const char* login, const char* password, const char* net, const SqlOptions& options,
+              std::unique_ptr<Session>* out);
+};
 
-// Lock wait of new sessions in milliseconds (Sql_Busy_Timeout_Set).
-constexpr int kBusyTimeoutDefaultMs = 10000;
-extern int Busy_Timeout_Ms;
+// The backend that owns `net`, or null.
+const BackendEntry* Sql_Backend_Find(const char* net);
 
-// The factory for a scheme ("sqlite"), or null.
-SessionFactory Sql_Backend_Find(const char* scheme, size_t len);
+// Case-insensitive ASCII prefix test, for the backends' scheme checks.
+bool Sql_Net_Has_Scheme(const char* net, const char* scheme_colon);
 
-// The embedded backend (sqlite_backend.cpp).
-int Sqlite_Session_Open(const char* login, const char* password, const char* target,
-                        std::unique_ptr<Session>* out);
-// The PostgreSQL backend (pg_backend.cpp): "postgresql:" or "postgres:"
-// followed by "//HOST[:PORT]/DBNAME[?...]", and "pg:SERVICE".
-int Pg_Uri_Session_Open(const char* login, const char* password, const char* target,
-                        std::unique_ptr<Session>* out);
-int Pg_Service_Session_Open(const char* login, const char* password, const char* target,
-                            std::unique_ptr<Session>* out);
+extern const BackendEntry kSqliteBackend;  // sqlite_backend.cpp
+extern const BackendEntry kPgBackend;      // pg_backend.cpp
 
 }  // namespace sqlrt

@@ -13,17 +13,16 @@
 
 namespace {
 
-constexpr int kNullNoIndicator = -1405;
 
 int Put_Int32(const SqlVar& out, double truncated) {
-  if (!(truncated >= INT32_MIN && truncated <= INT32_MAX)) return sqlrt::kIntOverflow;
+  if (!(truncated >= INT32_MIN && truncated <= INT32_MAX)) return kSqlIntOverflow;
   *static_cast<int32_t*>(out.data) = static_cast<int32_t>(truncated);
   if (out.ind != nullptr) *out.ind = 0;
   return 0;
 }
 
 int Put_String(const SqlVar& out, const char* src, size_t len) {
-  if (out.size <= 0) return sqlrt::kBadVariable;
+  if (out.size <= 0) return kSqlBadVariable;
   const size_t room = static_cast<size_t>(out.size) - 1;
   const size_t n = len < room ? len : room;
   char* dst = static_cast<char*>(out.data);
@@ -36,39 +35,39 @@ int Put_String(const SqlVar& out, const char* src, size_t len) {
 }  // namespace
 
 int Hostvar_Put_Null(const SqlVar& out) {
-  if (out.ind == nullptr) return kNullNoIndicator;
+  if (out.ind == nullptr) return kSqlNullNoIndicator;
   *out.ind = -1;
   return 0;
 }
 
 int Hostvar_Put_Text(const SqlVar& out, const char* text, size_t len) {
   if (len == 0) return Hostvar_Put_Null(out);
-  if (out.data == nullptr) return sqlrt::kBadVariable;
+  if (out.data == nullptr) return kSqlBadVariable;
   if (out.kind == SqlVar::kString) return Put_String(out, text, len);
   bool is_int;
   long long iv;
   double dv;
-  if (!Sql_Number_Parse(text, len, &is_int, &iv, &dv)) return sqlrt::kBadNumber;
+  if (!Sql_Number_Parse(text, len, &is_int, &iv, &dv)) return kSqlBadNumber;
   if (is_int) {
-    if (iv < INT32_MIN || iv > INT32_MAX) return sqlrt::kIntOverflow;
+    if (iv < INT32_MIN || iv > INT32_MAX) return kSqlIntOverflow;
     return Put_Int32(out, static_cast<double>(iv));
   }
   return Put_Int32(out, std::trunc(dv));
 }
 
 int Hostvar_Put_Int(const SqlVar& out, long long value) {
-  if (out.data == nullptr) return sqlrt::kBadVariable;
+  if (out.data == nullptr) return kSqlBadVariable;
   if (out.kind == SqlVar::kString) {
     char tmp[24];
     const int n = std::snprintf(tmp, sizeof tmp, "%lld", value);
     return Put_String(out, tmp, static_cast<size_t>(n));
   }
-  if (value < INT32_MIN || value > INT32_MAX) return sqlrt::kIntOverflow;
+  if (value < INT32_MIN || value > INT32_MAX) return kSqlIntOverflow;
   return Put_Int32(out, static_cast<double>(value));
 }
 
 int Hostvar_Put_Double(const SqlVar& out, double value) {
-  if (out.data == nullptr) return sqlrt::kBadVariable;
+  if (out.data == nullptr) return kSqlBadVariable;
   if (out.kind == SqlVar::kString) {
     char tmp[40];
     const size_t n = Sql_Number_Text(value, tmp, sizeof tmp);

@@ -3,7 +3,7 @@
 //
 // Login and password travel to libpq as parameters of their own, never in a
 // connection text; a net service name with a user or password in it is
-// refused before anything is sent (Sql_Net_Check, session.h).
+// refused before anything is sent (Pg_Net_Check below).
 //
 // Schemas: schema NAME of the job is the PostgreSQL schema of the same name
 // in lower case. PostgreSQL folds the statements' unquoted names the same
@@ -137,9 +137,9 @@ int Map_Sqlstate(const char* state) {
     int code;
   };
   static const Code kCodes[] = {
-      {"23505", -1},         {"23502", kNotNull},   {"23514", kCheck},      {"42P01", kNoTable},
-      {"3F000", kNoTable},   {"42703", kNoColumn},  {"42883", kNoColumn},   {"55P03", kLocked},
-      {"40P01", kDeadlock},  {"42601", kBadStatement}, {"22P02", kBadNumber}, {"22003", kIntOverflow},
+      {"23505", -1},         {"23502", kSqlNotNull},   {"23514", kSqlCheck},      {"42P01", kSqlNoTable},
+      {"3F000", kSqlNoTable},   {"42703", kSqlNoColumn},  {"42883", kSqlNoColumn},   {"55P03", kSqlLocked},
+      {"40P01", kSqlDeadlock},  {"42601", kSqlBadStatement}, {"22P02", kSqlBadNumber}, {"22003", kSqlIntOverflow},
       {"22007", kOraDateMismatch}, {"22008", kOraDateMismatch}, {"25006", kReadOnly}, {"53100", kDiskFull},
       {"53200", kNoMemory},  {"58030", kIoError},   {"57P01", kShutdown},   {"57P02", kShutdown},
       {"57P03", kShutdown},
@@ -690,9 +690,8 @@ class PgSession : public Session {
     Batch_Clear();
     if (conn_ != nullptr) PQfinish(conn_);  // the server rolls back what is open
   }
-  int Open(const char* login, const char* password, const std::string& dbname);
+  int Open(const char* login, const char* password, const std::string& dbname, const SqlOptions& options);
   int Prepare(const SqlParsed& parsed, std::unique_ptr<Statement>* out) override;
-  int Prepare_Dynamic(const char* text, std::unique_ptr<Statement>* out) override;
   int Commit() override;
   int Rollback() override;
   unsigned Name_Generation() const override { return generation_; }
@@ -704,7 +703,6 @@ class PgSession : public Session {
   int Execute(const std::string& name, bool write, int n, const char* const* values, const int* lengths,
               PGresult** result);
   int Switch_Schema(const std::string& name) override;
-  bool sunday_first() const { return sunday_first_; }
 
   bool Batches() const override { return true; }
   void Batch_Begin() override;
@@ -824,9 +822,9 @@ class PgStatement : public Statement {
 };
 
 int PgStatement::Bind(int index, const SqlVar& var) {
-  if (index < 0 || index >= tr_.inputs) return kBindMismatch;
+  if (index < 0 || index >= tr_.inputs) return kSqlBindMismatch;
   const size_t i = static_cast<size_t>(index);
-  if (var.data == nullptr || (var.kind == SqlVar::kString && var.size <= 0)) return kBadVariable;
+  if (var.data == nullptr || (var.kind == SqlVar::kString && var.size <= 0)) return kSqlBadVariable;
   const bool null = var.ind != nullptr && *var.ind < 0;
   char num[16];
   const char* text;
@@ -897,7 +895,7 @@ int PgStatement::Materialize() {
 
 int PgStatement::Column(int index, const SqlVar& out) {
   if (res_ == nullptr || row_ < 0 || row_ >= PQntuples(res_) || index < 0 || index >= Columns()) {
-    return kInvalidCursor;
+    return kSqlInvalidCursor;
   }
   if (PQgetisnull(res_, row_, index)) return Hostvar_Put_Null(out);
   const char* v = PQgetvalue(res_, row_, index);
@@ -905,7 +903,7 @@ int PgStatement::Column(int index, const SqlVar& out) {
   switch (types_[static_cast<size_t>(index)]) {
     case kOidTimestamp:
     case kOidDate: {
-      if (out.kind != SqlVar::kString) return kBadType;
+      if (out.kind != SqlVar::kString) return kSqlBadType;
       OraCivil c;
       // Only the years 1 to 9999 read as "YYYY-MM-DD HH:MM:SS" (no BC, no fifth digit).
       if (!Timestamp_Parse(v, len, &c)) return kOraBadYear;
@@ -938,18 +936,17 @@ constexpr const char* kFrame[][2] = {
     {"dayset_rollback", "ROLLBACK"},
 };
 
-int PgSession::Open(const char* login, const char* password, const std::string& dbname) {
-  char territory[64];
-  Ora_Territory_From_Env(territory, sizeof territory);
-  sunday_first_ = Ora_Territory_Sunday_First(territory);
+int PgSession::Open(const char* login, const char* password, const std::string& dbname,
+                    const SqlOptions& options) {
+  sunday_first_ = Ora_Territory_Sunday_First(options.territory.c_str());
 
   // Nothing of the server's defaults is relied on; before the switch no
   // unqualified table name resolves.
-  const std::string options = "-c search_path=pg_catalog -c DateStyle=ISO,YMD -c TimeZone=UTC "
-                              "-c IntervalStyle=postgres -c standard_conforming_strings=on "
-                              "-c lock_timeout=" + std::to_string(Busy_Timeout_Ms);
+  const std::string settings = "-c search_path=pg_catalog -c DateStyle=ISO,YMD -c TimeZone=UTC "
+                               "-c IntervalStyle=postgres -c standard_conforming_strings=on "
+                               "-c lock_timeout=" + std::to_string(options.lock_wait_ms);
   std::vector<const char*> keys = {"dbname", "user", "client_encoding", "options", "fallback_application_name"};
-  std::vector<const char*> values = {dbname.c_str(), login, "UTF8", options.c_str(), "dayset"};
+  std::vector<const char*> values = {dbname.c_str(), login, "UTF8", settings.c_str(), "dayset"};
   if (*password != '\0') {
     keys.push_back("password");
     values.push_back(password);
@@ -1207,7 +1204,7 @@ int PgSession::Commit() {
   if (broken_ != nullptr) return broken_code_;
   if (txn_lost_) {
     txn_lost_ = false;
-    return kTxnRolledBack;
+    return kSqlTxnRolledBack;
   }
   if (!in_txn_) return 0;
   in_txn_ = false;
@@ -1225,7 +1222,7 @@ int PgSession::Rollback() {
     in_txn_ = false;
     rc = Frame("dayset_rollback");
   }
-  return rc != 0 ? rc : lost ? kTxnRolledBack : 0;
+  return rc != 0 ? rc : lost ? kSqlTxnRolledBack : 0;
 }
 
 int PgSession::Load_Catalog() {
@@ -1310,14 +1307,6 @@ int PgSession::Prepare_Once(const SqlParsed& parsed, std::unique_ptr<Statement>*
   return 0;
 }
 
-int PgSession::Prepare_Dynamic(const char* text, std::unique_ptr<Statement>* out) {
-  SqlParsed parsed;
-  const int rc = Sql_Parse(text, &parsed);
-  if (rc != 0) return rc;
-  if (parsed.inputs != 0 || parsed.outputs != 0) return kBindMismatch;
-  return Prepare(parsed, out);
-}
-
 int PgSession::Switch_Schema(const std::string& name) {
   if (broken_ != nullptr) return broken_code_;
   const std::string lower = Lower(name);
@@ -1337,40 +1326,97 @@ int PgSession::Switch_Schema(const std::string& name) {
   if (rc != 0) return rc;
   const bool found = PQntuples(s.keep) == 1;
   PQclear(s.keep);
-  if (!found) return kNoSchema;
+  if (!found) return kSqlNoSchema;
   current_ = lower;
   catalog_loaded_ = false;
   ++generation_;
   return 0;
 }
 
-int Pg_Open(const char* login, const char* password, const std::string& dbname, std::unique_ptr<Session>* out) {
+int Pg_Open(const char* login, const char* password, const std::string& dbname, const SqlOptions& options,
+            std::unique_ptr<Session>* out) {
   auto s = std::make_unique<PgSession>();
-  const int rc = s->Open(login, password, dbname);
+  const int rc = s->Open(login, password, dbname, options);
   if (rc != 0) return rc;
   *out = std::move(s);
   return 0;
 }
 
-}  // namespace
+constexpr const char* kUriSchemes[] = {"postgresql:", "postgres:"};
+constexpr char kServiceScheme[] = "pg:";
 
-int Pg_Uri_Session_Open(const char* login, const char* password, const char* target,
-                        std::unique_ptr<Session>* out) {
-  if (std::strncmp(target, "//", 2) != 0) return kUnknownService;
-  return Pg_Open(login, password, std::string("postgresql:") + target, out);
+// The part after the URI scheme, or null when `net` is no URI of ours.
+const char* Uri_Rest(const char* net) {
+  for (const char* scheme : kUriSchemes) {
+    if (Sql_Net_Has_Scheme(net, scheme)) return net + std::strlen(scheme);
+  }
+  return nullptr;
 }
 
-int Pg_Service_Session_Open(const char* login, const char* password, const char* target,
-                            std::unique_ptr<Session>* out) {
-  if (*target == '\0') return kUnknownService;
-  for (const char* p = target; *p != '\0'; ++p) {
+bool Pg_Owns(const char* net) { return Uri_Rest(net) != nullptr || Sql_Net_Has_Scheme(net, kServiceScheme); }
+
+int Hex(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// True when a parameter of the URI's query part names a credential: its key,
+// percent-decoded and compared case-insensitively, is one libpq takes a user
+// or a secret from.
+bool Query_Has_Credential(const char* query) {
+  static const char* const kKeys[] = {"user", "password", "passfile", "sslpassword"};
+  const char* p = query;
+  while (*p != '\0') {
+    std::string name;
+    while (*p != '\0' && *p != '=' && *p != '&') {
+      if (*p == '%' && Hex(p[1]) >= 0 && Hex(p[2]) >= 0) {
+        name += static_cast<char>(Hex(p[1]) * 16 + Hex(p[2]));
+        p += 3;
+      } else {
+        name += *p++;
+      }
+    }
+    for (const char* key : kKeys) {
+      if (Sql_Net_Has_Scheme(name.c_str(), key) && name.size() == std::strlen(key)) return true;
+    }
+    while (*p != '\0' && *p != '&') ++p;
+    if (*p == '&') ++p;
+  }
+  return false;
+}
+
+const char* Pg_Net_Check(const char* net) {
+  static const char kAllowed[] = "ohne Benutzer und Passwort, die aus LOGIN und PASS kommen";
+  // user@host or user:password@host; an '@' would also end the login and
+  // password in the connect text.
+  if (std::strchr(net, '@') != nullptr) return kAllowed;
+  const char* query = std::strchr(net, '?');
+  if (query != nullptr && Query_Has_Credential(query + 1)) return kAllowed;
+  return nullptr;
+}
+
+int Pg_Session_Open(const char* login, const char* password, const char* net, const SqlOptions& options,
+                    std::unique_ptr<Session>* out) {
+  if (const char* rest = Uri_Rest(net)) {
+    if (std::strncmp(rest, "//", 2) != 0) return kSqlUnknownService;
+    return Pg_Open(login, password, std::string("postgresql:") + rest, options, out);
+  }
+  const char* service = net + std::strlen(kServiceScheme);
+  if (*service == '\0') return kSqlUnknownService;
+  for (const char* p = service; *p != '\0'; ++p) {
     const char c = *p;
     if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '-' ||
           c == '.')) {
-      return kUnknownService;
+      return kSqlUnknownService;
     }
   }
-  return Pg_Open(login, password, std::string("service=") + target, out);
+  return Pg_Open(login, password, std::string("service=") + service, options, out);
 }
+
+}  // namespace
+
+const BackendEntry kPgBackend = {"postgresql", Pg_Owns, Pg_Net_Check, Pg_Session_Open};
 
 }  // namespace sqlrt

@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+#include "db/sqlrt.h"
+
 // Connects as login/password@net and makes `schema` (already upper-cased)
 // the current schema. Returns 0 when both stand; otherwise the non-zero
 // status of the step that failed. Refuses, with a non-zero status and no
@@ -13,19 +15,15 @@
 // longer than 67 characters or not a plain identifier (a letter, then
 // letters, digits, _, $ or #), and a net service name that Sql_Net_Check
 // refuses.
-int32_t Sql_Connect(const char* login, const char* password, const char* net, const char* schema);
+// `options` go to the backend as it opens the session.
+int32_t Sql_Connect(const char* login, const char* password, const char* net, const char* schema,
+                    const SqlOptions& options = Sql_Options_Default());
 
 // Sql_Connect's own refusals: the connect text over 100 characters or the
 // schema over 67 (Oracle's "result of concatenation too long"), and a schema
 // that is empty or not a plain identifier ("missing or invalid option").
 constexpr int32_t kSqlTextTooLong = -1489;
-constexpr int32_t kSqlSchemaInvalid = -922;
 
-// Checks a net service name before it is used or written anywhere: null
-// when it may be, else a short text of what is allowed. A database server's
-// name must not carry a user or a password (LOGIN and PASS give them), since
-// the net service name is shown in the log when the connect fails.
-const char* Sql_Net_Check(const char* net);
 // Sql_Connect's refusal of such a net service name.
 constexpr int32_t kSqlNetRefused = -12162;
 

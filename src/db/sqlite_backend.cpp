@@ -261,7 +261,7 @@ void Fn_To_Number(sqlite3_context* ctx, int, sqlite3_value** argv) {
       long long iv;
       double dv;
       if (!Sql_Number_Parse(reinterpret_cast<const char*>(sqlite3_value_text(v)), n, &is_int, &iv, &dv)) {
-        Func_Fail(ctx, kBadNumber, "TO_NUMBER: invalid number");
+        Func_Fail(ctx, kSqlBadNumber, "TO_NUMBER: invalid number");
       } else if (is_int) {
         sqlite3_result_int64(ctx, iv);
       } else {
@@ -288,7 +288,7 @@ void Fn_Mod(sqlite3_context* ctx, int, sqlite3_value** argv) {
     return;
   }
   if ((tm != SQLITE_INTEGER && tm != SQLITE_FLOAT) || (tn != SQLITE_INTEGER && tn != SQLITE_FLOAT)) {
-    Func_Fail(ctx, kBadNumber, "MOD: invalid number");
+    Func_Fail(ctx, kSqlBadNumber, "MOD: invalid number");
     return;
   }
   if (tm == SQLITE_INTEGER && tn == SQLITE_INTEGER) {
@@ -307,9 +307,8 @@ class SqliteStatement;
 class SqliteSession : public Session {
  public:
   ~SqliteSession() override;
-  int Open(const char* target);
+  int Open(const char* target, const SqlOptions& options);
   int Prepare(const SqlParsed& parsed, std::unique_ptr<Statement>* out) override;
-  int Prepare_Dynamic(const char* text, std::unique_ptr<Statement>* out) override;
   int Commit() override;
   int Rollback() override;
   unsigned Name_Generation() const override { return generation_; }
@@ -330,7 +329,8 @@ class SqliteSession : public Session {
   sqlite3* db_ = nullptr;
   std::string dir_;
   std::string current_;        // current schema, empty before the switch
-  bool hrsystem_attached_ = false;
+  std::string system_;          // the schema named with a prefix
+  bool system_attached_ = false;
   bool in_txn_ = false;
   bool txn_lost_ = false;
   unsigned generation_ = 1;
@@ -404,14 +404,14 @@ int SqliteStatement::Bind(int index, const SqlVar& var) {
   int rc;
   const bool null = var.ind != nullptr && *var.ind < 0;
   if (var.kind == SqlVar::kString) {
-    if (var.data == nullptr || var.size <= 0) return kBadVariable;
+    if (var.data == nullptr || var.size <= 0) return kSqlBadVariable;
     const char* text = static_cast<const char*>(var.data);
     const size_t len = null ? 0 : strnlen(text, static_cast<size_t>(var.size));
     // Oracle stores an empty text as NULL.
     rc = len == 0 ? sqlite3_bind_null(st_, pos)
                   : sqlite3_bind_text(st_, pos, text, static_cast<int>(len), SQLITE_STATIC);
   } else {
-    if (var.data == nullptr) return kBadVariable;
+    if (var.data == nullptr) return kSqlBadVariable;
     rc = null ? sqlite3_bind_null(st_, pos) : sqlite3_bind_int(st_, pos, *static_cast<const int32_t*>(var.data));
   }
   return rc == SQLITE_OK ? 0 : s_->Map_Error(rc);
@@ -515,7 +515,7 @@ int Value_Copy(const Value& v, bool date_col, const SqlVar& out) {
     case SQLITE_NULL:
       return Hostvar_Put_Null(out);
     case SQLITE_BLOB:
-      return kBadType;
+      return kSqlBadType;
     case SQLITE_TEXT:
       return Hostvar_Put_Text(out, v.text, v.len);
     default:
@@ -546,10 +546,10 @@ int SqliteSession::Exec_Simple(const char* sql) {
   return rc == SQLITE_OK ? 0 : Map_Error(rc);
 }
 
-int SqliteSession::Open(const char* target) {
-  if (*target == '\0' || !Is_Dir(target)) return kUnknownService;
+int SqliteSession::Open(const char* target, const SqlOptions& options) {
+  if (*target == '\0' || !Is_Dir(target)) return kSqlUnknownService;
   char* real = realpath(target, nullptr);
-  if (real == nullptr) return kUnknownService;
+  if (real == nullptr) return kSqlUnknownService;
   dir_ = real;
   std::free(real);
   // One thread uses the connection: no per-call mutex. Memory statistics
@@ -561,11 +561,9 @@ int SqliteSession::Open(const char* target) {
   int rc = sqlite3_open_v2(":memory:", &db_, flags, nullptr);
   if (rc != SQLITE_OK) return -10000 - (rc & 0xff);
   sqlite3_extended_result_codes(db_, 1);
-  sqlite3_busy_timeout(db_, Busy_Timeout_Ms);
-
-  char territory[64];
-  Ora_Territory_From_Env(territory, sizeof territory);
-  func_.sunday_first = Ora_Territory_Sunday_First(territory);
+  sqlite3_busy_timeout(db_, options.lock_wait_ms);
+  func_.sunday_first = Ora_Territory_Sunday_First(options.territory.c_str());
+  system_ = options.system_schema;
   const int fl = SQLITE_UTF8;
   const int det = SQLITE_UTF8 | SQLITE_DETERMINISTIC;
   void* fc = &func_;
@@ -584,10 +582,10 @@ int SqliteSession::Open(const char* target) {
       sqlite3_prepare_v2(db_, "ROLLBACK", -1, &rollback_, nullptr) != SQLITE_OK) {
     return Map_Error(sqlite3_errcode(db_));
   }
-  if (Is_File(dir_ + "/HRSYSTEM.db")) {
-    rc = Attach("HRSYSTEM");
+  if (Is_File(dir_ + "/" + system_ + ".db")) {
+    rc = Attach(system_);
     if (rc != 0) return rc;
-    hrsystem_attached_ = true;
+    system_attached_ = true;
   }
   return 0;
 }
@@ -595,7 +593,7 @@ int SqliteSession::Open(const char* target) {
 // Attaches DIR/NAME.db as NAME (a checked identifier), in WAL mode.
 int SqliteSession::Attach(const std::string& name) {
   const std::string path = dir_ + "/" + name + ".db";
-  if (!Is_File(path)) return kNoSchema;
+  if (!Is_File(path)) return kSqlNoSchema;
   const std::string uri = File_Uri(path);
   const std::string sql = "ATTACH DATABASE ? AS \"" + name + "\"";
   sqlite3_stmt* st = nullptr;
@@ -635,14 +633,14 @@ int SqliteSession::Attach(const std::string& name) {
 
 int SqliteSession::Switch_Schema(const std::string& name) {
   if (name == current_) return 0;
-  const bool to_system = name == "HRSYSTEM";
-  if (!(to_system && hrsystem_attached_)) {
-    if (!Is_File(dir_ + "/" + name + ".db")) return kNoSchema;
+  const bool to_system = name == system_;
+  if (!(to_system && system_attached_)) {
+    if (!Is_File(dir_ + "/" + name + ".db")) return kSqlNoSchema;
     const int rc = Attach(name);
     if (rc != 0) return rc;
-    if (to_system) hrsystem_attached_ = true;
+    if (to_system) system_attached_ = true;
   }
-  if (!current_.empty() && current_ != "HRSYSTEM") {
+  if (!current_.empty() && current_ != system_) {
     Exec_Simple(("DETACH DATABASE \"" + current_ + "\"").c_str());
   }
   current_ = name;
@@ -672,7 +670,7 @@ void SqliteSession::Note_Failure() {
 int SqliteSession::Commit() {
   if (txn_lost_) {
     txn_lost_ = false;
-    return kTxnRolledBack;
+    return kSqlTxnRolledBack;
   }
   if (!in_txn_) return 0;
   const int rc = sqlite3_step(commit_);
@@ -699,7 +697,7 @@ int SqliteSession::Rollback() {
     }
   }
   in_txn_ = false;
-  return lost ? kTxnRolledBack : 0;
+  return lost ? kSqlTxnRolledBack : 0;
 }
 
 // The native failures after which no statement of the session can succeed,
@@ -741,25 +739,25 @@ int SqliteSession::Map_Error(int rc) {
   const char* msg = sqlite3_errmsg(db_);
   switch (rc & 0xff) {
     case SQLITE_CONSTRAINT:
-      if (ext == SQLITE_CONSTRAINT_NOTNULL) return kNotNull;
-      if (ext == SQLITE_CONSTRAINT_CHECK) return kCheck;
+      if (ext == SQLITE_CONSTRAINT_NOTNULL) return kSqlNotNull;
+      if (ext == SQLITE_CONSTRAINT_CHECK) return kSqlCheck;
       return -1;
     case SQLITE_BUSY:
     case SQLITE_LOCKED:
-      return kLocked;
+      return kSqlLocked;
     case SQLITE_MISMATCH:
-      return kBadType;
+      return kSqlBadType;
     case SQLITE_ERROR:
       if (std::strncmp(msg, "no such table", 13) == 0 || std::strncmp(msg, "unknown database", 16) == 0) {
-        return kNoTable;
+        return kSqlNoTable;
       }
       if (std::strncmp(msg, "no such column", 14) == 0 || std::strstr(msg, "has no column named") != nullptr ||
           std::strncmp(msg, "no such function", 16) == 0) {
-        return kNoColumn;
+        return kSqlNoColumn;
       }
       if (std::strstr(msg, "syntax error") != nullptr || std::strncmp(msg, "near ", 5) == 0 ||
           std::strstr(msg, "incomplete input") != nullptr) {
-        return kBadStatement;
+        return kSqlBadStatement;
       }
       return -10000 - SQLITE_ERROR;
     default:
@@ -867,31 +865,35 @@ int SqliteSession::Prepare(const SqlParsed& parsed, std::unique_ptr<Statement>* 
     sqlite3_finalize(st);
     return Map_Error(rc);
   }
-  if (st == nullptr) return kBadStatement;  // only blanks
+  if (st == nullptr) return kSqlBadStatement;  // only blanks
   if (sqlite3_bind_parameter_count(st) != parsed.inputs) {
     sqlite3_finalize(st);
-    return kBindMismatch;
+    return kSqlBindMismatch;
   }
   *out = std::make_unique<SqliteStatement>(this, st, parsed.write || !sqlite3_stmt_readonly(st));
   return 0;
 }
 
-int SqliteSession::Prepare_Dynamic(const char* text, std::unique_ptr<Statement>* out) {
-  SqlParsed parsed;
-  const int rc = Sql_Parse(text, &parsed);
-  if (rc != 0) return rc;
-  if (parsed.inputs != 0 || parsed.outputs != 0) return kBindMismatch;
-  return Prepare(parsed, out);
-}
-
 }  // namespace
 
-int Sqlite_Session_Open(const char*, const char*, const char* target, std::unique_ptr<Session>* out) {
+namespace {
+
+bool Sqlite_Owns(const char* net) { return Sql_Net_Has_Scheme(net, "sqlite:"); }
+
+// A directory holds no secret: every such name may be used and shown.
+const char* Sqlite_Net_Check(const char*) { return nullptr; }
+
+int Sqlite_Session_Open(const char*, const char*, const char* net, const SqlOptions& options,
+                        std::unique_ptr<Session>* out) {
   auto s = std::make_unique<SqliteSession>();
-  const int rc = s->Open(target);
+  const int rc = s->Open(net + std::strlen("sqlite:"), options);
   if (rc != 0) return rc;
   *out = std::move(s);
   return 0;
 }
+
+}  // namespace
+
+const BackendEntry kSqliteBackend = {"sqlite", Sqlite_Owns, Sqlite_Net_Check, Sqlite_Session_Open};
 
 }  // namespace sqlrt

@@ -117,7 +117,7 @@ int Sql_Parse(const char* text, SqlParsed* out) {
         for (;;) {
           while (IsSpace(text[p])) ++p;
           size_t n = HostVarLen(text, p);
-          if (n == 0) return kSqlParseBadInto;
+          if (n == 0) return kSqlBindMismatch;
           p += n;
           p += HostVarLen(text, p);
           ++out->outputs;
@@ -149,14 +149,14 @@ int Sql_Parse_Schema_Switch(const char* text, std::string* name) {
   SqlToken t = next(0);
   if (!Sql_Word_Is(s, t, "alter")) return 1;
   for (const char* w : kWords) {
-    if (!Sql_Word_Is(s, t, w)) return kSqlParseBadOption;
+    if (!Sql_Word_Is(s, t, w)) return kSqlBadOption;
     t = next(t.end);
   }
-  if (!(t.kind == SqlToken::kOther && s[t.begin] == '=')) return kSqlParseBadOption;
+  if (!(t.kind == SqlToken::kOther && s[t.begin] == '=')) return kSqlBadOption;
   t = next(t.end);
-  if (t.kind != SqlToken::kWord || !(IsWordStart(s[t.begin]) && s[t.begin] != '_')) return kSqlParseBadOption;
+  if (t.kind != SqlToken::kWord || !(IsWordStart(s[t.begin]) && s[t.begin] != '_')) return kSqlBadOption;
   const SqlToken word = t;
-  if (next(t.end).kind != SqlToken::kEnd) return kSqlParseBadOption;
+  if (next(t.end).kind != SqlToken::kEnd) return kSqlBadOption;
   name->assign(s, word.begin, word.end - word.begin);
   for (char& c : *name) {
     if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);

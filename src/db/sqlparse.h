@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <string>
 
+#include "db/sqlrt.h"
+
 struct SqlParsed {
   std::string sql;   // neutral text, '?' per input placeholder
   int outputs = 0;   // host variables of the into list
@@ -17,7 +19,6 @@ struct SqlParsed {
 };
 
 // Status codes of parsing (Oracle's numbers).
-constexpr int kSqlParseBadInto = -1008;     // into list not made of host variables
 constexpr int kSqlParseOpenQuote = -1756;   // quoted string not properly terminated
 constexpr int kSqlParseBadHostVar = -1745;  // invalid host variable name
 
@@ -26,10 +27,9 @@ int Sql_Parse(const char* text, SqlParsed* out);
 
 // ALTER SESSION SET CURRENT_SCHEMA=name (case-insensitive, blanks allowed
 // around the words and '='): 0 and the name upper-cased in *name; 1 when
-// the text is another statement; kSqlParseBadOption when it begins with
+// the text is another statement; kSqlBadOption when it begins with
 // ALTER but is not that form or the name is not a plain identifier (a
 // letter, then letters, digits, _, $ or #).
-constexpr int kSqlParseBadOption = -922;  // missing or invalid option
 int Sql_Parse_Schema_Switch(const char* text, std::string* name);
 
 // Scanner over a statement text: words (identifiers and keywords), string

@@ -12,40 +12,52 @@
 #include <vector>
 
 #include "db/backend.h"
+#include "db/oradate.h"
 #include "db/sqlparse.h"
 
 int SqlCode = 0;
 
 namespace sqlrt {
 
-int Busy_Timeout_Ms = kBusyTimeoutDefaultMs;
-
 namespace {
 
-const struct {
-  const char* scheme;
-  SessionFactory open;
-} kBackends[] = {
-    {"sqlite", Sqlite_Session_Open},
-    {"postgresql", Pg_Uri_Session_Open},
-    {"postgres", Pg_Uri_Session_Open},
-    {"pg", Pg_Service_Session_Open},
-};
+const BackendEntry* const kBackends[] = {&kSqliteBackend, &kPgBackend};
 
 }  // namespace
 
-SessionFactory Sql_Backend_Find(const char* scheme, size_t len) {
-  for (const auto& b : kBackends) {
-    if (std::strlen(b.scheme) == len && std::memcmp(b.scheme, scheme, len) == 0) return b.open;
+const BackendEntry* Sql_Backend_Find(const char* net) {
+  for (const BackendEntry* b : kBackends) {
+    if (b->owns(net)) return b;
   }
   return nullptr;
 }
 
+bool Sql_Net_Has_Scheme(const char* net, const char* scheme_colon) {
+  for (; *scheme_colon != '\0'; ++net, ++scheme_colon) {
+    const char c = *net >= 'A' && *net <= 'Z' ? static_cast<char>(*net - 'A' + 'a') : *net;
+    if (c != *scheme_colon) return false;
+  }
+  return true;
+}
+
 }  // namespace sqlrt
 
-const char* Sql_Backend_Scheme(int index) {
+const char* Sql_Backend_Name(int index) {
   constexpr int n = static_cast<int>(sizeof sqlrt::kBackends / sizeof sqlrt::kBackends[0]);
-  return index >= 0 && index < n ? sqlrt::kBackends[index].scheme : nullptr;
+  return index >= 0 && index < n ? sqlrt::kBackends[index]->name : nullptr;
+}
+
+const char* Sql_Net_Check(const char* net) {
+  const sqlrt::BackendEntry* b = sqlrt::Sql_Backend_Find(net);
+  return b != nullptr ? b->check(net) : nullptr;
+}
+
+SqlOptions Sql_Options_Default() {
+  SqlOptions o;
+  char territory[64];
+  Ora_Territory_From_Env(territory, sizeof territory);
+  o.territory = territory;
+  return o;
 }
 
 namespace {
@@ -166,7 +178,7 @@ int Entry_Prepare(Entry* e) {
   e->columns = st->Columns();
   if (e->parsed.outputs > 0 && e->parsed.outputs != e->columns) {
     assert(!"into list and select list differ in length");
-    return sqlrt::kSelectListMismatch;
+    return kSqlSelectListMismatch;
   }
   e->stmt = std::move(st);
   ++rt.stats.prepares;
@@ -176,7 +188,7 @@ int Entry_Prepare(Entry* e) {
 // Looks the text up and prepares it; null and *rc on failure.
 Entry* Entry_Ready(const char* text, int* rc) {
   if (rt.session == nullptr) {
-    *rc = sqlrt::kNotConnected;
+    *rc = kSqlNotConnected;
     return nullptr;
   }
   Entry* e = Entry_Get(text, rc);
@@ -206,23 +218,21 @@ int Copy_Row(Statement* st, const SqlVar* out, size_t n) {
 
 }  // namespace
 
-int Sql_Rt_Connect(const char* connect_text) {
+int Sql_Rt_Connect(const char* connect_text, const SqlOptions& options) {
   Sql_Rt_Disconnect();
   // login/password@net: the login ends at the first '/', the net service
   // name begins after the last '@'.
   const char* at = std::strrchr(connect_text, '@');
-  if (at == nullptr) return Set(sqlrt::kUnknownService);
+  if (at == nullptr) return Set(kSqlUnknownService);
   const char* slash = std::strchr(connect_text, '/');
   if (slash == nullptr || slash > at) slash = at;  // no password given
   const char* net = at + 1;
-  const char* colon = std::strchr(net, ':');
-  if (colon == nullptr) return Set(sqlrt::kUnknownService);
-  sqlrt::SessionFactory open = sqlrt::Sql_Backend_Find(net, static_cast<size_t>(colon - net));
-  if (open == nullptr) return Set(sqlrt::kUnknownService);
+  const sqlrt::BackendEntry* backend = sqlrt::Sql_Backend_Find(net);
+  if (backend == nullptr) return Set(kSqlUnknownService);
   std::string login(connect_text, static_cast<size_t>(slash - connect_text));
   std::string password(slash == at ? at : slash + 1, static_cast<size_t>(slash == at ? 0 : at - slash - 1));
   std::unique_ptr<sqlrt::Session> s;
-  const int rc = open(login.c_str(), password.c_str(), colon + 1, &s);
+  const int rc = backend->open(login.c_str(), password.c_str(), net, options, &s);
   std::fill(password.begin(), password.end(), '\0');
   if (rc != 0) return Set(rc);
   rt.session = std::move(s);
@@ -261,7 +271,7 @@ Entry* Exec_Ready(const char* text, const SqlVar* v, size_t n, int* rc) {
   const size_t nout = static_cast<size_t>(e->parsed.outputs);
   if (n != nout + static_cast<size_t>(e->parsed.inputs)) {
     assert(!"host variables do not match the statement's placeholders");
-    *rc = sqlrt::kBindMismatch;
+    *rc = kSqlBindMismatch;
     return nullptr;
   }
   *rc = Bind_Inputs(e->stmt.get(), v + nout, n - nout);
@@ -280,9 +290,9 @@ int Exec_Finish(Entry* e, const SqlVar* v, int rc) {
     if (rc == 0) {
       const int copy = Copy_Row(st, v, static_cast<size_t>(e->parsed.outputs));
       rc = st->Step();
-      rc = rc == 0 ? -2112 : rc == 1403 ? copy : rc;
+      rc = rc == 0 ? kSqlTooManyRows : rc == kSqlNoRow ? copy : rc;
     }
-  } else if (rc == 1403) {
+  } else if (rc == kSqlNoRow) {
     rc = 0;
   }
   st->Reset();
@@ -310,7 +320,7 @@ int Sql_Exec_Batch(SqlBatch* batch, int stop_code) {
   size_t i = 0;
   // A code that a statement may give without an error (an existing key,
   // no row) cannot end a batch on a server that runs the rest regardless.
-  const bool soft_stop = stop_code == -1 || stop_code == 1403;
+  const bool soft_stop = stop_code == kSqlDupKey || stop_code == kSqlNoRow;
   if (rt.session == nullptr || !rt.session->Batches() || !g_batches || soft_stop) {
     for (; i < n && rt.broken == 0; ++i) {
       items[i].rc = Exec(items[i].text, vars + items[i].first, items[i].count);
@@ -386,7 +396,7 @@ int Sql_Cur_Open(const char* text, SqlVars in) {
   if (e == nullptr) return Done(rc);
   if (in.size() != static_cast<size_t>(e->parsed.inputs) || e->parsed.outputs != 0) {
     assert(!"host variables do not match the cursor's placeholders");
-    return Done(sqlrt::kBindMismatch);
+    return Done(kSqlBindMismatch);
   }
   Statement* st = e->stmt.get();
   st->Reset();  // reopening an open cursor starts it afresh
@@ -410,10 +420,10 @@ int Sql_Cur_Fetch(const char* text, SqlVars out) {
   int rc;
   Entry* e = Entry_Ready(text, &rc);
   if (e == nullptr) return Done(rc);
-  if (!e->open) return Done(sqlrt::kInvalidCursor);
+  if (!e->open) return Done(kSqlInvalidCursor);
   if (out.size() != static_cast<size_t>(e->columns)) {
     assert(!"fetch variables do not match the select list");
-    return Done(sqlrt::kSelectListMismatch);
+    return Done(kSqlSelectListMismatch);
   }
   Statement* st = e->stmt.get();
   ++rt.stats.executions;
@@ -428,7 +438,7 @@ int Sql_Cur_Close(const char* text) {
   int rc;
   Entry* e = Entry_Ready(text, &rc);
   if (e == nullptr) return Done(rc);
-  if (!e->open) return Done(sqlrt::kInvalidCursor);
+  if (!e->open) return Done(kSqlInvalidCursor);
   e->stmt->Reset();
   e->open = false;
   return Done(0);
@@ -439,10 +449,17 @@ int Sql_Dyn_Prepare(const char* text) {
   rt.dyn.reset();
   rt.dyn_text = text;
   rt.dyn_schema.clear();
-  if (rt.session == nullptr) return Done(rt.dyn_rc = sqlrt::kNotConnected);
+  if (rt.session == nullptr) return Done(rt.dyn_rc = kSqlNotConnected);
   // The schema switch is the runtime's own: it runs at the execute.
   const int sw = Sql_Parse_Schema_Switch(text, &rt.dyn_schema);
-  rt.dyn_rc = sw == 1 ? rt.session->Prepare_Dynamic(text, &rt.dyn) : sw;
+  rt.dyn_rc = sw;
+  if (sw == 1) {
+    // Any other text is prepared as a statement without host variables.
+    SqlParsed parsed;
+    rt.dyn_rc = Sql_Parse(text, &parsed);
+    if (rt.dyn_rc == 0 && (parsed.inputs != 0 || parsed.outputs != 0)) rt.dyn_rc = kSqlBindMismatch;
+    if (rt.dyn_rc == 0) rt.dyn_rc = rt.session->Prepare(parsed, &rt.dyn);
+  }
   if (rt.dyn_rc == 0) ++rt.stats.prepares;
   return Done(rt.dyn_rc);
 }
@@ -450,34 +467,34 @@ int Sql_Dyn_Prepare(const char* text) {
 int Sql_Dyn_Execute() {
   if (rt.broken != 0) return Set(rt.broken);
   if (int f = Fault_Check(SqlOp::kDynamic, rt.dyn_text.c_str()); f != 0) return Set(f);
-  if (rt.session == nullptr) return Done(sqlrt::kNotConnected);
+  if (rt.session == nullptr) return Done(kSqlNotConnected);
   // A failed prepare leaves nothing to run: its code stands.
   if (rt.dyn_rc != 0) return Done(rt.dyn_rc);
   int rc;
   if (!rt.dyn_schema.empty()) {
     ++rt.stats.executions;
     rc = rt.session->Switch_Schema(rt.dyn_schema);
-    return Done(rc == 1403 ? 0 : rc);
+    return Done(rc == kSqlNoRow ? 0 : rc);
   }
-  if (rt.dyn == nullptr) return Done(sqlrt::kInvalidCursor);
+  if (rt.dyn == nullptr) return Done(kSqlInvalidCursor);
   ++rt.stats.executions;
   rc = rt.dyn->Step();
   rt.dyn->Reset();
-  if (rc == 1403) rc = 0;
+  if (rc == kSqlNoRow) rc = 0;
   return Done(rc);
 }
 
 int Sql_Rt_Commit() {
   if (rt.broken != 0) return Set(rt.broken);
   if (int f = Fault_Check(SqlOp::kCommit, "commit"); f != 0) return Set(f);
-  if (rt.session == nullptr) return Done(sqlrt::kNotConnected);
+  if (rt.session == nullptr) return Done(kSqlNotConnected);
   if (rt.dry) return Set(0);
   return Done(rt.session->Commit());
 }
 
 int Sql_Rt_Rollback() {
   if (rt.broken != 0) return Set(rt.broken);
-  if (rt.session == nullptr) return Set(sqlrt::kNotConnected);
+  if (rt.session == nullptr) return Set(kSqlNotConnected);
   return Done(rt.session->Rollback());
 }
 
@@ -497,6 +514,3 @@ void Sql_Fault_Add(const char* text_part, SqlOp op, int nth, int code, int times
 
 void Sql_Fault_Clear() { rt.faults.clear(); }
 
-void Sql_Busy_Timeout_Set(int milliseconds) {
-  sqlrt::Busy_Timeout_Ms = milliseconds > 0 ? milliseconds : sqlrt::kBusyTimeoutDefaultMs;
-}

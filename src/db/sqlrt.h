@@ -51,9 +51,41 @@
 
 #include <cstdint>
 #include <initializer_list>
+#include <string>
 #include <vector>
 
 extern int SqlCode;
+
+// Status codes (SqlCode values; Oracle's numbers, as the job was written
+// against them). The phases test the first five; the rest are the runtime's
+// own and what the backends map their native errors onto. Each backend's
+// further codes (lost connection, full disk, ...) are listed with it.
+constexpr int kSqlOk = 0;
+constexpr int kSqlNoRow = 1403;         // no row, or no further row
+constexpr int kSqlDupKey = -1;          // unique key violated
+constexpr int kSqlNoColumn = -904;      // invalid identifier (a named column is missing)
+constexpr int kSqlNoTable = -942;       // table or view does not exist
+constexpr int kSqlTooManyRows = -2112;  // select-into found more than one row
+
+constexpr int kSqlNotConnected = -1012;        // not logged on
+constexpr int kSqlBindMismatch = -1008;        // host variables do not match the placeholders
+constexpr int kSqlSelectListMismatch = -1007;  // fetch variables do not match the select list
+constexpr int kSqlInvalidCursor = -1001;       // fetch or close of a cursor that is not open
+constexpr int kSqlNullNoIndicator = -1405;     // NULL fetched into a variable without indicator
+constexpr int kSqlBadVariable = -1480;         // a host variable of no size or no buffer
+constexpr int kSqlTxnRolledBack = -2091;       // the database ended the transaction itself
+constexpr int kSqlUnknownService = -12154;     // net service name not resolved (unknown scheme)
+constexpr int kSqlBadOption = -922;            // missing or invalid option (a schema name)
+
+constexpr int kSqlLocked = -54;         // resource busy: a lock not granted within the wait
+constexpr int kSqlDeadlock = -60;       // deadlock detected while waiting for a resource
+constexpr int kSqlBadStatement = -900;  // invalid SQL statement
+constexpr int kSqlNoSchema = -1435;     // the schema to switch to does not exist
+constexpr int kSqlBadType = -932;       // inconsistent datatypes
+constexpr int kSqlBadNumber = -1722;    // invalid number
+constexpr int kSqlIntOverflow = -1455;  // a number does not fit the host variable
+constexpr int kSqlNotNull = -1400;      // NULL into a NOT NULL column
+constexpr int kSqlCheck = -2290;        // check constraint violated
 
 struct SqlVar {
   enum Kind : unsigned char { kString, kInteger };
@@ -79,9 +111,25 @@ inline SqlVar SqlInt(const int32_t* v, int16_t* ind = nullptr) {
 
 using SqlVars = std::initializer_list<SqlVar>;
 
+// Settings of a session, handed to the backend when it opens one.
+struct SqlOptions {
+  // How long a statement waits for a lock held by another connection
+  // before it fails with -54.
+  int lock_wait_ms = 10000;
+  // The territory an Oracle client would use (NLS_TERRITORY): the weekday
+  // numbering of TO_CHAR(d, 'D'). Empty: Sunday is day 1.
+  std::string territory;
+  // The schema that the statements name with a prefix (HRSYSTEM.Hrs133Bak).
+  std::string system_schema = "HRSYSTEM";
+};
+
+// The job's settings: the defaults above, the territory from the
+// environment as an Oracle client reads it (NLS_TERRITORY, else NLS_LANG).
+SqlOptions Sql_Options_Default();
+
 // Opens the session. connect_text is "login/password@netservice"; the net
 // service name's scheme picks the backend ("sqlite:DIR" for the embedded one).
-int Sql_Rt_Connect(const char* connect_text);
+int Sql_Rt_Connect(const char* connect_text, const SqlOptions& options = Sql_Options_Default());
 
 // Ends the session and forgets every prepared statement (tests, tools; the
 // job itself ends with the process). Uncommitted work is rolled back.
@@ -170,9 +218,17 @@ int Sql_Rt_Rollback();
 // after Sql_Rt_Disconnect; a connect does not change it.
 void Sql_Rt_Dry_Set(bool on);
 
-// The net service schemes of the backends built in ("sqlite", ...), by
-// index from 0; null past the last.
-const char* Sql_Backend_Scheme(int index);
+// The backends built in ("sqlite", "postgresql"), by index from 0; null
+// past the last.
+const char* Sql_Backend_Name(int index);
+
+// Checks a net service name before it is used, stored or shown: null when it
+// may be, else a short text of what is allowed, in the log's language. The
+// backend that owns the name's scheme decides; a database server's name must
+// not carry a user, a password or a password file (LOGIN and PASS give
+// them), since the net service name is shown where a connect fails. A name
+// no backend owns passes here and fails the connect with -12154.
+const char* Sql_Net_Check(const char* net);
 
 // Counters for the benchmark: statement executions (exec, open, fetch),
 // prepares and round trips to a database server since the session opened
@@ -194,7 +250,3 @@ enum class SqlOp { kExec, kOpen, kFetch, kClose, kCommit, kDynamic };
 void Sql_Fault_Add(const char* text_part, SqlOp op, int nth, int code, int times = 1);
 void Sql_Fault_Clear();
 
-// Test support: how long sessions opened from now wait for a lock held by
-// another connection before the statement fails with -54; 0 restores the
-// default of 10 seconds.
-void Sql_Busy_Timeout_Set(int milliseconds);

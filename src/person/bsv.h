@@ -18,13 +18,6 @@ struct BsvRecord {
   char PnrNam[51];  // the person's name, written into ZtgPnm
 };
 
-// Copies src into dst[size]: at most size - 1 characters, always terminated.
-inline void Pnr_Str_Copy(char* dst, std::size_t size, const char* src) {
-  std::size_t i = 0;
-  for (; i + 1 < size && src[i] != '\0'; ++i) dst[i] = src[i];
-  dst[i] = '\0';
-}
-
 // The year of a yyyymmdd text: the decimal value of its first four
 // characters (fewer when the text is shorter), as atol reads them.
 long Pnr_Year_Of(const char* date);

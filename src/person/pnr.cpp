@@ -13,6 +13,7 @@
 #include "person/ztg.h"
 #include "base/progress.h"
 #include "base/runlog.h"
+#include "base/text.h"
 
 bool Ka2Flag = true;
 bool ZtgPnmFlag = true;
@@ -24,7 +25,7 @@ void Pnr_Run_Init() {
 
 long Pnr_Year_Of(const char* date) {
   char year[5];
-  Pnr_Str_Copy(year, sizeof year, date);
+  Str_Copy(year, sizeof year, date);
   return std::atol(year);
 }
 
@@ -71,13 +72,13 @@ int Bsv_Cur_Fetch(BsvRecord* BsvSatz) {
                                    SqlStr(nam, sizeof nam, &ind),
                                    SqlStr(gvo_date, sizeof gvo_date, &ind)});
   if (rc == 0) {
-    Pnr_Str_Copy(BsvSatz->BsvPnr, sizeof BsvSatz->BsvPnr, pnr);
-    Pnr_Str_Copy(BsvSatz->BsvGvo, sizeof BsvSatz->BsvGvo, gvo);
-    Pnr_Str_Copy(BsvSatz->BsvGbi, sizeof BsvSatz->BsvGbi, gbi);
-    Pnr_Str_Copy(BsvSatz->BsvKal, sizeof BsvSatz->BsvKal, kal);
-    Pnr_Str_Copy(BsvSatz->BsvAkr, sizeof BsvSatz->BsvAkr, akr);
-    Pnr_Str_Copy(BsvSatz->BsvAbr, sizeof BsvSatz->BsvAbr, abr);
-    Pnr_Str_Copy(BsvSatz->PnrNam, sizeof BsvSatz->PnrNam, nam);
+    Str_Copy(BsvSatz->BsvPnr, sizeof BsvSatz->BsvPnr, pnr);
+    Str_Copy(BsvSatz->BsvGvo, sizeof BsvSatz->BsvGvo, gvo);
+    Str_Copy(BsvSatz->BsvGbi, sizeof BsvSatz->BsvGbi, gbi);
+    Str_Copy(BsvSatz->BsvKal, sizeof BsvSatz->BsvKal, kal);
+    Str_Copy(BsvSatz->BsvAkr, sizeof BsvSatz->BsvAkr, akr);
+    Str_Copy(BsvSatz->BsvAbr, sizeof BsvSatz->BsvAbr, abr);
+    Str_Copy(BsvSatz->PnrNam, sizeof BsvSatz->PnrNam, nam);
   }
   return rc;
 }
@@ -86,7 +87,7 @@ int Bsv_Cur_Close() { return Sql_Cur_Close(kBsvCur); }
 
 // Moves `date` back to `limit` when the limit is earlier; never later.
 void Pnr_Date_Cap(char* date, const char* limit) {
-  if (std::strcmp(limit, date) < 0) Pnr_Str_Copy(date, kDateRoom, limit);
+  if (std::strcmp(limit, date) < 0) Str_Copy(date, kDateRoom, limit);
 }
 
 // One day of the person being worked on.
@@ -184,13 +185,13 @@ void Pnr_Person_Work(const BsvRecord& BsvSatz, const char* BegDat, const char* E
   Urv_Lst_Add(&w.urv, BsvSatz, &b);
   if (!Run(&b)) return;
   if (b.items[0].rc == 0) {
-    Pnr_Str_Copy(TagLst, sizeof TagLst, tag_out);
+    Str_Copy(TagLst, sizeof TagLst, tag_out);
   } else {
     RunLog_Printf("Error: Letzten Tagsatz ermitteln. %d" "Person: %s!\n", b.items[0].rc, BsvSatz.BsvPnr);
     std::memcpy(TagLst, RunDate, sizeof RunDate);
   }
   if (b.items[1].rc == 0) {
-    Pnr_Str_Copy(ZtgLst, sizeof ZtgLst, ztg_out);
+    Str_Copy(ZtgLst, sizeof ZtgLst, ztg_out);
   } else {
     RunLog_Printf("Error: Letzten Ztgsatz ermitteln. %d" "Person: %s!\n", b.items[1].rc, BsvSatz.BsvPnr);
     std::memcpy(ZtgLst, RunDate, sizeof RunDate);
@@ -198,7 +199,7 @@ void Pnr_Person_Work(const BsvRecord& BsvSatz, const char* BegDat, const char* E
   Urv_Lst_Take(&w.urv, b.items[2].rc, BsvSatz, EndDat);
 
   // The window starts at the earlier of the two; ties take the day records.
-  Pnr_Str_Copy(WinBeg, sizeof WinBeg, std::strcmp(TagLst, ZtgLst) > 0 ? ZtgLst : TagLst);
+  Str_Copy(WinBeg, sizeof WinBeg, std::strcmp(TagLst, ZtgLst) > 0 ? ZtgLst : TagLst);
 
   // Every run revisits at least the whole end year; a start date only widens.
   Pnr_Date_Cap(WinBeg, CapDat);
@@ -208,7 +209,7 @@ void Pnr_Person_Work(const BsvRecord& BsvSatz, const char* BegDat, const char* E
     Pnr_Date_Cap(ZtgLst, BegDat);
   }
 
-  int read_rc = 1403;
+  int read_rc = kSqlNoRow;
   w.read.clear();
   if (std::strcmp(WinBeg, EndDat) < 0) read_rc = Tag_Days_Read(BsvSatz, WinBeg, EndDat, &w.read);
   if (Sql_Rt_Broken() != nullptr) return;
@@ -307,14 +308,14 @@ int32_t Pnr_Days_Extend(const char* BegDat, const char* EndDat, const char* PnrV
       ++g_person;
       Pnr_Person_Work(BsvSatz, BegDat, EndDat, CapDat);
       if (Sql_Rt_Broken() != nullptr) {
-        Pnr_Str_Copy(g_broken_pnr, sizeof g_broken_pnr, BsvSatz.BsvPnr);
+        Str_Copy(g_broken_pnr, sizeof g_broken_pnr, BsvSatz.BsvPnr);
         return SqlCode;
       }
     }
-    Pnr_Str_Copy(PrvPnr, sizeof PrvPnr, BsvSatz.BsvPnr);
+    Str_Copy(PrvPnr, sizeof PrvPnr, BsvSatz.BsvPnr);
   }
   if (Sql_Rt_Broken() != nullptr) return SqlCode;
-  if (rc != 1403) RunLog_Printf("Error: N\xe4" "chste Person ermitteln. RC:%d\n", rc);
+  if (rc != kSqlNoRow) RunLog_Printf("Error: N\xe4" "chste Person ermitteln. RC:%d\n", rc);
   return Bsv_Cur_Close();
 }
 
@@ -333,13 +334,13 @@ int32_t Pnr_Range_Split(const char* PnrVon, const char* PnrBis, int parts, std::
   while ((rc = Bsv_Cur_Fetch(&BsvSatz)) == 0) {
     if (persons.empty() || std::strcmp(persons.back().pnr, BsvSatz.BsvPnr) != 0) {
       persons.push_back(Person{});
-      Pnr_Str_Copy(persons.back().pnr, sizeof persons.back().pnr, BsvSatz.BsvPnr);
+      Str_Copy(persons.back().pnr, sizeof persons.back().pnr, BsvSatz.BsvPnr);
     }
     ++persons.back().rows;
     ++total;
   }
   Bsv_Cur_Close();
-  if (rc != 1403) return rc;
+  if (rc != kSqlNoRow) return rc;
   if (parts < 1) parts = 1;
   // Part k ends at the first person whose rows reach k/parts of the total.
   size_t first = 0;
@@ -350,8 +351,8 @@ int32_t Pnr_Range_Split(const char* PnrVon, const char* PnrBis, int parts, std::
     const bool last = i + 1 == persons.size();
     if (last || (k < parts && seen * parts >= k * total)) {
       PnrRange r{};
-      Pnr_Str_Copy(r.PnrVon, sizeof r.PnrVon, persons[first].pnr);
-      Pnr_Str_Copy(r.PnrBis, sizeof r.PnrBis, persons[i].pnr);
+      Str_Copy(r.PnrVon, sizeof r.PnrVon, persons[first].pnr);
+      Str_Copy(r.PnrBis, sizeof r.PnrBis, persons[i].pnr);
       r.rows = 0;
       r.persons = static_cast<long>(i + 1 - first);
       for (size_t j = first; j <= i; ++j) r.rows += persons[j].rows;

@@ -5,6 +5,7 @@
 #include "db/sqlrt.h"
 #include "person/pnr.h"
 #include "base/runlog.h"
+#include "base/text.h"
 
 namespace {
 
@@ -36,7 +37,7 @@ const char* PnrKal_Cur_Text() { return Ka2Flag ? kKa2Cur : kKalCur; }
 int PnrKal_Cur_Open(const char* BsvKal, const char* WinStart, const char* EndDat) {
   if (Ka2Flag) {
     int rc = Sql_Cur_Open(kKa2Cur, {SqlStr(BsvKal, 4), SqlStr(WinStart, 11), SqlStr(EndDat, 11)});
-    if (rc == -942) Ka2Flag = false;
+    if (rc == kSqlNoTable) Ka2Flag = false;
     if (Ka2Flag) return rc;
   }
   return Sql_Cur_Open(kKalCur, {SqlStr(BsvKal, 4), SqlStr(WinStart, 11), SqlStr(EndDat, 11)});
@@ -53,12 +54,12 @@ int PnrKal_Cur_Fetch(TagRecord* TagSatz) {
                                              SqlStr(ttp, sizeof ttp, &ind),
                                              SqlStr(dtm, sizeof dtm, &ind)});
   if (rc == 0) {
-    Pnr_Str_Copy(TagSatz->TagTag, sizeof TagSatz->TagTag, day);
-    Pnr_Str_Copy(TagSatz->TagVon, sizeof TagSatz->TagVon, day);
-    Pnr_Str_Copy(TagSatz->TagBis, sizeof TagSatz->TagBis, day);
+    Str_Copy(TagSatz->TagTag, sizeof TagSatz->TagTag, day);
+    Str_Copy(TagSatz->TagVon, sizeof TagSatz->TagVon, day);
+    Str_Copy(TagSatz->TagBis, sizeof TagSatz->TagBis, day);
     std::memcpy(TagSatz->TagUhr, "000000", sizeof TagSatz->TagUhr);
     std::memcpy(TagSatz->TagEnd, "000000", sizeof TagSatz->TagEnd);
-    Pnr_Str_Copy(TagSatz->TagTtp, sizeof TagSatz->TagTtp, ttp);
+    Str_Copy(TagSatz->TagTtp, sizeof TagSatz->TagTtp, ttp);
   }
   return rc;
 }
@@ -67,9 +68,9 @@ int PnrKal_Cur_Close() { return Sql_Cur_Close(PnrKal_Cur_Text()); }
 
 // Joins a date and a time of day into yyyymmddhhmmss (dst has 15 bytes).
 void Tag_DateTime_Put(char* dst, const char* date, const char* time) {
-  Pnr_Str_Copy(dst, 9, date);
+  Str_Copy(dst, 9, date);
   std::size_t n = std::strlen(dst);
-  Pnr_Str_Copy(dst + n, 15 - n, time);
+  Str_Copy(dst + n, 15 - n, time);
 }
 
 }  // namespace
@@ -78,7 +79,7 @@ int Tag_Days_Read(const BsvRecord& BsvSatz, const char* WinStart, const char* En
                   std::vector<TagRecord>* days) {
   days->clear();
   TagRecord TagSatz{};
-  Pnr_Str_Copy(TagSatz.TagPnr, sizeof TagSatz.TagPnr, BsvSatz.BsvPnr);
+  Str_Copy(TagSatz.TagPnr, sizeof TagSatz.TagPnr, BsvSatz.BsvPnr);
   PnrKal_Cur_Open(BsvSatz.BsvKal, WinStart, EndDat);  // a failed open shows at the fetch
   int rc;
   while ((rc = PnrKal_Cur_Fetch(&TagSatz)) == 0) days->push_back(TagSatz);
@@ -100,7 +101,7 @@ void Tag_Sel_Add(TagDay* d, SqlBatch* b) {
 
 void Tag_Sel_Take(TagDay* d, int rc) { d->sel_rc = rc; }
 
-bool Tag_Ins_Due(const TagDay& d) { return d.sel_rc == 1403; }
+bool Tag_Ins_Due(const TagDay& d) { return d.sel_rc == kSqlNoRow; }
 
 void Tag_Ins_Add(TagDay* d, SqlBatch* b) {
   const TagRecord& t = d->TagSatz;
@@ -114,8 +115,8 @@ void Tag_Ins_Take(TagDay* d, int rc) { d->ins_rc = rc; }
 
 void Tag_Day_Log(const TagDay& d) {
   const TagRecord& t = d.TagSatz;
-  if (d.sel_rc == 1403) {
-    if (d.ins_rc != 0 && d.ins_rc != -1) {
+  if (d.sel_rc == kSqlNoRow) {
+    if (d.ins_rc != 0 && d.ins_rc != kSqlDupKey) {
       RunLog_Printf("Error: Tagsatz einf\xfc" "gen %d! " "Person: %s! Tag: %s\n", d.ins_rc, t.TagPnr,
                     t.TagTag);
     }
@@ -126,7 +127,7 @@ void Tag_Day_Log(const TagDay& d) {
 }
 
 void Tag_Days_Read_Log(const BsvRecord& BsvSatz, int rc) {
-  if (rc != 1403) {
+  if (rc != kSqlNoRow) {
     RunLog_Printf("Error: N\xe4" "chsten Tag ermitteln. RC:%d" "Person: %s\n", rc, BsvSatz.BsvPnr);
   }
 }

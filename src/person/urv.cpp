@@ -37,7 +37,7 @@ void Urv_Log(const UrvWork& w, const BsvRecord& BsvSatz) {
     RunLog_Printf("Error: Letzten Urlaubsvortrag ermitteln. %d" "Person: %s!\n", w.lst_rc, BsvSatz.BsvPnr);
   }
   for (size_t k = 0; k < w.years.size(); ++k) {
-    if (w.rcs[k] != 0 && w.rcs[k] != -1) {
+    if (w.rcs[k] != 0 && w.rcs[k] != kSqlDupKey) {
       RunLog_Printf("Error: Urlaubsvortrag einpflegen. %d" "Person: %s! Jahr: %ld!\n", w.rcs[k],
                     BsvSatz.BsvPnr, static_cast<long>(w.years[k]));
     }

@@ -4,6 +4,7 @@
 
 #include "base/runlog.h"
 #include "person/pnr.h"
+#include "base/text.h"
 
 namespace {
 
@@ -60,7 +61,7 @@ void Ztg_Text_Take(char* dst, std::size_t size, const char* src, int16_t ind) {
   if (ind == -1) {
     dst[0] = '\0';
   } else {
-    Pnr_Str_Copy(dst, size, src);
+    Str_Copy(dst, size, src);
   }
 }
 
@@ -77,8 +78,8 @@ void Ztg_Day_Init(ZtgDay* d, const TagRecord& TagSatz, const char* LastZtg) {
   d->due = std::strcmp(TagSatz.TagTag, LastZtg) > 0;
   d->is_new = false;
   d->sel_rc = d->zuo_rc = d->wpl_rc = d->write_rc = kSqlNotRun;
-  Pnr_Str_Copy(d->z.ZtgPnr, sizeof d->z.ZtgPnr, TagSatz.TagPnr);
-  Pnr_Str_Copy(d->z.ZtgVon, sizeof d->z.ZtgVon, TagSatz.TagTag);
+  Str_Copy(d->z.ZtgPnr, sizeof d->z.ZtgPnr, TagSatz.TagPnr);
+  Str_Copy(d->z.ZtgVon, sizeof d->z.ZtgVon, TagSatz.TagTag);
 }
 
 void Ztg_Sel_Add(ZtgDay* d, SqlBatch* b) {
@@ -113,14 +114,14 @@ void Ztg_Sel_Take(ZtgDay* d, int rc, const BsvRecord& BsvSatz, const TagRecord& 
     Ztg_Text_Take(z.ZtgTtp, sizeof z.ZtgTtp, o[kTtp], i[10]);
   }
   if (!Ztg_Day_Going(*d)) return;
-  d->is_new = rc == 1403;
-  Pnr_Str_Copy(z.ZtgAkr, sizeof z.ZtgAkr, BsvSatz.BsvAkr);
-  Pnr_Str_Copy(z.ZtgBsd, sizeof z.ZtgBsd, BsvSatz.BsvAbr);
-  Pnr_Str_Copy(z.ZtgTtp, sizeof z.ZtgTtp, TagSatz.TagTtp);
-  Pnr_Str_Copy(z.ZtgPnm, sizeof z.ZtgPnm, BsvSatz.PnrNam);
+  d->is_new = rc == kSqlNoRow;
+  Str_Copy(z.ZtgAkr, sizeof z.ZtgAkr, BsvSatz.BsvAkr);
+  Str_Copy(z.ZtgBsd, sizeof z.ZtgBsd, BsvSatz.BsvAbr);
+  Str_Copy(z.ZtgTtp, sizeof z.ZtgTtp, TagSatz.TagTtp);
+  Str_Copy(z.ZtgPnm, sizeof z.ZtgPnm, BsvSatz.PnrNam);
 }
 
-bool Ztg_Day_Going(const ZtgDay& d) { return d.due && (d.sel_rc == 0 || d.sel_rc == 1403); }
+bool Ztg_Day_Going(const ZtgDay& d) { return d.due && (d.sel_rc == 0 || d.sel_rc == kSqlNoRow); }
 
 void Ztg_Zuo_Add(ZtgDay* d, SqlBatch* b) {
   Clear_Outputs(d);
@@ -165,8 +166,8 @@ void Ztg_Wpl_Add(ZtgDay* d, SqlBatch* b) {
 void Ztg_Wpl_Take(ZtgDay* d, int rc) {
   d->wpl_rc = rc;
   if (rc != 0) return;
-  if (d->ind[0] != -1 && d->out[kAzt][0] != '\0') Pnr_Str_Copy(d->z.ZtgAzt, sizeof d->z.ZtgAzt, d->out[kAzt]);
-  if (d->ind[1] != -1 && d->out[kVra][0] != '\0') Pnr_Str_Copy(d->z.ZtgVra, sizeof d->z.ZtgVra, d->out[kVra]);
+  if (d->ind[0] != -1 && d->out[kAzt][0] != '\0') Str_Copy(d->z.ZtgAzt, sizeof d->z.ZtgAzt, d->out[kAzt]);
+  if (d->ind[1] != -1 && d->out[kVra][0] != '\0') Str_Copy(d->z.ZtgVra, sizeof d->z.ZtgVra, d->out[kVra]);
 }
 
 void Ztg_Write_Add(ZtgDay* d, SqlBatch* b) {
@@ -206,7 +207,7 @@ void Ztg_Write_Add(ZtgDay* d, SqlBatch* b) {
 
 bool Ztg_Write_Take(ZtgDay* d, int rc) {
   if (rc == kSqlNotRun) return false;
-  if (rc == -904 && d->pnm && ZtgPnmFlag) {
+  if (rc == kSqlNoColumn && d->pnm && ZtgPnmFlag) {
     ZtgPnmFlag = false;
     return false;
   }

@@ -14,12 +14,14 @@
 #include "db/sqlrt.h"
 #include "person/pnr.h"
 #include "run/args.h"
+#include "run/connect.h"
 #include "run/workers.h"
 #include "run/tally.h"
 #include "run/usage.h"
 #include "base/clock.h"
 #include "base/progress.h"
 #include "base/runlog.h"
+#include "base/text.h"
 
 namespace {
 
@@ -32,8 +34,6 @@ constexpr char kWorkerOption[] = "--worker";
 
 constexpr size_t kArgRoom = 8;      // BegDat, PnrVon, PnrBis
 constexpr size_t kPfadRoom = 99;
-constexpr size_t kValueRoom = 51;   // login, password, net service name
-constexpr size_t kSchemaRoom = 20;
 
 // One line in RunLog and on standard error for a refused input. `shown` is
 // the offending text, or null when it must not be shown (the password).
@@ -72,62 +72,26 @@ int Stop_Broken(const char* phase, const char* person) {
   return kExitFailed;
 }
 
-void Copy(char* target, size_t size, const char* text) { std::snprintf(target, size, "%s", text); }
-
-// The configuration value `name` into target (room + 1 bytes), refused when
-// longer. Returns 0 or the exit status of the refusal.
-int ConfigValue(const char* name, const char* pfad, char* target, size_t room, bool secret) {
-  Ini_Value_Get("", name, 0, pfad);
-  size_t length = std::strlen(IniSatz.IniWrt);
-  if (length > room) {
-    char what[40];
-    std::snprintf(what, sizeof what, "Konfigurationswert %s", name);
-    // A net service name that carries a password is not shown either.
-    const bool hide = secret || (std::strcmp(name, "NET8") == 0 && Sql_Net_Check(IniSatz.IniWrt) != nullptr);
-    return RefuseLength(what, hide ? nullptr : IniSatz.IniWrt, length, room);
+// Connects through the configuration file `Pfad` (Cfg_Connect); the schema
+// goes to CurrentSchema. Returns 0, or the exit status after the refusal or
+// the connect failure has been logged.
+int Config_Connect(const char* Pfad, const SqlOptions& options, char* schema) {
+  CfgConnect c;
+  switch (Cfg_Connect(Pfad, options, &c)) {
+    case kCfgConnected:
+      break;
+    case kCfgRefused: {
+      const std::string what = std::string("Konfigurationswert ") + c.name;
+      return Refuse(what.c_str(), c.hidden ? nullptr : c.shown.c_str(), c.length, c.allowed.c_str());
+    }
+    case kCfgConnectFailed:
+      RunLog_Printf("Fehler(DB-Connect)! RC:%d ", c.rc);
+      RunLog_Printf("Name:%s Pwd:*** Net:%s \n", c.login, c.net);
+      std::fprintf(stderr, "dayset: Verbindung zur Datenbank fehlgeschlagen (RC %d), siehe DAYSET.LOG\n", c.rc);
+      return kExitFailed;
   }
-  Copy(target, room + 1, IniSatz.IniWrt);
-  return 0;
-}
-
-// Reads the four connection values from the configuration file `Pfad`,
-// connects and makes the schema current (copied into schema, kSchemaRoom + 1
-// bytes, and CurrentSchema). Returns 0, or the exit status after the refusal
-// or the connect failure has been logged.
-int Config_Connect(const char* Pfad, char* schema) {
-  char login[kValueRoom + 1] = {};
-  char password[kValueRoom + 1] = {};
-  char net[kValueRoom + 1] = {};
-  if (int rc = ConfigValue("LOGIN", Pfad, login, kValueRoom, false)) return rc;
-  if (int rc = ConfigValue("PASS", Pfad, password, kValueRoom, true)) return rc;
-  if (int rc = ConfigValue("NET8", Pfad, net, kValueRoom, false)) return rc;
-  if (const char* allowed = Sql_Net_Check(net)) {
-    // Not shown: it may hold the password.
-    return Refuse("Konfigurationswert NET8", nullptr, std::strlen(net), allowed);
-  }
-
-  // The schema is stored with one trailing character that is not part of it.
-  Ini_Value_Get("", "SCHEMA", 0, Pfad);
-  size_t schema_length = std::strlen(IniSatz.IniWrt);
-  if (schema_length > 0) --schema_length;
-  if (schema_length > kSchemaRoom) {
-    IniSatz.IniWrt[schema_length] = '\0';
-    return RefuseLength("Konfigurationswert SCHEMA", IniSatz.IniWrt, schema_length, kSchemaRoom);
-  }
-  std::memcpy(schema, IniSatz.IniWrt, schema_length);
-  schema[schema_length] = '\0';
-
-  Str_Upper(schema);
-  Copy(CurrentSchema, sizeof CurrentSchema, schema);
-
-  int rc = Sql_Connect(login, password, net, schema);
-  std::memset(password, 0, sizeof password);
-  if (rc != 0) {
-    RunLog_Printf("Fehler(DB-Connect)! RC:%d ", rc);
-    RunLog_Printf("Name:%s Pwd:*** Net:%s \n", login, net);
-    std::fprintf(stderr, "dayset: Verbindung zur Datenbank fehlgeschlagen (RC %d), siehe DAYSET.LOG\n", rc);
-    return kExitFailed;
-  }
+  Str_Copy(schema, kCfgSchemaRoom + 1, c.schema);
+  Str_Copy(CurrentSchema, sizeof CurrentSchema, c.schema);
   return 0;
 }
 
@@ -178,7 +142,7 @@ int Persons_Parallel(int jobs, const char* BegDat, const char* EndDat, const cha
 }
 
 // argv[1..argc-1] are the positional arguments; argv[0] is not read.
-int Run(const RunOptions& opts, int argc, char** argv) {
+int Run(const RunOptions& opts, const SqlOptions& options, int argc, char** argv) {
   if (argc != 6) {
     Usage_Lines_Print();
     RunLog_Printf("Falsche Anzahl Parameter(= 5)! AnzParam: %d\n", argc - 1);
@@ -199,21 +163,21 @@ int Run(const RunOptions& opts, int argc, char** argv) {
   if (!Arg_Fits(argv[4], kArgRoom)) return RefuseLength("Parameter PnrVon", argv[4], 0, kArgRoom);
   if (!Arg_Fits(argv[5], kArgRoom)) return RefuseLength("Parameter PnrBis", argv[5], 0, kArgRoom);
 
-  Copy(BegDat, sizeof BegDat, argv[1]);
+  Str_Copy(BegDat, sizeof BegDat, argv[1]);
   std::snprintf(EndDat, sizeof EndDat, "%s1231", argv[2]);
-  Copy(Pfad, sizeof Pfad, argv[3]);
-  Copy(PnrVon, sizeof PnrVon, argv[4]);
-  Copy(PnrBis, sizeof PnrBis, argv[5]);
+  Str_Copy(Pfad, sizeof Pfad, argv[3]);
+  Str_Copy(PnrVon, sizeof PnrVon, argv[4]);
+  Str_Copy(PnrBis, sizeof PnrBis, argv[5]);
 
   RunLog_Printf("Datum: %s\n", RunDate);
 
-  char schema[kSchemaRoom + 1] = {};
-  if (int rc = Config_Connect(Pfad, schema)) return rc;
+  char schema[kCfgSchemaRoom + 1] = {};
+  if (int rc = Config_Connect(Pfad, options, schema)) return rc;
   RunLog_Printf("Aktuelles Schema: %s \n", schema);
 
   if (std::strcmp(PnrVon, "0") == 0 || std::strcmp(PnrBis, "0") == 0) {
-    Copy(PnrVon, sizeof PnrVon, "        ");
-    Copy(PnrBis, sizeof PnrBis, "zzzzzzzz");
+    Str_Copy(PnrVon, sizeof PnrVon, "        ");
+    Str_Copy(PnrBis, sizeof PnrBis, "zzzzzzzz");
   }
 
   // The counts cost a full count of each table: only when they are shown.
@@ -273,8 +237,8 @@ int Worker_Main(int argc, char** argv) {
     std::fprintf(stderr, "dayset: %s: internal use of a parallel run\n", kWorkerOption);
     return kExitUsage;
   }
-  Copy(RunDate, sizeof RunDate, argv[3]);
-  if (const long long fixed = std::atoll(argv[4]); fixed != 0) Clock_Set_For_Test(static_cast<std::time_t>(fixed));
+  Str_Copy(RunDate, sizeof RunDate, argv[3]);
+  if (const long long fixed = std::atoll(argv[4]); fixed != 0) Clock_Fix(static_cast<std::time_t>(fixed));
   const std::string log = Workers_Log_Name(std::atoi(argv[2]));
   RunLog = std::fopen(log.c_str(), "w");
   if (RunLog == nullptr) {
@@ -283,8 +247,8 @@ int Worker_Main(int argc, char** argv) {
   }
   char EndDat[kDateYmdSize] = {};
   std::snprintf(EndDat, sizeof EndDat, "%s1231", argv[6]);
-  char schema[kSchemaRoom + 1] = {};
-  int rc = Config_Connect(argv[7], schema);
+  char schema[kCfgSchemaRoom + 1] = {};
+  int rc = Config_Connect(argv[7], Sql_Options_Default(), schema);
   if (rc == 0) {
     Pnr_Run_Init();
     Pnr_Days_Extend(argv[5], EndDat, argv[8], argv[9]);
@@ -298,7 +262,7 @@ int Worker_Main(int argc, char** argv) {
 
 }  // namespace
 
-int Dayset_Main(int argc, char** argv) {
+int Dayset_Main(int argc, char** argv, const SqlOptions& options) {
   if (argc > 1 && std::strcmp(argv[1], kWorkerOption) == 0) return Worker_Main(argc, argv);
   RunOptions opts;
   const char* bad = nullptr;
@@ -324,7 +288,7 @@ int Dayset_Main(int argc, char** argv) {
     std::fprintf(stderr, "dayset: DAYSET.LOG kann nicht angelegt werden: %s\n", std::strerror(open_errno));
     return kExitFailed;
   }
-  int rc = first < 0 ? Refuse("Option", bad, 0, allowed) : Run(opts, argc - first + 1, argv + first - 1);
+  int rc = first < 0 ? Refuse("Option", bad, 0, allowed) : Run(opts, options, argc - first + 1, argv + first - 1);
   std::fclose(RunLog);
   RunLog = nullptr;
   return rc;

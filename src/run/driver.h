@@ -12,4 +12,8 @@
 // wrong call counts the arguments after them.
 #pragma once
 
-int Dayset_Main(int argc, char** argv);
+#include "db/sqlrt.h"
+
+// `options` are the settings of the run's sessions (its workers read them
+// from the environment as main does).
+int Dayset_Main(int argc, char** argv, const SqlOptions& options = Sql_Options_Default());

@@ -106,6 +106,6 @@ void Usage_Help_Print() {
 
 void Usage_Version_Print() {
   std::printf("dayset %s\nbackends:", DAYSET_VERSION);
-  for (int i = 0; const char* scheme = Sql_Backend_Scheme(i); ++i) std::printf(" %s", scheme);
+  for (int i = 0; const char* name = Sql_Backend_Name(i); ++i) std::printf(" %s", name);
   std::printf("\n");
 }

@@ -71,13 +71,13 @@ TEST_P(SessionTest, SchemaRefusals) {
     int32_t code;
   } cases[] = {
       {"HRNONE", -1435},
-      {"", kSqlSchemaInvalid},
-      {"HRSYSTEM;DROP", kSqlSchemaInvalid},
-      {"X' OR '1'='1", kSqlSchemaInvalid},
-      {"HR SYSTEM", kSqlSchemaInvalid},
-      {"1HR", kSqlSchemaInvalid},
-      {"\"HRSYSTEM\"", kSqlSchemaInvalid},
-      {"HRSYSTEM\n", kSqlSchemaInvalid},
+      {"", kSqlBadOption},
+      {"HRSYSTEM;DROP", kSqlBadOption},
+      {"X' OR '1'='1", kSqlBadOption},
+      {"HR SYSTEM", kSqlBadOption},
+      {"1HR", kSqlBadOption},
+      {"\"HRSYSTEM\"", kSqlBadOption},
+      {"HRSYSTEM\n", kSqlBadOption},
   };
   for (const auto& c : cases) EXPECT_EQ(Connect(c.schema), c.code) << c.schema;
   if (GetParam() == testdb::Backend::kSqlite) {

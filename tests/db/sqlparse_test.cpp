@@ -64,8 +64,8 @@ TEST(SqlParse, Malformed) {
     int code;
   } cases[] = {
       {"select a from T where b='open", kSqlParseOpenQuote},
-      {"select a into b from T", kSqlParseBadInto},
-      {"select a into :b0, from T", kSqlParseBadInto},
+      {"select a into b from T", kSqlBindMismatch},
+      {"select a into :b0, from T", kSqlBindMismatch},
       {"select a from T where b=: b0", kSqlParseBadHostVar},
       {"select a from T where b=:1", kSqlParseBadHostVar},
   };

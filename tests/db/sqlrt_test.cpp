@@ -620,9 +620,9 @@ TEST_P(SqlRtTest, LockedTableIsWaitedFor) {
 TEST_P(SqlRtSqliteTest, LockHeldTooLongBreaksTheSession) {
   ASSERT_EQ(Pnr_Ins("00000001", "A"), 0);
   ASSERT_EQ(Sql_Rt_Commit(), 0);
-  Sql_Busy_Timeout_Set(200);
-  ASSERT_EQ(Reconnect("HRSYSTEM"), 0);
-  Sql_Busy_Timeout_Set(0);
+  SqlOptions short_wait = Sql_Options_Default();
+  short_wait.lock_wait_ms = 200;
+  ASSERT_EQ(Reconnect("HRSYSTEM", short_wait), 0);
   EXPECT_EQ(Sql_Rt_Broken(), nullptr);
   std::unique_ptr<testdb::TableLock> lock = db_->Lock("HRSYSTEM", "Hrs300Pnr");
   EXPECT_EQ(Pnr_Ins("00000002", "B"), -54);
@@ -650,9 +650,9 @@ TEST_P(SqlRtPgTest, LockHeldTooLongFailsTheStatement) {
   int32_t y = 2026;
   ASSERT_EQ(Sql_Exec(kUrvIns, {SqlStr("00000001", 9), SqlInt(&y)}), 0);
   ASSERT_EQ(Sql_Rt_Commit(), 0);
-  Sql_Busy_Timeout_Set(200);
-  ASSERT_EQ(Reconnect("HRSYSTEM"), 0);
-  Sql_Busy_Timeout_Set(0);
+  SqlOptions short_wait = Sql_Options_Default();
+  short_wait.lock_wait_ms = 200;
+  ASSERT_EQ(Reconnect("HRSYSTEM", short_wait), 0);
   std::unique_ptr<testdb::TableLock> lock = db_->Lock("HRSYSTEM", "Hrs300Pnr");
   const auto t0 = std::chrono::steady_clock::now();
   EXPECT_EQ(Pnr_Ins("00000002", "B"), -54);

@@ -48,7 +48,7 @@ TEST_P(UrvTest, ExistingYearsPassInSilence) {
 }
 
 TEST_P(UrvTest, FailedLookupStartsFromTheRunYear) {
-  Clock_Set_For_Test(testdb::LocalTime(2006, 5, 10));
+  Clock_Fix(testdb::LocalTime(2006, 5, 10));
   RunDate_Init();
   AddEmployee("00000001", "Fallback", "2001-03-01", "1");
   Sql_Fault_Add("max(UrvJhr)", SqlOp::kExec, 1, -3113);

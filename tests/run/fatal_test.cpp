@@ -57,12 +57,13 @@ Outcome RunProgram(const std::string& dir, const std::string& year, const std::s
   return o;
 }
 
-enum class Fault { kFull, kIoError, kDamage, kReadOnly, kLocked };
+enum class Fault { kFull, kIoError, kDamage, kReadOnly, kSqlLocked };
 
 // What the child arms, and after which person's commit (0: before the job).
 Fault g_fault;
 int g_after_person;
 std::string g_db;
+SqlOptions g_options;
 
 void Arm() {
   switch (g_fault) {
@@ -78,14 +79,14 @@ void Arm() {
     case Fault::kReadOnly:
       faultvfs::Read_Only(true);
       break;
-    case Fault::kLocked: {
+    case Fault::kSqlLocked: {
       // Another connection holds the write lock beyond the job's wait.
       sqlite3* other = nullptr;
       if (sqlite3_open(g_db.c_str(), &other) != SQLITE_OK ||
           sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK) {
         _exit(126);
       }
-      Sql_Busy_Timeout_Set(200);
+      g_options.lock_wait_ms = 200;
       break;
     }
   }
@@ -108,6 +109,7 @@ Outcome RunFaulted(const std::string& dir, const std::string& year, Fault fault,
       _exit(127);
     }
     faultvfs::Install();
+    g_options = Sql_Options_Default();
     g_fault = fault;
     g_after_person = after_person;
     g_db = dir + "/HRSYSTEM.db";
@@ -119,7 +121,7 @@ Outcome RunFaulted(const std::string& dir, const std::string& year, Fault fault,
     std::string y = year;
     char a0[] = "dayset", a1[] = "0", a3[] = "dayset.ini", a4[] = "0", a5[] = "0";
     char* argv[] = {a0, a1, y.data(), a3, a4, a5, nullptr};
-    const int rc = Dayset_Main(6, argv);
+    const int rc = Dayset_Main(6, argv, g_options);
     std::fflush(nullptr);
     _exit(rc);
   }
@@ -233,7 +235,7 @@ TEST_F(FatalTest, BrokenDatabaseStopsTheJobAndARerunCompletesIt) {
        -10008},
       {"read-only file, persons", "calendars", Fault::kReadOnly, 0, "Personen", "Datenbankdatei nur lesbar",
        -10008},
-      {"locked beyond the wait", "demo", Fault::kLocked, 0, "Basiskalender",
+      {"locked beyond the wait", "demo", Fault::kSqlLocked, 0, "Basiskalender",
        "Datenbank von einem anderen Programm gesperrt", -54},
   };
   const Rows persons = Persons(Dir("done") + "/HRSYSTEM.db");

@@ -542,17 +542,18 @@ void DbTest::SetUp() {
   if (!why.empty()) GTEST_SKIP() << why;
   db_ = Database::Make(GetParam(), dir_.path());
   ASSERT_FALSE(HasFailure()) << "no test database";
-  Clock_Set_For_Test(LocalTime(2026, 12, 8, 10, 0, 0));
+  Clock_Fix(LocalTime(2026, 12, 8, 10, 0, 0));
   RunDate_Init();
   RunLog = std::fopen(dir_.file("DAYSET.LOG").c_str(), "w");
   ASSERT_NE(RunLog, nullptr);
   ASSERT_EQ(Reconnect("HRSYSTEM"), 0);
 }
 
-int DbTest::Reconnect(const std::string& schema) {
+int DbTest::Reconnect(const std::string& schema, const SqlOptions& options) {
   Sql_Rt_Disconnect();
   std::snprintf(CurrentSchema, sizeof CurrentSchema, "%s", schema.c_str());
-  return Sql_Connect(db_->Login().c_str(), db_->Password().c_str(), db_->Net().c_str(), schema.c_str());
+  return Sql_Connect(db_->Login().c_str(), db_->Password().c_str(), db_->Net().c_str(), schema.c_str(),
+                     options);
 }
 
 void DbTest::TearDown() {
@@ -560,7 +561,7 @@ void DbTest::TearDown() {
   Sql_Rt_Disconnect();
   if (RunLog != nullptr) std::fclose(RunLog);
   RunLog = nullptr;
-  Clock_Set_For_Test(0);
+  Clock_Fix(0);
   db_.reset();  // after the session: a PostgreSQL database is dropped
 }
 

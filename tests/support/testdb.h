@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "db/sqlrt.h"
+
 namespace testdb {
 
 // A new empty directory, removed with everything in it at destruction.
@@ -178,7 +180,7 @@ class DbTest : public ::testing::TestWithParam<Backend> {
   static bool Ready() { return !IsSkipped() && !HasFatalFailure(); }
 
   // Connects (again) with another schema; returns Sql_Connect's status.
-  int Reconnect(const std::string& schema);
+  int Reconnect(const std::string& schema, const SqlOptions& options = Sql_Options_Default());
 
   void Exec(const std::string& sql) { db_->Exec("HRSYSTEM", sql); }
   std::vector<std::string> Rows(const std::string& sql) { return db_->Rows("HRSYSTEM", sql); }
