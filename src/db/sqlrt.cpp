@@ -52,6 +52,11 @@ const char* Sql_Net_Check(const char* net) {
   return b != nullptr ? b->check(net) : nullptr;
 }
 
+const char* Sql_Net_Backend(const char* net) {
+  const sqlrt::BackendEntry* b = sqlrt::Sql_Backend_Find(net);
+  return b != nullptr ? b->name : nullptr;
+}
+
 SqlOptions Sql_Options_Default() {
   SqlOptions o;
   char territory[64];

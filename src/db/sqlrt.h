@@ -222,6 +222,9 @@ void Sql_Rt_Dry_Set(bool on);
 // past the last.
 const char* Sql_Backend_Name(int index);
 
+// The backend a net service name is for (one of the names above), or null.
+const char* Sql_Net_Backend(const char* net);
+
 // Checks a net service name before it is used, stored or shown: null when it
 // may be, else a short text of what is allowed, in the log's language. The
 // backend that owns the name's scheme decides; a database server's name must
