@@ -67,6 +67,7 @@
 #include "db/backend.h"
 #include "db/hostvar.h"
 #include "db/oradate.h"
+#include "db/pg_net.h"
 #include "db/sqlparse.h"
 
 namespace sqlrt {
@@ -1418,5 +1419,21 @@ int Pg_Session_Open(const char* login, const char* password, const char* net, co
 }  // namespace
 
 const BackendEntry kPgBackend = {"postgresql", Pg_Owns, Pg_Net_Check, Pg_Session_Open};
+
+}  // namespace sqlrt
+
+std::string Pg_Net_Conninfo(const char* net) {
+  using namespace sqlrt;
+  if (!Pg_Owns(net)) return std::string();
+  if (const char* rest = Uri_Rest(net)) return std::string("postgresql:") + rest;
+  std::string quoted = "service='";
+  for (const char* p = net + std::strlen(kServiceScheme); *p != '\0'; ++p) {
+    if (*p == '\\' || *p == '\'') quoted += '\\';
+    quoted += *p;
+  }
+  return quoted + "'";
+}
+
+namespace sqlrt {
 
 }  // namespace sqlrt
