@@ -58,5 +58,4 @@ void Progress_Done() {
 }
 
 long Progress_Persons() { return persons; }
-long Progress_Days() { return days; }
 double Progress_Seconds() { return std::chrono::duration<double>(Clock::now() - started).count(); }

@@ -18,7 +18,6 @@ void Progress_Person(long days);
 void Progress_Done();
 
 // What the run did so far, counted also when no line is shown: persons
-// finished, time-group days written, seconds since Progress_Init.
+// finished and seconds since Progress_Init.
 long Progress_Persons();
-long Progress_Days();
 double Progress_Seconds();

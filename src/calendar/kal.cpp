@@ -39,6 +39,15 @@ const KalStmts kKa2Stmts = {
     "values (:b0,TO_DATE(:b1,'yyyymmdd'),:b2,:b3,:b4,:b5,sysdate,1)",
 };
 
+// The operations of one family. Each runs one statement and returns SqlCode.
+//   NumCur_*: calendar numbers with a usable list row and weekly pattern row;
+//             the fetch writes Satz->KalNum only on 0.
+//   LstDay_Get: latest stored day of KalNum, or the database's current date
+//             for a calendar without rows; writes Dat (11 bytes) only on 0.
+//   DayCur_*: base-calendar days after LstDay up to EndDat whose weekday has
+//             a usable pattern row, ascending; the fetch sets KalDtm, the
+//             three types and KalGwt only on 0, leaving KalNum alone.
+//   NewDay_Ins: inserts *Satz with status 1, stamped with sysdate.
 int32_t NumCur_Open(const KalStmts& s) { return Sql_Cur_Open(s.NumCur); }
 
 int32_t NumCur_Fetch(const KalStmts& s, KalSatz* Satz) {
@@ -96,16 +105,9 @@ int32_t NewDay_Ins(const KalStmts& s, const KalSatz* Satz) {
                              SqlStr(Satz->KalBtp, sizeof Satz->KalBtp), SqlInt(&Satz->KalGwt)});
 }
 
-// One family as the phase loop sees it: its operations and its messages.
+// One family as the phase loop sees it: its statements and its messages.
 struct KalFamily {
-  int32_t (*NumCur_Open)();
-  int32_t (*NumCur_Fetch)(KalSatz*);
-  int32_t (*NumCur_Close)();
-  int32_t (*LstDay_Get)(const char*, char*);
-  int32_t (*DayCur_Open)(const char*, const char*, const char*);
-  int32_t (*DayCur_Fetch)(KalSatz*);
-  int32_t (*DayCur_Close)();
-  int32_t (*NewDay_Ins)(const KalSatz*);
+  const KalStmts& Stmts;
   const char* MsgNumOpen;
   const char* MsgLstDay;
   const char* MsgNewDay;
@@ -119,23 +121,23 @@ struct KalFamily {
 // A failure that breaks the session (Sql_Rt_Broken) ends the family at once
 // and unlogged, without its commit: the driver reports it.
 void Kal_Family_Extend(const KalFamily& f, KalSatz* Satz, const char* EndDat) {
-  if (f.NumCur_Open() != 0) {
+  if (NumCur_Open(f.Stmts) != 0) {
     if (Sql_Rt_Broken() != nullptr) return;
     RunLog_Printf(f.MsgNumOpen, SqlCode);
   }
   int32_t rc;
   char lst[kCalDateTextSize];
-  while ((rc = f.NumCur_Fetch(Satz)) == 0) {
-    if ((rc = f.LstDay_Get(Satz->KalNum, lst)) != 0) {
+  while ((rc = NumCur_Fetch(f.Stmts, Satz)) == 0) {
+    if ((rc = LstDay_Get(f.Stmts, Satz->KalNum, lst)) != 0) {
       if (Sql_Rt_Broken() != nullptr) return;
       RunLog_Printf(f.MsgLstDay, rc);
       break;
     }
     if (std::strcmp(lst, EndDat) >= 0) continue;  // already complete
-    f.DayCur_Open(Satz->KalNum, lst, EndDat);     // a failed open shows in the fetch
+    DayCur_Open(f.Stmts, Satz->KalNum, lst, EndDat);     // a failed open shows in the fetch
     int32_t day;
-    while ((day = f.DayCur_Fetch(Satz)) == 0) {
-      int32_t ins = f.NewDay_Ins(Satz);
+    while ((day = DayCur_Fetch(f.Stmts, Satz)) == 0) {
+      int32_t ins = NewDay_Ins(f.Stmts, Satz);
       if (ins != 0 && ins != kSqlNoRow) {
         if (Sql_Rt_Broken() != nullptr) return;
         RunLog_Printf(f.MsgNewDay, ins);
@@ -143,17 +145,16 @@ void Kal_Family_Extend(const KalFamily& f, KalSatz* Satz, const char* EndDat) {
     }
     if (Sql_Rt_Broken() != nullptr) return;
     if (day != kSqlNoRow) RunLog_Printf(f.MsgDayFetch, day);
-    f.DayCur_Close();
+    DayCur_Close(f.Stmts);
   }
   if (Sql_Rt_Broken() != nullptr) return;
   if (rc != 0 && rc != kSqlNoRow) RunLog_Printf(f.MsgNumFetch, rc);
-  f.NumCur_Close();
+  NumCur_Close(f.Stmts);
   Sql_Commit();
 }
 
 const KalFamily kKalFamily = {
-    Kal_NumCur_Open, Kal_NumCur_Fetch, Kal_NumCur_Close, Kal_LstDay_Get, Kal_DayCur_Open, Kal_DayCur_Fetch,
-    Kal_DayCur_Close, Kal_NewDay_Ins,
+    kKalStmts,
     "Error: KalNum Cursor Open. RC:%d\n",
     "Error: Letzten Kal-Tag ermitteln. RC:%d\n",
     "Error:Kal-Tag einf\xfcgen. RC:%d\n",
@@ -162,8 +163,7 @@ const KalFamily kKalFamily = {
 };
 
 const KalFamily kKa2Family = {
-    Ka2_NumCur_Open, Ka2_NumCur_Fetch, Ka2_NumCur_Close, Ka2_LstDay_Get, Ka2_DayCur_Open, Ka2_DayCur_Fetch,
-    Ka2_DayCur_Close, Ka2_NewDay_Ins,
+    kKa2Stmts,
     "Error: Ka2Num Cursor Open. RC:%d\n",
     "Error: Letzten Ka2-Tag ermitteln. RC:%d\n",
     "Error:Ka2-Tag einf\xfcgen. RC:%d\n",
@@ -172,28 +172,6 @@ const KalFamily kKa2Family = {
 };
 
 }  // namespace
-
-int32_t Kal_NumCur_Open() { return NumCur_Open(kKalStmts); }
-int32_t Kal_NumCur_Fetch(KalSatz* Satz) { return NumCur_Fetch(kKalStmts, Satz); }
-int32_t Kal_NumCur_Close() { return NumCur_Close(kKalStmts); }
-int32_t Kal_LstDay_Get(const char* KalNum, char* Dat) { return LstDay_Get(kKalStmts, KalNum, Dat); }
-int32_t Kal_DayCur_Open(const char* KalNum, const char* LstDay, const char* EndDat) {
-  return DayCur_Open(kKalStmts, KalNum, LstDay, EndDat);
-}
-int32_t Kal_DayCur_Fetch(KalSatz* Satz) { return DayCur_Fetch(kKalStmts, Satz); }
-int32_t Kal_DayCur_Close() { return DayCur_Close(kKalStmts); }
-int32_t Kal_NewDay_Ins(const KalSatz* Satz) { return NewDay_Ins(kKalStmts, Satz); }
-
-int32_t Ka2_NumCur_Open() { return NumCur_Open(kKa2Stmts); }
-int32_t Ka2_NumCur_Fetch(KalSatz* Satz) { return NumCur_Fetch(kKa2Stmts, Satz); }
-int32_t Ka2_NumCur_Close() { return NumCur_Close(kKa2Stmts); }
-int32_t Ka2_LstDay_Get(const char* KalNum, char* Dat) { return LstDay_Get(kKa2Stmts, KalNum, Dat); }
-int32_t Ka2_DayCur_Open(const char* KalNum, const char* LstDay, const char* EndDat) {
-  return DayCur_Open(kKa2Stmts, KalNum, LstDay, EndDat);
-}
-int32_t Ka2_DayCur_Fetch(KalSatz* Satz) { return DayCur_Fetch(kKa2Stmts, Satz); }
-int32_t Ka2_DayCur_Close() { return DayCur_Close(kKa2Stmts); }
-int32_t Ka2_NewDay_Ins(const KalSatz* Satz) { return NewDay_Ins(kKa2Stmts, Satz); }
 
 void Kal_Days_Extend(const char* EndDat) {
   KalSatz satz{};

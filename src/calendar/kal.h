@@ -27,30 +27,3 @@ struct KalSatz {
 // the base calendar holds). Runs the first family, commits, then the second
 // family whatever the first met (unless the session broke), and commits.
 void Kal_Days_Extend(const char* EndDat);
-
-// The operations of one family. Each runs one statement and returns SqlCode.
-//   NumCur_*: calendar numbers with a usable list row and weekly pattern row;
-//             the fetch writes Satz->KalNum only on 0.
-//   LstDay_Get: latest stored day of KalNum, or the database's current date
-//             for a calendar without rows; writes Dat (11 bytes) only on 0.
-//   DayCur_*: base-calendar days after LstDay up to EndDat whose weekday has
-//             a usable pattern row, ascending; the fetch sets KalDtm, the
-//             three types and KalGwt only on 0, leaving KalNum alone.
-//   NewDay_Ins: inserts *Satz with status 1, stamped with sysdate.
-int32_t Kal_NumCur_Open();
-int32_t Kal_NumCur_Fetch(KalSatz* Satz);
-int32_t Kal_NumCur_Close();
-int32_t Kal_LstDay_Get(const char* KalNum, char* Dat);
-int32_t Kal_DayCur_Open(const char* KalNum, const char* LstDay, const char* EndDat);
-int32_t Kal_DayCur_Fetch(KalSatz* Satz);
-int32_t Kal_DayCur_Close();
-int32_t Kal_NewDay_Ins(const KalSatz* Satz);
-
-int32_t Ka2_NumCur_Open();
-int32_t Ka2_NumCur_Fetch(KalSatz* Satz);
-int32_t Ka2_NumCur_Close();
-int32_t Ka2_LstDay_Get(const char* KalNum, char* Dat);
-int32_t Ka2_DayCur_Open(const char* KalNum, const char* LstDay, const char* EndDat);
-int32_t Ka2_DayCur_Fetch(KalSatz* Satz);
-int32_t Ka2_DayCur_Close();
-int32_t Ka2_NewDay_Ins(const KalSatz* Satz);

@@ -265,6 +265,10 @@ TEST_F(DriverTest, NetServiceNameWithPasswordIsRefusedUnshown) {
       "postgresql://127.0.0.1:1/hr?password=s3cr3tpw",
       "postgresql://127.0.0.1:1/hr?sslmode=disable&password=s3cr3tpw",  // too long as well
       "postgresql://127.0.0.1:1/hr?p%61ssword=s3cr3tpw",
+      "postgresql://127.0.0.1:1/hr?Password=s3cr3tpw",
+      "POSTGRESQL://127.0.0.1:1/hr?PASSWORD=s3cr3tpw",
+      "postgresql://127.0.0.1:1/hr?user=postgres&s3cr3tpw",
+      "postgres://127.0.0.1:1/hr?passfile=/s3cr3tpw",
   };
   for (const char* net : nets) {
     Outcome o = Run("0 2027 " + Config("scott", "tiger", net, "HRSYSTEMX") + " 0 0");
