@@ -11,6 +11,7 @@
 #include <cstring>
 #include <string>
 
+#include "base/text.h"
 #include "config/blowfish.h"
 #include "config/ini.h"
 #include "db/sqlrt.h"
@@ -111,6 +112,9 @@ void WipeString(std::string* s) {
   s->clear();
 }
 
+// FILE and NAME as a message shows them (control characters escaped).
+std::string Shown(const char* text) { return Str_Shown(text, 200); }
+
 // The job refuses longer values of its connection settings.
 void WarnJobRoom(const char* name, size_t length) {
   struct Room {
@@ -122,7 +126,7 @@ void WarnJobRoom(const char* name, size_t length) {
       {"LOGIN", kCfgValueRoom}, {"PASS", kCfgValueRoom}, {"NET8", kCfgValueRoom}, {"SCHEMA", kCfgSchemaRoom + 1}};
   for (const Room& r : kRooms) {
     if (std::strcmp(name, r.name) == 0 && length > r.room) {
-      std::fprintf(stderr, "dayset-conf: warning: the job takes %s values of at most %zu characters\n", name,
+      std::fprintf(stderr, "dayset-conf: warning: the job takes %s values of at most %zu characters\n", Shown(name).c_str(),
                    r.room);
     }
   }
@@ -196,13 +200,14 @@ int Set(int argc, char** argv) {
   }
   if (rc != 0) {
     WipeString(&value);
-    std::fprintf(stderr, "dayset-conf: cannot write %s: %s\n", file, std::strerror(rc));
+    std::fprintf(stderr, "dayset-conf: cannot write %s: %s\n", Shown(file).c_str(),
+                 rc == ELOOP ? "a symbolic link, refused" : std::strerror(rc));
     return kExitFailed;
   }
 
   struct stat st;
   if (::stat(file, &st) == 0 && (st.st_mode & 077) != 0) {
-    std::fprintf(stderr, "dayset-conf: warning: %s can be read by others than its owner\n", file);
+    std::fprintf(stderr, "dayset-conf: warning: %s can be read by others than its owner\n", Shown(file).c_str());
   }
 
   // Read it back the way the job does.
@@ -214,7 +219,7 @@ int Set(int argc, char** argv) {
     std::fprintf(stderr,
                  "dayset-conf: %s: %s written, but the job's look-up of %s takes an earlier record that has "
                  "an empty section or number 0; give that record a section and a non-zero number\n",
-                 file, name, name);
+                 Shown(file).c_str(), Shown(name).c_str(), Shown(name).c_str());
     return kExitFailed;
   }
   return kExitOk;
@@ -225,7 +230,7 @@ int Get(int argc, char** argv) {
   const char* file = argv[2];
   const char* name = argv[3];
   if (::access(file, R_OK) != 0) {
-    std::fprintf(stderr, "dayset-conf: cannot read %s: %s\n", file, std::strerror(errno));
+    std::fprintf(stderr, "dayset-conf: cannot read %s: %s\n", Shown(file).c_str(), std::strerror(errno));
     return kExitFailed;
   }
   Ini_Value_Get("", name, 0, file);
@@ -233,7 +238,7 @@ int Get(int argc, char** argv) {
     bool taken = IniSatz.IniNum != 0 || IniSatz.IniSek[0] != '\0' || IniSatz.IniNam[0] != '\0';
     Blf_Wipe(IniSatz.IniWrt, sizeof IniSatz.IniWrt);
     std::fprintf(
-        stderr, "dayset-conf: %s: %s not found%s\n", file, name,
+        stderr, "dayset-conf: %s: %s not found%s\n", Shown(file).c_str(), Shown(name).c_str(),
         taken ? "; the job's look-up takes an earlier record that has an empty section or number 0" : "");
     return kExitFailed;
   }

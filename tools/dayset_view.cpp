@@ -27,6 +27,7 @@
 #include <string>
 #include <vector>
 
+#include "base/text.h"
 #include "config/ini.h"
 #include "db/session.h"
 #include "db/sqlrt.h"
@@ -467,7 +468,7 @@ int Connect(const char* config, std::string* schema_out) {
                      c.name, c.length, c.allowed.c_str());
       } else {
         std::fprintf(stderr, "dayset-view: %s: the value %s \"%s\" is refused: %s\n", config, c.name,
-                     c.shown.c_str(), c.allowed.c_str());
+                     Str_Shown(c.shown.c_str(), 120).c_str(), c.allowed.c_str());
       }
       return kExitUsage;
     case kCfgConnectFailed:

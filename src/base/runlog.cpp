@@ -1,5 +1,10 @@
 #include "base/runlog.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdarg>
 #include <cstring>
 #include <ctime>
@@ -20,6 +25,12 @@ struct FormatCount {
 };
 std::vector<FormatCount> tally;
 bool line_open = false;  // the last write did not end its line
+long lost = 0;           // writes that failed
+int lost_errno = 0;      // the first one's errno
+
+void Note_Lost(int err) {
+  if (lost++ == 0) lost_errno = err != 0 ? err : EIO;
+}
 
 }  // namespace
 
@@ -31,14 +42,17 @@ void RunLog_Printf(const char* fmt, ...) {
   va_list again;
   va_copy(again, ap);
   const int n = std::vsnprintf(buf, sizeof buf, fmt, ap);
+  errno = 0;
+  bool ok;
   if (n >= 0 && static_cast<size_t>(n) < sizeof buf) {
-    std::fwrite(buf, 1, static_cast<size_t>(n), RunLog);
+    ok = std::fwrite(buf, 1, static_cast<size_t>(n), RunLog) == static_cast<size_t>(n);
   } else {
-    std::vfprintf(RunLog, fmt, again);
+    ok = std::vfprintf(RunLog, fmt, again) >= 0;
   }
   va_end(again);
   va_end(ap);
-  std::fflush(RunLog);
+  ok = std::fflush(RunLog) == 0 && ok;
+  if (!ok) Note_Lost(errno);
 
   if (!line_open) {
     auto it = tally.begin();
@@ -80,6 +94,65 @@ std::vector<RunLogTally> RunLog_Lines_By_Message() {
 void RunLog_Tally_Reset() {
   tally.clear();
   line_open = false;
+}
+
+FILE* RunLog_Open(const char* name, LogOpen how, std::string* why, long* holder) {
+  *holder = 0;
+  const int flags = O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | (how == LogOpen::kPart ? O_EXCL : 0);
+  const int fd = open(name, flags, 0640);
+  if (fd < 0) {
+    const int err = errno;
+    *why = err == ELOOP ? "ist ein symbolischer Link"
+         : err == EEXIST ? "ist schon vorhanden"
+         : err == ENXIO  ? "ist keine gewoehnliche Datei"
+                         : std::strerror(err);
+    return nullptr;
+  }
+  const auto refuse = [&](const char* text) -> FILE* {
+    close(fd);
+    *why = text;
+    return nullptr;
+  };
+  struct stat st;
+  if (fstat(fd, &st) != 0) return refuse(std::strerror(errno));
+  if (!S_ISREG(st.st_mode)) return refuse("ist keine gewoehnliche Datei");
+  // A second name of the same file may be anyone's file.
+  if (st.st_nlink > 1) return refuse("hat weitere harte Links");
+  if (how == LogOpen::kRun) {
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    if (fcntl(fd, F_SETLK, &lock) != 0) {
+      const int err = errno;
+      if (err != EAGAIN && err != EACCES) return refuse(std::strerror(err));
+      struct flock other {};
+      other.l_type = F_WRLCK;
+      other.l_whence = SEEK_SET;
+      if (fcntl(fd, F_GETLK, &other) == 0 && other.l_type != F_UNLCK) *holder = other.l_pid;
+      if (*holder <= 0) *holder = -1;
+      return refuse("wird von einem anderen Lauf geschrieben");
+    }
+    if (ftruncate(fd, 0) != 0) return refuse(std::strerror(errno));
+  }
+  const int fl = fcntl(fd, F_GETFL);
+  if (fl < 0 || fcntl(fd, F_SETFL, fl & ~O_NONBLOCK) != 0) return refuse(std::strerror(errno));
+  FILE* f = fdopen(fd, "w");
+  if (f == nullptr) return refuse(std::strerror(errno));
+  lost = 0;
+  lost_errno = 0;
+  return f;
+}
+
+void RunLog_Close() {
+  if (RunLog == nullptr) return;
+  errno = 0;
+  if (std::fclose(RunLog) != 0) Note_Lost(errno);
+  RunLog = nullptr;
+}
+
+long RunLog_Lost(int* first_errno) {
+  *first_errno = lost_errno;
+  return lost;
 }
 
 void RunDate_Init() {

@@ -18,8 +18,35 @@ extern char RunDate[kDateYmdSize];  // local date at the start of the run
 extern char CurrentSchema[21];   // the configured schema, upper-cased
 
 // printf into RunLog and flush, so that a killed run leaves every line it
-// wrote. Does nothing while RunLog is null.
+// wrote. Does nothing while RunLog is null. A write or flush that fails is
+// counted (RunLog_Lost), never ignored.
 void RunLog_Printf(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+
+// How RunLog_Open treats what it finds at the name.
+enum class LogOpen {
+  // The run's log: created (mode 0640) or an existing regular file, locked
+  // against a second run, and only then emptied.
+  kRun,
+  // A worker's part: created anew, never opened when something is there.
+  kPart,
+};
+
+// Opens the log `name` in the working directory for writing without ever
+// following a symbolic link: only a regular file with no other hard link is
+// taken (a FIFO, a device or a directory is refused without blocking). With
+// kRun the file keeps a write lock until it is closed or the process ends;
+// when another process holds it, *holder is that process's id and nothing
+// is changed. Returns the stream, or null with *why set (plain ASCII, the
+// log's language, naming no value but the file).
+FILE* RunLog_Open(const char* name, LogOpen how, std::string* why, long* holder);
+
+// Closes RunLog (if open) and sets it to null; a failure of the close counts
+// as a lost line (RunLog_Lost).
+void RunLog_Close();
+
+// Writes to the log that failed since the last RunLog_Open: their number,
+// and the errno of the first (0 when none failed).
+long RunLog_Lost(int* first_errno);
 
 // The lines written since the log was opened, grouped by message: the text
 // of the format before its first conversion ("Error: Tagsatz einf\xfcgen"),

@@ -241,7 +241,9 @@ void Ini_File_Split(const std::string& bytes, IniLayout* out) {
 // Reads the whole file; a missing file reads as empty with *exists false.
 int Ini_File_Load(const char* path, std::string* bytes, bool* exists, struct stat* st) {
   *exists = false;
-  int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);  // no wait on a pipe
+  // No wait on a pipe; a symbolic link is refused (ELOOP): the file is
+  // replaced by rename, which would put a file in place of the link.
+  int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
   if (fd < 0) return errno == ENOENT ? 0 : errno;
   int rc = 0;
   if (::fstat(fd, st) != 0) {
@@ -335,19 +337,6 @@ bool Ini_Field_Valid(const char* text) {
 }
 
 // The path to write: the target of a symbolic link, so that the link stays.
-std::string Ini_Write_Path(const char* path) {
-  struct stat st;
-  if (::lstat(path, &st) == 0 && S_ISLNK(st.st_mode)) {
-    char* real = ::realpath(path, nullptr);
-    if (real != nullptr) {
-      std::string resolved = real;
-      std::free(real);
-      return resolved;
-    }
-  }
-  return path;
-}
-
 }  // namespace
 
 int Ini_Record_Put(const char* path, const char* section, int32_t number, const char* name,
@@ -362,7 +351,7 @@ int Ini_Record_Put(const char* path, const char* section, int32_t number, const 
   std::string line2 = std::to_string(number) + ";" + name + ";" + hex;
   if (line1.size() + 1 > kIniLine1Size - 1 || line2.size() + 1 > kIniLine2Size - 1) return EINVAL;
 
-  std::string target = Ini_Write_Path(path);
+  const std::string target = path;
   std::string bytes;
   bool exists = false;
   struct stat st {};

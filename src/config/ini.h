@@ -68,7 +68,8 @@ void Str_Part_Copy(const char* text, int start, int length, char* target, size_t
 // section or name, a number of 0, and texts with ';', CR, LF or Ctrl-Z in
 // section or name, or values that would not fit the reader's fields
 // (more than kIniPlainMax characters, or lines over the read limits);
-// EISDIR or EOPNOTSUPP when path is not a plain file.
+// EISDIR or EOPNOTSUPP when path is not a plain file, ELOOP when it is a
+// symbolic link (the rename would replace the link, not its target).
 // The file is replaced atomically (temporary file and rename) and keeps its
 // mode and owner; all other bytes, other records and their line ends
 // included, stay as they are. A new record takes the line end the file

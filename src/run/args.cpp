@@ -37,8 +37,18 @@ const char* Arg_BegDat_Check(const char* text) {
 }
 
 const char* Arg_EndeJahr_Check(const char* text) {
-  if (std::strlen(text) == 4 && AllDigits(text, 4)) return nullptr;
-  return "ein Jahr aus genau 4 Ziffern";
+  // The person windows start at 31 December of the year before, and the
+  // calendars are read up to the day after the end date: both must be
+  // dates of four-digit years.
+  if (std::strlen(text) == 4 && AllDigits(text, 4)) {
+    const int year = Number(text, 4);
+    if (year >= kEndeJahrMin && year <= kEndeJahrMax) return nullptr;
+  }
+  return "ein Jahr aus genau 4 Ziffern, 1001 bis 9998";
+}
+
+bool Arg_EndeJahr_Far(const char* text, const char* run_date) {
+  return Number(text, 4) > Number(run_date, 4) + kEndeJahrFar;
 }
 
 bool Arg_Fits(const char* text, size_t room) { return strnlen(text, room + 1) <= room; }
@@ -52,7 +62,9 @@ constexpr RunOptionDef kOptionDefs[] = {
     {'v', "verbose", nullptr, "print the summary also when stderr is no terminal",
      &RunOptions::verbose, nullptr, 0, 0},
     {'j', "jobs", "N", "split the person phase over N worker processes (1-64, default 1)", nullptr,
-     &RunOptions::jobs, 1, 64},
+     &RunOptions::jobs, 1, kJobsMax},
+    {0, "far-end-year", nullptr, "take an end year more than 10 years after today",
+     &RunOptions::far_end_year, nullptr, 0, 0},
     {'h', "help", nullptr, "show this help and exit", &RunOptions::help, nullptr, 0, 0},
     {0, "version", nullptr, "show the version and the backends, and exit",
      &RunOptions::version, nullptr, 0, 0},

@@ -10,8 +10,15 @@
 
 // "0" (no start date) or eight digits yyyymmdd forming a real date.
 const char* Arg_BegDat_Check(const char* text);
-// Exactly four digits.
+// Exactly four digits, a year from kEndeJahrMin to kEndeJahrMax.
+constexpr int kEndeJahrMin = 1001;
+constexpr int kEndeJahrMax = 9998;
 const char* Arg_EndeJahr_Check(const char* text);
+// True when the end year (checked) lies more than kEndeJahrFar years after
+// the year of run_date (yyyymmdd): such a run writes years of rows per
+// person, and the driver asks for --far-end-year.
+constexpr int kEndeJahrFar = 10;
+bool Arg_EndeJahr_Far(const char* text, const char* run_date);
 // True when the text has at most `room` characters (a field of room + 1 bytes).
 bool Arg_Fits(const char* text, size_t room);
 
@@ -22,12 +29,15 @@ bool Date_Ymd_Valid(const char* text);
 // does the first argument that does not begin with '-' (or is "-" alone).
 // Short switches may be combined ("-nv"); a value follows its option as the
 // next argument, or joined ("-j4", "--jobs=4").
+constexpr int kJobsMax = 64;
+
 struct RunOptions {
   bool help = false;
   bool version = false;
   bool dry_run = false;
   bool verbose = false;
-  int jobs = 1;  // -j N: workers of the person phase
+  bool far_end_year = false;  // an end year beyond kEndeJahrFar is meant
+  int jobs = 1;  // -j N: workers of the person phase, 1 to kJobsMax
 };
 
 // One option of the job. Exactly one of flag and number is set: a switch

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <unistd.h>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,7 @@
 #include "base/clock.h"
 #include "base/progress.h"
 #include "base/runlog.h"
+#include "base/stop.h"
 #include "base/text.h"
 
 namespace {
@@ -28,6 +30,8 @@ namespace {
 constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
+
+constexpr char kLogName[] = "DAYSET.LOG";
 
 // The first argument of a worker process (not an option of the job).
 constexpr char kWorkerOption[] = "--worker";
@@ -38,10 +42,10 @@ constexpr size_t kPfadRoom = 99;
 // One line in RunLog and on standard error for a refused input. `shown` is
 // the offending text, or null when it must not be shown (the password).
 int Refuse(const char* what, const char* shown, size_t length, const char* allowed) {
-  char line[400];
+  char line[700];
   if (shown != nullptr) {
-    std::snprintf(line, sizeof line, "Error: %s ungueltig: \"%.120s\"%s! Erlaubt: %s.\n", what, shown,
-                  std::strlen(shown) > 120 ? "..." : "", allowed);
+    std::snprintf(line, sizeof line, "Error: %s ungueltig: \"%s\"! Erlaubt: %s.\n", what,
+                  Str_Shown(shown, 120).c_str(), allowed);
   } else {
     std::snprintf(line, sizeof line, "Error: %s ungueltig (%zu Zeichen)! Erlaubt: %s.\n", what, length,
                   allowed);
@@ -60,17 +64,31 @@ int RefuseLength(const char* what, const char* shown, size_t length, size_t room
 // The session broke in `phase` (Sql_Rt_Broken): one line naming the condition,
 // the phase and the person (empty outside the person phase), in RunLog and on
 // standard error; the open transaction is rolled back and nothing more runs.
+//
+// A stop by a signal (base/stop.h) breaks the session the same way: the line
+// then names the signal, and the result is 128 + the signal's number, for
+// Dayset_Main to end the process by that signal.
 int Stop_Broken(const char* phase, const char* person) {
   char line[300];
-  std::snprintf(line, sizeof line, "Error: Lauf abgebrochen, Datenbank nicht nutzbar: %s! RC:%d Phase: %s!%s%s%s\n",
-                Sql_Rt_Broken(), SqlCode, phase, *person != '\0' ? " Person: " : "", person,
-                *person != '\0' ? "!" : "");
+  const char* sep = *person != '\0' ? " Person: " : "";
+  const char* end = *person != '\0' ? "!" : "";
+  const int sig = Stop_Signal();
+  if (sig != 0) {
+    std::snprintf(line, sizeof line, "Error: Lauf durch %s abgebrochen, nicht Abgeschlossenes zurueckgesetzt! "
+                  "Phase: %s!%s%s%s\n", Stop_Signal_Name(sig), phase, sep, person, end);
+  } else {
+    std::snprintf(line, sizeof line, "Error: Lauf abgebrochen, Datenbank nicht nutzbar: %s! RC:%d Phase: %s!%s%s%s\n",
+                  Sql_Rt_Broken(), SqlCode, phase, sep, person, end);
+  }
   Sql_Rt_Disconnect();
   Progress_Done();
   RunLog_Printf("%s", line);
   std::fprintf(stderr, "dayset: %s", line);
-  return kExitFailed;
+  return sig != 0 ? 128 + sig : kExitFailed;
 }
+
+// Whether the run must end here: the session broke, or a signal asks to stop.
+bool Stopped() { return Sql_Rt_Broken() != nullptr || Stop_Signal() != 0; }
 
 // Connects through the configuration file `Pfad` (Cfg_Connect); the schema
 // goes to CurrentSchema. Returns 0, or the exit status after the refusal or
@@ -102,10 +120,10 @@ int Persons_Parallel(int jobs, const char* BegDat, const char* EndDat, const cha
                      const char* PnrBis) {
   std::vector<PnrRange> parts;
   const int split = Pnr_Range_Split(PnrVon, PnrBis, jobs, &parts);
-  if (Sql_Rt_Broken() != nullptr) return Stop_Broken("Personen", "");
+  if (Stopped()) return Stop_Broken("Personen", "");
   if (split != 0 || parts.size() <= 1) {
     Pnr_Days_Extend(BegDat, EndDat, PnrVon, PnrBis);
-    if (Sql_Rt_Broken() != nullptr) return Stop_Broken("Personen", Pnr_Broken_Pnr());
+    if (Stopped()) return Stop_Broken("Personen", Pnr_Broken_Pnr());
     return kExitOk;
   }
   const std::string clock = std::to_string(static_cast<long long>(Clock_Fixed()));
@@ -117,7 +135,7 @@ int Persons_Parallel(int jobs, const char* BegDat, const char* EndDat, const cha
   }
   std::vector<Worker> workers;
   const bool started = Workers_Start(argvs, &workers);
-  Workers_Wait(&workers);
+  Workers_Wait(&workers);  // passes a stop signal on to the workers
   Workers_Logs_Merge(static_cast<int>(parts.size()));
   if (!started) {
     RunLog_Printf("Error: Personen-Teile nicht gestartet: %s!\n", std::strerror(errno));
@@ -138,6 +156,7 @@ int Persons_Parallel(int jobs, const char* BegDat, const char* EndDat, const cha
     std::fprintf(stderr, "dayset: %s", line);
     status = kExitFailed;
   }
+  if (Stop_Signal() != 0) return Stop_Broken("Personen", "");
   return status;
 }
 
@@ -159,6 +178,13 @@ int Run(const RunOptions& opts, const SqlOptions& options, int argc, char** argv
   if (const char* allowed = Arg_EndeJahr_Check(argv[2])) {
     return Refuse("Parameter EndeJahr", argv[2], 0, allowed);
   }
+  if (Arg_EndeJahr_Far(argv[2], RunDate) && !opts.far_end_year) {
+    // Most likely a typing error; a run to it writes years of rows per person.
+    char allowed[120];
+    std::snprintf(allowed, sizeof allowed, "hoechstens %d Jahre nach dem Laufdatum, oder mit --far-end-year",
+                  kEndeJahrFar);
+    return Refuse("Parameter EndeJahr", argv[2], 0, allowed);
+  }
   if (!Arg_Fits(argv[3], kPfadRoom)) return RefuseLength("Parameter Pfad", argv[3], 0, kPfadRoom);
   if (!Arg_Fits(argv[4], kArgRoom)) return RefuseLength("Parameter PnrVon", argv[4], 0, kArgRoom);
   if (!Arg_Fits(argv[5], kArgRoom)) return RefuseLength("Parameter PnrBis", argv[5], 0, kArgRoom);
@@ -174,6 +200,7 @@ int Run(const RunOptions& opts, const SqlOptions& options, int argc, char** argv
   char schema[kCfgSchemaRoom + 1] = {};
   if (int rc = Config_Connect(Pfad, options, schema)) return rc;
   RunLog_Printf("Aktuelles Schema: %s \n", schema);
+  if (Stopped()) return Stop_Broken("Anmeldung", "");
 
   if (std::strcmp(PnrVon, "0") == 0 || std::strcmp(PnrBis, "0") == 0) {
     Str_Copy(PnrVon, sizeof PnrVon, "        ");
@@ -193,19 +220,19 @@ int Run(const RunOptions& opts, const SqlOptions& options, int argc, char** argv
   Pnr_Run_Init();
   Progress_Phase("Basiskalender");
   Bak_Days_Extend(EndDat);
-  if (Sql_Rt_Broken() != nullptr) return Stop_Broken("Basiskalender", "");
+  if (Stopped()) return Stop_Broken("Basiskalender", "");
   Progress_Phase("Arbeitskalender");
   Kal_Days_Extend(EndDat);
-  if (Sql_Rt_Broken() != nullptr) return Stop_Broken("Arbeitskalender", "");
+  if (Stopped()) return Stop_Broken("Arbeitskalender", "");
   Progress_Phase("Personen");
   int status = kExitOk;
   // A dry run's calendar rows are not committed: workers would not see them.
   if (opts.jobs > 1 && !opts.dry_run) {
     status = Persons_Parallel(opts.jobs, BegDat, EndDat, Pfad, PnrVon, PnrBis);
-    if (Sql_Rt_Broken() != nullptr) return status;
+    if (Stopped()) return status;
   } else {
     Pnr_Days_Extend(BegDat, EndDat, PnrVon, PnrBis);
-    if (Sql_Rt_Broken() != nullptr) return Stop_Broken("Personen", Pnr_Broken_Pnr());
+    if (Stopped()) return Stop_Broken("Personen", Pnr_Broken_Pnr());
   }
   Progress_Done();
 
@@ -227,6 +254,24 @@ int Run(const RunOptions& opts, const SqlOptions& options, int argc, char** argv
   return status;
 }
 
+// Closes RunLog at the end of a run that ended with `rc`. Lines that could
+// not be written turn a success into status 1, with one line on standard
+// error; the phases' work stays committed. A run stopped by a signal ends
+// here by that signal.
+int Log_Close(const char* name, int rc) {
+  RunLog_Close();
+  int err = 0;
+  if (const long lost = RunLog_Lost(&err); lost > 0) {
+    std::fprintf(stderr, "dayset: %s: %ld Zeilen nicht geschrieben: %s\n", name, lost, std::strerror(err));
+    if (rc == kExitOk) rc = kExitFailed;
+  }
+  if (const int sig = Stop_Signal(); sig != 0 && rc == 128 + sig) {
+    std::fflush(nullptr);
+    Stop_Raise(sig);
+  }
+  return rc;
+}
+
 // A worker of a parallel run, as Persons_Parallel starts it:
 //   dayset --worker K RUNDATE CLOCK BegDat EndeJahr Pfad PnrVon PnrBis
 // The person phase for PnrVon..PnrBis in a session of its own, its log
@@ -239,10 +284,13 @@ int Worker_Main(int argc, char** argv) {
   }
   Str_Copy(RunDate, sizeof RunDate, argv[3]);
   if (const long long fixed = std::atoll(argv[4]); fixed != 0) Clock_Fix(static_cast<std::time_t>(fixed));
+  Stop_Install();
   const std::string log = Workers_Log_Name(std::atoi(argv[2]));
-  RunLog = std::fopen(log.c_str(), "w");
+  std::string why;
+  long holder = 0;
+  RunLog = RunLog_Open(log.c_str(), LogOpen::kPart, &why, &holder);
   if (RunLog == nullptr) {
-    std::fprintf(stderr, "dayset: %s kann nicht angelegt werden: %s\n", log.c_str(), std::strerror(errno));
+    std::fprintf(stderr, "dayset: %s kann nicht angelegt werden: %s\n", log.c_str(), why.c_str());
     return kExitFailed;
   }
   char EndDat[kDateYmdSize] = {};
@@ -252,12 +300,10 @@ int Worker_Main(int argc, char** argv) {
   if (rc == 0) {
     Pnr_Run_Init();
     Pnr_Days_Extend(argv[5], EndDat, argv[8], argv[9]);
-    rc = Sql_Rt_Broken() != nullptr ? Stop_Broken("Personen", Pnr_Broken_Pnr()) : kExitOk;
+    rc = Stopped() ? Stop_Broken("Personen", Pnr_Broken_Pnr()) : kExitOk;
     Sql_Rt_Disconnect();
   }
-  std::fclose(RunLog);
-  RunLog = nullptr;
-  return rc;
+  return Log_Close(log.c_str(), rc);
 }
 
 }  // namespace
@@ -278,18 +324,27 @@ int Dayset_Main(int argc, char** argv, const SqlOptions& options) {
     return kExitOk;
   }
 
+  Stop_Install();
   RunDate_Init();
-  RunLog = std::fopen("DAYSET.LOG", "w");
-  int open_errno = errno;
+  std::string why;
+  long holder = 0;
+  RunLog = RunLog_Open(kLogName, LogOpen::kRun, &why, &holder);
   RunLog_Tally_Reset();
   Progress_Init();
 
   if (RunLog == nullptr) {
-    std::fprintf(stderr, "dayset: DAYSET.LOG kann nicht angelegt werden: %s\n", std::strerror(open_errno));
+    if (holder != 0) {
+      // Another run works here: its log and its database work stay untouched.
+      std::fprintf(stderr, "dayset: %s wird von einem anderen Lauf geschrieben (Prozess %ld), nichts getan\n",
+                   kLogName, holder);
+    } else {
+      std::fprintf(stderr, "dayset: %s kann nicht angelegt werden: %s\n", kLogName, why.c_str());
+    }
     return kExitFailed;
   }
+  // The parts a killed parallel run left behind belong to the log just
+  // replaced.
+  for (int k = 1; k <= kJobsMax; ++k) unlink(Workers_Log_Name(k).c_str());
   int rc = first < 0 ? Refuse("Option", bad, 0, allowed) : Run(opts, options, argc - first + 1, argv + first - 1);
-  std::fclose(RunLog);
-  RunLog = nullptr;
-  return rc;
+  return Log_Close(kLogName, rc);
 }

@@ -1,6 +1,8 @@
 #include "run/workers.h"
 
+#include <fcntl.h>
 #include <sys/prctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -10,6 +12,7 @@
 #include <cstring>
 
 #include "base/runlog.h"
+#include "base/stop.h"
 
 namespace {
 
@@ -56,11 +59,22 @@ bool Workers_Start(const std::vector<std::vector<std::string>>& argvs, std::vect
 }
 
 void Workers_Wait(std::vector<Worker>* workers) {
+  bool passed_on = false;
   for (Worker& w : *workers) {
     if (w.pid < 0) continue;
     int st = 0;
     pid_t r;
-    while ((r = waitpid(w.pid, &st, 0)) < 0 && errno == EINTR) {
+    for (;;) {
+      // The job was asked to stop: so is every worker still running, once;
+      // each stops at its next safe point.
+      if (const int sig = Stop_Signal(); sig != 0 && !passed_on) {
+        passed_on = true;
+        for (const Worker& other : *workers) {
+          if (other.pid > 0) kill(other.pid, sig);
+        }
+      }
+      r = waitpid(w.pid, &st, 0);
+      if (r >= 0 || errno != EINTR) break;
     }
     if (r < 0) {
       w.status = 127;
@@ -78,8 +92,15 @@ std::string Workers_Log_Name(int k) { return "DAYSET.LOG." + std::to_string(k); 
 void Workers_Logs_Merge(int n) {
   for (int k = 1; k <= n; ++k) {
     const std::string name = Workers_Log_Name(k);
-    FILE* part = std::fopen(name.c_str(), "r");
-    if (part == nullptr) continue;
+    // Only the regular file the worker made, never through a link.
+    const int fd = open(name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) continue;
+    struct stat st;
+    FILE* part = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? fdopen(fd, "r") : nullptr;
+    if (part == nullptr) {
+      close(fd);
+      continue;
+    }
     char line[2048];
     while (std::fgets(line, sizeof line, part) != nullptr) RunLog_Printf("%s", line);
     std::fclose(part);

@@ -1,0 +1,187 @@
+// The job run unattended, as root, in a directory others can write: what it
+// finds at the log's name, a full disk under the log, a second run, end
+// years and values that would harm a terminal.
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "jobdir.h"
+#include "testdb.h"
+
+namespace {
+
+using testdb::JobDir;
+using testdb::JobOutcome;
+using testdb::ReadFile;
+using testdb::WriteFile;
+
+std::string Year(int offset) {
+  std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  return std::to_string(local.tm_year + 1900 + offset);
+}
+
+class HardenTest : public ::testing::Test {
+ protected:
+  // An embedded database with the schema's tables and no rows.
+  std::string SqliteConfig() {
+    testdb::CreateSchemaFile(job_.path());
+    return job_.Config("dayset", "secret", "sqlite:.", "hrsystemx");
+  }
+  JobDir job_;
+};
+
+// Whatever stands at DAYSET.LOG that is not a regular file of its own is
+// refused before anything is written: one line on stderr, status 1, the
+// thing itself and what it points to unchanged.
+TEST_F(HardenTest, LogThatIsNoPlainFileIsRefused) {
+  const std::string ini = SqliteConfig();
+  const std::string victim = job_.file("victim");
+  struct Case {
+    const char* what;
+    std::string setup;
+  } cases[] = {
+      {"symlink to a file", "ln -s '" + victim + "' DAYSET.LOG"},
+      {"dangling symlink", "ln -s '" + job_.file("nothing") + "' DAYSET.LOG"},
+      {"fifo", "mkfifo DAYSET.LOG"},
+      {"hard link", "ln '" + victim + "' DAYSET.LOG"},
+      {"directory", "mkdir DAYSET.LOG"},
+  };
+  for (const Case& c : cases) {
+    WriteFile(victim, "keep me\n");
+    chmod(victim.c_str(), 0600);
+    ASSERT_EQ(testdb::RunCommand("cd '" + job_.path() + "' && rm -rf DAYSET.LOG nothing && " + c.setup), 0) << c.what;
+    JobOutcome o = job_.Run("0 " + Year(1) + " " + ini + " 0 0");
+    EXPECT_EQ(o.status, 1) << c.what;
+    EXPECT_EQ(o.err.rfind("dayset: DAYSET.LOG kann nicht angelegt werden: ", 0), 0u) << c.what << ": " << o.err;
+    EXPECT_EQ(std::count(o.err.begin(), o.err.end(), '\n'), 1) << c.what << ": " << o.err;
+    EXPECT_EQ(ReadFile(victim), "keep me\n") << c.what;
+    EXPECT_NE(access(job_.file("nothing").c_str(), F_OK), 0) << c.what;
+  }
+}
+
+// A new log is not readable by everyone; the person ranges of another run
+// are not the log's business: links planted at the parts' names are removed,
+// never followed.
+TEST_F(HardenTest, NewLogIsPrivateAndPlantedPartsAreNotFollowed) {
+  const std::string ini = SqliteConfig();
+  const std::string victim = job_.file("victim");
+  WriteFile(victim, "keep me\n");
+  chmod(victim.c_str(), 0600);
+  for (const char* part : {"DAYSET.LOG.1", "DAYSET.LOG.2"}) {
+    ASSERT_EQ(symlink(victim.c_str(), job_.file(part).c_str()), 0);
+  }
+  JobOutcome o = job_.Run("-j 2 0 " + Year(1) + " " + ini + " 0 0", "umask 022 &&");
+  EXPECT_EQ(o.status, 0) << o.err;
+  struct stat st {};
+  ASSERT_EQ(stat(job_.file("DAYSET.LOG").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0007, 0u) << std::oct << st.st_mode;
+  EXPECT_EQ(ReadFile(victim), "keep me\n");
+  for (const char* part : {"DAYSET.LOG.1", "DAYSET.LOG.2"}) {
+    EXPECT_NE(lstat(job_.file(part).c_str(), &st), 0) << part;
+  }
+}
+
+// A log that cannot take its lines (its file system full) turns the run's
+// success into status 1 with one line on stderr; the work stays committed.
+TEST_F(HardenTest, LostLogLinesFailTheRun) {
+  if (geteuid() != 0) GTEST_SKIP() << "mounting a small file system needs root";
+  testdb::TempDir small;
+  if (mount("tmpfs", small.path().c_str(), "tmpfs", 0, "size=4k") != 0) GTEST_SKIP() << "no tmpfs mount here";
+  // A demo installation whose time-group table is missing: a failure line
+  // for every person-day (the log lives on the small file system).
+  testdb::TempDir demo;
+  auto db = testdb::Database::Make(testdb::Backend::kSqlite, demo.file("db"), false);
+  std::string why;
+  ASSERT_EQ(testdb::DemoMake(*db, demo.file("db"), "--persons 5 --seed 3", &why), 0) << why;
+  db->DropTable("HRSYSTEM", "Hrs329Ztg");
+  const std::string ini = demo.file("db") + "/dayset.ini";
+  ASSERT_EQ(Ini_Record_Put(ini.c_str(), "DB", 3, "NET8", ("sqlite:" + demo.file("db")).c_str()), 0);
+  const std::string cmd = "cd '" + small.path() + "' && '" + testdb::BinaryPath("dayset") + "' 0 " + Year(1) +
+                          " '" + ini + "' 0 0 2>'" + job_.file("stderr.txt") + "'; exit $?";
+  const int status = testdb::RunCommand(cmd);
+  umount(small.path().c_str());
+  const std::string err = ReadFile(job_.file("stderr.txt"));
+  EXPECT_EQ(status, 1) << err;
+  EXPECT_NE(err.find("dayset: DAYSET.LOG: "), std::string::npos) << err;
+  EXPECT_NE(err.find("Zeilen nicht geschrieben: No space left on device"), std::string::npos) << err;
+}
+
+// A second run in the same directory refuses at once, naming the first,
+// and leaves its log alone.
+TEST_F(HardenTest, SecondRunInTheSameDirectoryRefuses) {
+  const std::string ini = SqliteConfig();
+  WriteFile(job_.file("DAYSET.LOG"), "the first run's lines\n");
+  // The first run: this test process holds the lock the job takes.
+  const int fd = open(job_.file("DAYSET.LOG").c_str(), O_WRONLY);
+  ASSERT_GE(fd, 0);
+  struct flock lock {};
+  lock.l_type = F_WRLCK;
+  lock.l_whence = SEEK_SET;
+  ASSERT_EQ(fcntl(fd, F_SETLK, &lock), 0);
+  JobOutcome o = job_.Run("0 " + Year(1) + " " + ini + " 0 0");
+  close(fd);
+  EXPECT_EQ(o.status, 1);
+  EXPECT_EQ(o.err, "dayset: DAYSET.LOG wird von einem anderen Lauf geschrieben (Prozess " + std::to_string(getpid()) +
+                       "), nichts getan\n");
+  EXPECT_EQ(o.log, "the first run's lines\n");
+  auto db = testdb::Database::Make(testdb::Backend::kSqlite, job_.path(), false);
+  EXPECT_EQ(db->Rows("HRSYSTEM", "select count(*) from Hrs133Bak"), std::vector<std::string>{"0"});
+  // Once it is gone, the next run works.
+  o = job_.Run("0 " + Year(1) + " " + ini + " 0 0");
+  EXPECT_EQ(o.status, 0) << o.err;
+}
+
+// End years the calendar cannot hold, and far ones unless confirmed.
+TEST_F(HardenTest, EndYearsOutOfReachAreRefused) {
+  const std::string ini = SqliteConfig();
+  for (const char* year : {"0000", "0001", "1000", "9999"}) {
+    JobOutcome o = job_.Run(std::string("0 ") + year + " " + ini + " 0 0");
+    EXPECT_EQ(o.status, 2) << year;
+    EXPECT_NE(o.log.find("Error: Parameter EndeJahr ungueltig: \""), std::string::npos) << year << o.log;
+  }
+  const std::string far = Year(11);
+  JobOutcome o = job_.Run("0 " + far + " " + ini + " 0 0");
+  EXPECT_EQ(o.status, 2);
+  EXPECT_NE(o.err.find("\"" + far + "\""), std::string::npos) << o.err;
+  EXPECT_NE(o.err.find("--far-end-year"), std::string::npos) << o.err;
+  o = job_.Run("0 " + Year(10) + " " + ini + " 0 0");
+  EXPECT_EQ(o.status, 0) << o.err;
+  o = job_.Run("--far-end-year -n 0 " + far + " " + ini + " 0 0");
+  EXPECT_EQ(o.status, 0) << o.err;
+}
+
+// A value shown in a refusal never reaches the terminal or the log raw.
+TEST_F(HardenTest, RefusedValuesAreShownEscaped) {
+  JobOutcome o = job_.Run("0 \"$(printf '20\\033[2J')\" x.ini 0 0");
+  EXPECT_EQ(o.status, 2);
+  for (const std::string& text : {o.err, o.log}) {
+    EXPECT_EQ(text.find('\033'), std::string::npos) << text;
+    EXPECT_NE(text.find("\"20\\x1b[2J\""), std::string::npos) << text;
+  }
+}
+
+// dayset-conf replaces its file by rename: never through a link planted at
+// the file's name, and a refused call leaves everything as it was.
+TEST_F(HardenTest, ConfigurationCommandRefusesALink) {
+  const std::string victim = job_.file("victim");
+  WriteFile(victim, "keep me\n");
+  ASSERT_EQ(symlink(victim.c_str(), job_.file("dayset.ini").c_str()), 0);
+  const int status = testdb::RunCommand("'" + testdb::BinaryPath("dayset-conf") + "' set '" +
+                                        job_.file("dayset.ini") + "' LOGIN ops 2>/dev/null");
+  EXPECT_EQ(status, 1);
+  EXPECT_EQ(ReadFile(victim), "keep me\n");
+  struct stat st {};
+  ASSERT_EQ(lstat(job_.file("dayset.ini").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+}
+
+}  // namespace
