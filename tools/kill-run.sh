@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # Kills the job at random moments and shows that a rerun completes the work.
 #
-#   tools/kill-run.sh [-k KILLS] [-p PERSONS] [-s SEED] [-b BACKEND] [-B BUILD] [DIR]
+#   tools/kill-run.sh [-k KILLS] [-p PERSONS] [-s SEED] [-g SIGNAL] [-b BACKEND] [-B BUILD] [DIR]
 #
 # Creates a demo installation (dayset-demo, PERSONS persons, default 300) in
 # DIR (default: a temporary directory, removed at the end), runs the job once
 # uninterrupted for the reference, then KILLS times (default 10): a fresh
-# copy of the installation, the job started and killed with SIGKILL after a
-# random delay, the job run again to its end, and every table compared with
+# copy of the installation, the job started and killed with SIGNAL (KILL,
+# the default, or TERM, INT, HUP) after a random delay, the job run again to its end, and every table compared with
 # the reference, the sysdate columns (…Dat) aside. A quarter of the delays
 # fall within the calendar phases (measured by a calendars-only run), the
 # rest anywhere in the run (a run that ends before its kill is counted as
@@ -15,6 +15,8 @@
 # kill met, result) and a summary; exit status 0 when every rerun equals the
 # reference, 1 otherwise, 2 on a usage error. SEED seeds the delays and the
 # demo contents (default 1). BUILD is the build directory (default ./build).
+# With TERM, INT or HUP the job must end by that signal with a last line in
+# DAYSET.LOG that names it (once it got as far as connecting).
 #
 # BACKEND picks the database: sqlite (the embedded one, default) or postgres,
 # a server that the environment names as tools/pg-cluster.sh writes it
@@ -25,13 +27,14 @@
 # one as a template; the databases are dropped at the end.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
-kills=10 persons=300 seed=1 backend=sqlite build="$top/build" dir=""
-usage() { echo "usage: tools/kill-run.sh [-k KILLS] [-p PERSONS] [-s SEED] [-b BACKEND] [-B BUILD] [DIR]" >&2; exit 2; }
-while getopts "k:p:s:b:B:h" opt; do
+kills=10 persons=300 seed=1 signal=KILL backend=sqlite build="$top/build" dir=""
+usage() { echo "usage: tools/kill-run.sh [-k KILLS] [-p PERSONS] [-s SEED] [-g SIGNAL] [-b BACKEND] [-B BUILD] [DIR]" >&2; exit 2; }
+while getopts "k:p:s:g:b:B:h" opt; do
   case $opt in
     k) kills=$OPTARG ;;
     p) persons=$OPTARG ;;
     s) seed=$OPTARG ;;
+    g) signal=$OPTARG ;;
     b) backend=$OPTARG ;;
     B) build=$OPTARG ;;
     *) usage ;;
@@ -39,7 +42,8 @@ while getopts "k:p:s:b:B:h" opt; do
 done
 shift $((OPTIND - 1))
 [ $# -le 1 ] || usage
-[[ $kills =~ ^[0-9]+$ && $persons =~ ^[0-9]+$ && $seed =~ ^[0-9]+$ ]] || usage
+[[ $kills =~ ^[0-9]+$ && $persons =~ ^[0-9]+$ && $seed =~ ^[0-9]+$ && $signal =~ ^(KILL|TERM|INT|HUP)$ ]] || usage
+signum=$(kill -l "$signal")
 tmpdir=""
 if [ $# -eq 1 ]; then
   dir=$1
@@ -180,11 +184,18 @@ for i in $(seq 1 "$kills"); do
   start_job "$work" 0 0
   pid=$!
   sleep "${delays[$((i - 1))]}"
-  kill -KILL "$pid" 2>/dev/null || true
+  kill -"$signal" "$pid" 2>/dev/null || true
   status=0
   wait "$pid" 2>/dev/null || status=$?
-  if [ "$status" -eq 137 ]; then
+  stopline=ok
+  if [ "$status" -eq $((128 + signum)) ]; then
     where=$(phase_of "$work" "$dir/reference")
+    # A caught signal leaves its line, once the job got as far as its
+    # session (before that there is nothing to stop).
+    if [ "$signal" != KILL ] && grep -q '^Aktuelles Schema' "$work/DAYSET.LOG" 2>/dev/null &&
+       ! tail -n 1 "$work/DAYSET.LOG" | grep -q "durch SIG$signal abgebrochen"; then
+      stopline=missing
+    fi
   else
     where="job had ended (status $status)"
     finished=$((finished + 1))
@@ -195,7 +206,10 @@ for i in $(seq 1 "$kills"); do
   rerun=0
   wait $! || rerun=$?
   dump "$work" "$dir/run.dump"
-  if [ "$rerun" -eq 0 ] && cmp -s "$dir/run.dump" "$dir/reference.dump"; then
+  if [ "$stopline" != ok ]; then
+    result="NO STOP LINE in DAYSET.LOG"
+    unequal=$((unequal + 1))
+  elif [ "$rerun" -eq 0 ] && cmp -s "$dir/run.dump" "$dir/reference.dump"; then
     result=equal
     equal=$((equal + 1))
   else
@@ -207,5 +221,5 @@ for i in $(seq 1 "$kills"); do
 done
 summary=""
 for k in "${!met[@]}"; do summary+="${summary:+, }$k ${met[$k]}"; done
-echo "kill-run: $equal of $kills reruns equal to the uninterrupted run (kills met: ${summary:-none})"
+echo "kill-run: SIG$signal: $equal of $kills reruns equal to the uninterrupted run (kills met: ${summary:-none})"
 [ "$unequal" -eq 0 ]

@@ -90,10 +90,13 @@ void Usage_Help_Print() {
       "\n"
       "Exit status:\n"
       "  0  the phases ran; row failures, if any, are in DAYSET.LOG\n"
-      "  1  DAYSET.LOG could not be created, the connect failed, the database broke down, a\n"
-      "     worker's part of the persons did not finish (a rerun completes it), or a dry run's\n"
-      "     rollback failed\n"
-      "  2  wrong arguments or options, or a configuration value that does not fit\n"
+      "  1  DAYSET.LOG was refused (a link, no regular file) or could not be created, another\n"
+      "     run holds it, the connect failed, the database broke down, a worker's part of the\n"
+      "     persons did not finish (a rerun completes it), log lines could not be written, or a\n"
+      "     dry run's rollback failed\n"
+      "  2  wrong arguments or options, an end year out of reach, or a configuration value\n"
+      "     that does not fit or carries credentials\n"
+      "  128+N  stopped by signal N (SIGTERM, SIGINT, SIGHUP); the work in hand rolled back\n"
       "\n"
       "Example: dayset 0 2027 /etc/dayset/dayset.ini 0 0\n");
   const std::string page = Man_Page_Path();
