@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "db/sqlrt.h"
+#include "faultsession.h"
 #include "run/driver.h"
 #include "testdb.h"
 
@@ -64,7 +65,7 @@ class StagedTest : public ::testing::TestWithParam<Backend> {
           std::freopen("/dev/null", "w", stderr) == nullptr) {
         _exit(127);
       }
-      Sql_Batch_Set(batches);
+      if (!batches) faults::Batches_Set(false);
       std::string y = year;
       char a0[] = "dayset", a1[] = "0", a3[] = "dayset.ini", a4[] = "0", a5[] = "0";
       char* argv[] = {a0, a1, y.data(), a3, a4, a5, nullptr};
