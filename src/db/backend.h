@@ -2,7 +2,9 @@
 // backend per net service scheme, linked in statically and picked at connect
 // time through Sql_Backend_Find. A backend translates the neutral statement
 // text (sqlparse.h) into its dialect and maps its native errors onto the
-// SqlCode values of sqlrt.h; nothing outside the backend sees either.
+// SqlCode values of sqlrt.h; nothing outside the backend sees either. The
+// runtime's sessions can be wrapped (Sql_Rt_Session_Wrap): the seam of the
+// tests' fault injection, which the phases never see.
 #pragma once
 
 #include <memory>
@@ -117,6 +119,21 @@ struct BackendEntry {
   int (*open)(const char* login, const char* password, const char* net, const SqlOptions& options,
               std::unique_ptr<Session>* out);
 };
+
+// Wraps the runtime's sessions, for code that must see or change what the
+// runtime asks of its backend (the tests' fault injection). `wrap` gets a
+// session and returns the session the runtime is to use from then on,
+// usually one that forwards to the one it got and owns it.
+using SessionWrap = std::unique_ptr<Session> (*)(std::unique_ptr<Session>);
+
+// Every session opened from now on is handed to `wrap` as it opens, until
+// the next call; null: sessions are used as the backend opens them. The
+// session open now, if any, is wrapped at once (unless this same `wrap`
+// wrapped it already), and the runtime then prepares its statements again
+// through the wrapper, as it does after a schema switch: open cursors close.
+// A wrapped session stays wrapped until it ends.
+// REQUIRES: `wrap` returns a session, never null.
+void Sql_Rt_Session_Wrap(SessionWrap wrap);
 
 // The backend that owns `net`, or null.
 const BackendEntry* Sql_Backend_Find(const char* net);

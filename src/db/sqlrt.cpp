@@ -1,6 +1,6 @@
 // The SQL runtime: statement cache, host-variable binding, cursors, the
-// dynamic statement, fault injection and counters, over the backend picked
-// at connect time (backend.h).
+// dynamic statement and counters, over the backend picked at connect time
+// (backend.h).
 #include "db/sqlrt.h"
 
 #include <algorithm>
@@ -80,25 +80,16 @@ struct Entry {
   bool open = false;  // cursor state
 };
 
-struct Fault {
-  std::string part;
-  SqlOp op;
-  int nth;
-  int code;
-  int times;
-  int seen;
-};
-
 struct Runtime {
   std::unique_ptr<sqlrt::Session> session;
   unsigned generation = 0;
   std::unordered_map<const char*, std::unique_ptr<Entry>> cache;
   std::unique_ptr<Statement> dyn;
-  std::string dyn_text;
   std::string dyn_schema;  // the prepared text is a schema switch to it
   int dyn_rc = 0;
   SqlStats stats{};
-  std::vector<Fault> faults;
+  sqlrt::SessionWrap wrap = nullptr;     // for the sessions opened from now on
+  sqlrt::SessionWrap wrapped = nullptr;  // the wrap of the session open now
   int broken = 0;                  // the code every call returns once broken
   const char* broken_what = nullptr;
   bool dry = false;
@@ -123,19 +114,6 @@ int Done(int code) {
     }
   }
   return Set(code);
-}
-
-// A code injected for this call, or 0.
-int Fault_Check(SqlOp op, const char* text) {
-  if (rt.faults.empty()) return 0;
-  int code = 0;
-  for (Fault& f : rt.faults) {
-    if (f.op != op) continue;
-    if (!f.part.empty() && std::strstr(text, f.part.c_str()) == nullptr) continue;
-    ++f.seen;
-    if (code == 0 && f.seen >= f.nth && (f.times < 0 || f.seen < f.nth + f.times)) code = f.code;
-  }
-  return code;
 }
 
 void Drop_Statements() {
@@ -240,6 +218,8 @@ int Sql_Rt_Connect(const char* connect_text, const SqlOptions& options) {
   const int rc = backend->open(login.c_str(), password.c_str(), net, options, &s);
   std::fill(password.begin(), password.end(), '\0');
   if (rc != 0) return Set(rc);
+  if (rt.wrap != nullptr) s = rt.wrap(std::move(s));
+  rt.wrapped = rt.wrap;
   rt.session = std::move(s);
   rt.generation = rt.session->Name_Generation();
   rt.stats = SqlStats{};
@@ -251,26 +231,34 @@ void Sql_Rt_Disconnect() {
   rt.broken_what = nullptr;
   rt.cache.clear();
   rt.dyn.reset();
-  rt.dyn_text.clear();
   rt.dyn_schema.clear();
   rt.dyn_rc = 0;
   rt.dry = false;
   // The counters stay readable until the next connect.
   if (rt.session != nullptr) rt.stats.round_trips = rt.session->Round_Trips();
   rt.session.reset();  // rolls back what is not committed
+  rt.wrapped = nullptr;
+}
+
+void sqlrt::Sql_Rt_Session_Wrap(SessionWrap wrap) {
+  rt.wrap = wrap;
+  if (wrap == nullptr || rt.session == nullptr || rt.wrapped == wrap) return;
+  // The statements prepared so far would bypass the wrapper.
+  Drop_Statements();
+  rt.session = wrap(std::move(rt.session));
+  rt.wrapped = wrap;
+  rt.generation = rt.session->Name_Generation();
 }
 
 namespace {
 
 // The statement of an execution, prepared, with its inputs bound; null and
-// *rc when it cannot run (a fault injected, no session, a bad text or
-// variables).
+// *rc when it cannot run (no session, a bad text or variables).
 Entry* Exec_Ready(const char* text, const SqlVar* v, size_t n, int* rc) {
   if (rt.broken != 0) {
     *rc = rt.broken;
     return nullptr;
   }
-  if ((*rc = Fault_Check(SqlOp::kExec, text)) != 0) return nullptr;
   Entry* e = Entry_Ready(text, rc);
   if (e == nullptr) return nullptr;
   const size_t nout = static_cast<size_t>(e->parsed.outputs);
@@ -312,8 +300,6 @@ int Exec(const char* text, const SqlVar* v, size_t n) {
   return Done(Exec_Finish(e, v, e->stmt->Step()));
 }
 
-bool g_batches = true;
-
 }  // namespace
 
 int Sql_Exec(const char* text, SqlVars vars) { return Exec(text, vars.begin(), vars.size()); }
@@ -326,7 +312,7 @@ int Sql_Exec_Batch(SqlBatch* batch, int stop_code) {
   // A code that a statement may give without an error (an existing key,
   // no row) cannot end a batch on a server that runs the rest regardless.
   const bool soft_stop = stop_code == kSqlDupKey || stop_code == kSqlNoRow;
-  if (rt.session == nullptr || !rt.session->Batches() || !g_batches || soft_stop) {
+  if (rt.session == nullptr || !rt.session->Batches() || soft_stop) {
     for (; i < n && rt.broken == 0; ++i) {
       items[i].rc = Exec(items[i].text, vars + items[i].first, items[i].count);
       if (stop_code != 0 && items[i].rc == stop_code) {
@@ -391,11 +377,8 @@ int Sql_Exec_Batch(SqlBatch* batch, int stop_code) {
   return Set(rt.broken);
 }
 
-void Sql_Batch_Set(bool on) { g_batches = on; }
-
 int Sql_Cur_Open(const char* text, SqlVars in) {
   if (rt.broken != 0) return Set(rt.broken);
-  if (int f = Fault_Check(SqlOp::kOpen, text); f != 0) return Set(f);
   int rc;
   Entry* e = Entry_Ready(text, &rc);
   if (e == nullptr) return Done(rc);
@@ -421,7 +404,6 @@ int Sql_Cur_Open(const char* text, SqlVars in) {
 
 int Sql_Cur_Fetch(const char* text, SqlVars out) {
   if (rt.broken != 0) return Set(rt.broken);
-  if (int f = Fault_Check(SqlOp::kFetch, text); f != 0) return Set(f);
   int rc;
   Entry* e = Entry_Ready(text, &rc);
   if (e == nullptr) return Done(rc);
@@ -439,7 +421,6 @@ int Sql_Cur_Fetch(const char* text, SqlVars out) {
 
 int Sql_Cur_Close(const char* text) {
   if (rt.broken != 0) return Set(rt.broken);
-  if (int f = Fault_Check(SqlOp::kClose, text); f != 0) return Set(f);
   int rc;
   Entry* e = Entry_Ready(text, &rc);
   if (e == nullptr) return Done(rc);
@@ -452,7 +433,6 @@ int Sql_Cur_Close(const char* text) {
 int Sql_Dyn_Prepare(const char* text) {
   if (rt.broken != 0) return Set(rt.broken);
   rt.dyn.reset();
-  rt.dyn_text = text;
   rt.dyn_schema.clear();
   if (rt.session == nullptr) return Done(rt.dyn_rc = kSqlNotConnected);
   // The schema switch is the runtime's own: it runs at the execute.
@@ -471,7 +451,6 @@ int Sql_Dyn_Prepare(const char* text) {
 
 int Sql_Dyn_Execute() {
   if (rt.broken != 0) return Set(rt.broken);
-  if (int f = Fault_Check(SqlOp::kDynamic, rt.dyn_text.c_str()); f != 0) return Set(f);
   if (rt.session == nullptr) return Done(kSqlNotConnected);
   // A failed prepare leaves nothing to run: its code stands.
   if (rt.dyn_rc != 0) return Done(rt.dyn_rc);
@@ -491,7 +470,6 @@ int Sql_Dyn_Execute() {
 
 int Sql_Rt_Commit() {
   if (rt.broken != 0) return Set(rt.broken);
-  if (int f = Fault_Check(SqlOp::kCommit, "commit"); f != 0) return Set(f);
   if (rt.session == nullptr) return Done(kSqlNotConnected);
   if (rt.dry) return Set(0);
   return Done(rt.session->Commit());
@@ -512,10 +490,3 @@ SqlStats Sql_Stats() {
   if (rt.session != nullptr) s.round_trips = rt.session->Round_Trips();
   return s;
 }
-
-void Sql_Fault_Add(const char* text_part, SqlOp op, int nth, int code, int times) {
-  rt.faults.push_back(Fault{text_part != nullptr ? text_part : "", op, nth < 1 ? 1 : nth, code, times, 0});
-}
-
-void Sql_Fault_Clear() { rt.faults.clear(); }
-

@@ -176,10 +176,6 @@ constexpr int kSqlNotRun = 1;
 // code and did nothing).
 int Sql_Exec_Batch(SqlBatch* batch, int stop_code = 0);
 
-// Test support: with `on` false every batch runs as single statements, one
-// round trip each (as the embedded database always runs them). On at start.
-void Sql_Batch_Set(bool on);
-
 // Cursor: open reads its inputs, fetch writes one row into `out`, close.
 // Several cursors may be open at once; an open cursor survives a commit.
 int Sql_Cur_Open(const char* text, SqlVars in = {});
@@ -242,14 +238,3 @@ struct SqlStats {
   long round_trips = 0;
 };
 SqlStats Sql_Stats();
-
-// Test support: the nth call (1-based, counted from now) of the given kind
-// whose statement text contains text_part fails with `code` without touching
-// the database; `times` consecutive matching calls fail (-1: all from then on).
-// An empty text_part matches every statement of that kind. kDynamic counts
-// Sql_Dyn_Execute calls, matched against the prepared text; kCommit calls
-// match the text "commit". A failing fetch leaves the cursor where it was.
-enum class SqlOp { kExec, kOpen, kFetch, kClose, kCommit, kDynamic };
-void Sql_Fault_Add(const char* text_part, SqlOp op, int nth, int code, int times = 1);
-void Sql_Fault_Clear();
-

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "calendar/bak.h"
+#include "../support/faultsession.h"
 #include "caltest.h"
 #include "db/sqlrt.h"
 
@@ -126,7 +127,7 @@ TEST_P(BakTest, WeekdayNumberFollowsTheSessionTerritory) {
 TEST_P(BakTest, FailedLatestDayStartsAtRunDateAndPassesStoredDays) {
   SeedDay("2026-12-08");
   SeedDay("2026-12-20");
-  Sql_Fault_Add("max(BakDtm)", SqlOp::kExec, 1, -3114);
+  faults::Add("max(BakDtm)", faults::kExec, 1, -3114);
   Bak_Days_Extend("20261231");
   Sql_Rt_Disconnect();
   EXPECT_EQ(Log(), "Error: Letzten BAK-Tag ermitteln. RC:-3114\nError: Bak_NewDay_Ins RC:-1\n");
@@ -136,7 +137,7 @@ TEST_P(BakTest, FailedLatestDayStartsAtRunDateAndPassesStoredDays) {
 
 TEST_P(BakTest, LostInsertEndsThePhaseWithoutCommit) {
   SeedDay("2026-12-20");
-  Sql_Fault_Add("insert into HRSYSTEM.Hrs133Bak", SqlOp::kExec, 3, -1555);
+  faults::Add("insert into HRSYSTEM.Hrs133Bak", faults::kExec, 3, -1555);
   Bak_Days_Extend("20261231");
   EXPECT_EQ(Log(), "Error: Bak_NewDay_Ins RC:-1555\nError: Bak_NxtDay_Init RC:1403\n");
   Sql_Rt_Disconnect();  // rolls back what was not committed

@@ -3,6 +3,7 @@
 
 #include "calendar/bak.h"
 #include "calendar/kal.h"
+#include "../support/faultsession.h"
 #include "caltest.h"
 #include "db/sqlrt.h"
 
@@ -65,7 +66,7 @@ TEST_P(KalTest, CalendarsWithNothingToDoOpenNoDayCursor) {
   SeedWch("K4", kEveryDay, 4);  // unusable pattern rows
   Exec("insert into Hrs133Kal (KalNum, KalDtm, KalSta) values ('K1', " + D("2026-12-31") + ", 1)");
   Exec("insert into Hrs133Kal (KalNum, KalDtm, KalSta) values ('K2', " + D("2027-01-10") + ", 1)");
-  Sql_Fault_Add("WchTag=BakWtg", SqlOp::kOpen, 1, -3113, -1);  // any day cursor would report
+  faults::Add("WchTag=BakWtg", faults::kOpen, 1, -3113, -1);  // any day cursor would report
   Kal_Days_Extend("20261231");
   EXPECT_EQ(Log(), "");
   EXPECT_EQ(Counts(), (std::vector<std::string>{"K1|1", "K2|1"}));
@@ -128,7 +129,7 @@ TEST_P(KalTest, FailedLatestDayLeavesTheLaterCalendarsAlone) {
   }
   List("K5", 1, "Hrs135Mu2");
   SeedWch("K5", kEveryDay);
-  Sql_Fault_Add("max(KalDtm)", SqlOp::kExec, 2, -3113);
+  faults::Add("max(KalDtm)", faults::kExec, 2, -3113);
   Kal_Days_Extend("20261231");
   Sql_Rt_Disconnect();
   EXPECT_EQ(Log(), "Error: Letzten Kal-Tag ermitteln. RC:-3113\nError: N\xe4" "chste KalNum ermitteln. RC:-3113\n");
@@ -141,9 +142,9 @@ TEST_P(KalTest, FailuresInTheDayLoopAreLoggedAndTheLoopGoesOn) {
   List("K2");
   SeedWch("K1", kEveryDay);
   SeedWch("K2", kEveryDay);
-  Sql_Fault_Add("insert into HRSYSTEM.Hrs133Kal", SqlOp::kExec, 2, -1);
+  faults::Add("insert into HRSYSTEM.Hrs133Kal", faults::kExec, 2, -1);
   // 23 days and the end for the first calendar, then the second one's 6th day.
-  Sql_Fault_Add("WchTag=BakWtg", SqlOp::kFetch, 30, -3113);
+  faults::Add("WchTag=BakWtg", faults::kFetch, 30, -3113);
   Kal_Days_Extend("20261231");
   Sql_Rt_Disconnect();
   EXPECT_EQ(Log(), "Error:Kal-Tag einf\xfcgen. RC:-1\nError: N\xe4" "chste KalSatz ermitteln. RC:-3113\n");
@@ -151,7 +152,7 @@ TEST_P(KalTest, FailuresInTheDayLoopAreLoggedAndTheLoopGoesOn) {
 }
 
 TEST_P(KalTest, FirstFamilysCommitKeepsTheBaseDaysOfAnEarlyReturn) {
-  Sql_Fault_Add("insert into HRSYSTEM.Hrs133Bak", SqlOp::kExec, 2, -1555);
+  faults::Add("insert into HRSYSTEM.Hrs133Bak", faults::kExec, 2, -1555);
   Bak_Days_Extend("20271231");
   Kal_Days_Extend("20271231");
   Sql_Rt_Disconnect();

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "../support/faultsession.h"
 #include "../support/testdb.h"
 #include "db/sqlrt.h"
 
@@ -116,7 +117,7 @@ TEST_P(SessionTest, CommitReturnsOne) {
   EXPECT_EQ(Sql_Commit(), 1);
   EXPECT_EQ(Sql_Commit(), 1);
   EXPECT_EQ(Rows("select PnrNum from Hrs300Pnr"), Rows_t{"00000001"});
-  Sql_Fault_Add("", SqlOp::kCommit, 1, -3113);
+  faults::Add("", faults::kCommit, 1, -3113);
   EXPECT_EQ(Sql_Commit(), 0);
   EXPECT_EQ(Sql_Commit(), 1);
 }
@@ -136,7 +137,7 @@ TEST_P(SessionTest, DynamicStatement) {
   EXPECT_EQ(Sql_Commit(), 1);
   EXPECT_EQ(Rows("select PnrNum from Hrs300Pnr"), Rows_t{"00000007"});
   // A fault on the switch makes the connect fail with its code.
-  Sql_Fault_Add("CURRENT_SCHEMA", SqlOp::kDynamic, 1, -1017);
+  faults::Add("CURRENT_SCHEMA", faults::kDynamic, 1, -1017);
   EXPECT_EQ(Connect("HRSYSTEM"), -1017);
 }
 

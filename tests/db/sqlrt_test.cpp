@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "../support/faultsession.h"
 #include "../support/testdb.h"
 #include "db/session.h"
 #include "db/sqlrt.h"
@@ -734,7 +735,7 @@ TEST_P(SqlRtPgTest, EachStatementCostsOneRoundTrip) {
 TEST_P(SqlRtTest, BatchRunsAsSingleStatementsWould) {
   for (bool together : {true, false}) {
     SCOPED_TRACE(together ? "batched" : "one by one");
-    Sql_Batch_Set(together);
+    faults::Batches_Set(together);
     SqlBatch b;
     ASSERT_EQ(Sql_Exec_Batch(&b), 0);  // empty
     char nam[3][51] = {"x", "x", "x"};
@@ -771,7 +772,7 @@ TEST_P(SqlRtTest, BatchRunsAsSingleStatementsWould) {
     EXPECT_EQ(b.items[0].rc, -1);
     EXPECT_EQ(b.items[1].rc, kSqlNotRun);
   }
-  Sql_Batch_Set(true);
+  faults::Batches_Set(true);
   ASSERT_EQ(Sql_Rt_Commit(), 0);
   EXPECT_EQ(Rows("select PnrNum, PnrNam from Hrs300Pnr order by 1"),
             (Rows_t{"00000001|Anna", "00000002|NULL", "00000003|Emil", "00000011|Anna", "00000012|NULL", "00000013|Emil"}));
@@ -796,7 +797,7 @@ TEST_P(SqlRtTest, CommittedWorkSurvivesKill) {
 }
 
 TEST_P(SqlRtTest, FaultInjection) {
-  Sql_Fault_Add("Hrs332Urv", SqlOp::kExec, 2, -3113);
+  faults::Add("Hrs332Urv", faults::kExec, 2, -3113);
   int32_t y[3] = {2020, 2021, 2022};
   EXPECT_EQ(Sql_Exec(kUrvIns, {SqlStr("00000001", 9), SqlInt(&y[0])}), 0);
   EXPECT_EQ(Sql_Exec(kUrvIns, {SqlStr("00000001", 9), SqlInt(&y[1])}), -3113);
@@ -804,14 +805,14 @@ TEST_P(SqlRtTest, FaultInjection) {
   EXPECT_EQ(Sql_Exec(kUrvIns, {SqlStr("00000001", 9), SqlInt(&y[2])}), 0);
   // Other texts and kinds are not counted.
   ASSERT_EQ(Pnr_Ins("00000001", "A"), 0);
-  Sql_Fault_Add("", SqlOp::kCommit, 1, -3114, -1);
+  faults::Add("", faults::kCommit, 1, -3114, -1);
   EXPECT_EQ(Sql_Rt_Commit(), -3114);
   EXPECT_EQ(Sql_Rt_Commit(), -3114);
-  Sql_Fault_Clear();
+  faults::Clear();
   EXPECT_EQ(Sql_Rt_Commit(), 0);
   EXPECT_EQ(Rows("select UrvJhr from Hrs332Urv order by 1"), (Rows_t{"2020", "2022"}));
 
-  Sql_Fault_Add("Hrs310Bsv", SqlOp::kFetch, 1, -1555, 2);
+  faults::Add("Hrs310Bsv", faults::kFetch, 1, -1555, 2);
   ASSERT_EQ(Sql_Cur_Open(kBsvCur, {SqlStr("        ", 9), SqlStr("zzzzzzzz", 9)}), 0);
   char b[8][51];
   auto fetch = [&] { return Bsv_Fetch(b); };
@@ -819,6 +820,29 @@ TEST_P(SqlRtTest, FaultInjection) {
   EXPECT_EQ(fetch(), -1555);
   EXPECT_EQ(fetch(), 1403);
   EXPECT_EQ(Sql_Cur_Close(kBsvCur), 0);
+}
+
+// A fault strikes the execution it names: a select-into's check for a
+// second row is part of the same one, and a batch's items are counted one
+// by one (on a server too, where they would otherwise travel together).
+TEST_P(SqlRtTest, FaultsCountExecutionsNotRoundTrips) {
+  ASSERT_EQ(Pnr_Ins("00000001", "A"), 0);
+  char nam[51];
+  int16_t ind;
+  faults::Add("from Hrs300Pnr", faults::kExec, 2, -3113);
+  EXPECT_EQ(Sql_Exec(kPnrNam, {SqlStr(nam, sizeof nam, &ind), SqlStr("00000001", 9)}), 0);
+  EXPECT_EQ(Sql_Exec(kPnrNam, {SqlStr(nam, sizeof nam, &ind), SqlStr("00000001", 9)}), -3113);
+
+  faults::Add("insert into Hrs332Urv", faults::kExec, 2, -3114);
+  const int32_t y[3] = {2020, 2021, 2022};
+  SqlBatch b;
+  for (const int32_t& yr : y) b.Add(kUrvIns, {SqlStr("00000001", 9), SqlInt(&yr)});
+  EXPECT_EQ(Sql_Exec_Batch(&b), 0);
+  std::vector<int> rc;
+  for (const auto& item : b.items) rc.push_back(item.rc);
+  EXPECT_EQ(rc, (std::vector<int>{0, -3114, 0}));
+  ASSERT_EQ(Sql_Rt_Commit(), 0);
+  EXPECT_EQ(Rows("select UrvJhr from Hrs332Urv order by 1"), (Rows_t{"2020", "2022"}));
 }
 
 }  // namespace

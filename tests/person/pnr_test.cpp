@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "db/sqlrt.h"
+#include "../support/faultsession.h"
 #include "person/pnr_hook.h"
 #include "person_fixture.h"
 
@@ -160,8 +161,8 @@ TEST_P(PnrTest, LookupFailuresFallBackToTheRunDate) {
   AddAssigned("00000001");
   Exec("insert into Hrs327Tag (TagPnr, TagTag) values ('00000001', " + D("2026-12-03") + ")");
   Exec("insert into Hrs329Ztg (ZtgPnr, ZtgVon, ZtgSta) values ('00000001', " + D("2026-12-03") + ", 2)");
-  Sql_Fault_Add("max(TagTag)", SqlOp::kExec, 1, -3113);
-  Sql_Fault_Add("max(ZtgVon)", SqlOp::kExec, 1, -3114);
+  faults::Add("max(TagTag)", faults::kExec, 1, -3113);
+  faults::Add("max(ZtgVon)", faults::kExec, 1, -3114);
 
   Run("0", "2027");
   EXPECT_EQ(Log(),
@@ -177,7 +178,7 @@ TEST_P(PnrTest, FailedFetchEndsTheScanAfterCommittedPersons) {
   AddEmployee("00000002", "Second", "2026-01-01", "1");
   AddEmployee("00000003", "Third", "2026-01-01", "1");
   AddAssigned("00000001");
-  Sql_Fault_Add("from Hrs310Bsv", SqlOp::kFetch, 2, -3113);
+  faults::Add("from Hrs310Bsv", faults::kFetch, 2, -3113);
 
   EXPECT_EQ(Run("0", "2026"), 0);
   EXPECT_EQ(Log(), "Error: N\xe4" "chste Person ermitteln. RC:-3113\n");
@@ -188,7 +189,7 @@ TEST_P(PnrTest, FailedFetchEndsTheScanAfterCommittedPersons) {
 TEST_P(PnrTest, FailedCommitIsLogged) {
   AddEmployee("00000001", "Unlucky", "2026-01-01", "1");
   AddEmployee("00000002", "Lucky", "2026-01-01", "1");
-  Sql_Fault_Add("", SqlOp::kCommit, 1, -3113);
+  faults::Add("", faults::kCommit, 1, -3113);
 
   Run("0", "2026");
   EXPECT_EQ(Log(), "Error: Commit -3113! Person: 00000001!\n");

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "db/sqlrt.h"
+#include "../support/faultsession.h"
 #include "person/pnr_hook.h"
 #include "person_fixture.h"
 
@@ -82,8 +83,8 @@ TEST_P(TagTest, InsertFailuresAreLoggedExceptDuplicates) {
   AddWpl("G1", 2, "0800", nullptr);
   AddWpl("G1", 3, "0800", nullptr);
   AddZuo("00000001", "2026-01-01", nullptr, "2026-12-09", 1, "G1", "ABT", "KST", "KR", "KTR", "V");
-  Sql_Fault_Add("insert into Hrs327Tag", SqlOp::kExec, 1, -1);     // inserted meanwhile
-  Sql_Fault_Add("insert into Hrs327Tag", SqlOp::kExec, 2, -3113);
+  faults::Add("insert into Hrs327Tag", faults::kExec, 1, -1);     // inserted meanwhile
+  faults::Add("insert into Hrs327Tag", faults::kExec, 2, -3113);
 
   Run("0", "2026");
   // No line for the duplicate. Both days without a record still go to their
@@ -102,7 +103,7 @@ TEST_P(TagTest, InsertFailuresAreLoggedExceptDuplicates) {
 TEST_P(TagTest, FailedExistenceCheckSkipsTheInsertAndIsLogged) {
   AddDays("Hrs133Ka2", "1", "2026-12-09", "2026-12-10", "AT");
   AddEmployee("00000001", "Check", "2026-01-01", "1");
-  Sql_Fault_Add("select TagPnr", SqlOp::kExec, 1, -3113);
+  faults::Add("select TagPnr", faults::kExec, 1, -3113);
 
   Run("0", "2026");
   EXPECT_EQ(Rows("select date(TagTag) from Hrs327Tag"), (Table{"2026-12-10"}));
@@ -115,7 +116,7 @@ TEST_P(TagTest, FailedDayFetchEndsThePersonsDaysOnly) {
   AddDays("Hrs133Ka2", "1", "2026-12-09", "2026-12-11", "AT");
   AddEmployee("00000001", "Broken", "2026-01-01", "1");
   AddEmployee("00000002", "Fine", "2026-01-01", "1");
-  Sql_Fault_Add("from Hrs133Ka2", SqlOp::kFetch, 2, -3113);
+  faults::Add("from Hrs133Ka2", faults::kFetch, 2, -3113);
 
   Run("0", "2026");
   std::string log = Log();
@@ -151,7 +152,7 @@ TEST_P(TagClientTest, MissingSecondFamilySwitchesOnceToTheFirst) {
   Pnr_Hook_Set([](PnrStep step, int person, const char*) {
     if (step == PnrStep::kAfterCommit && person == 1 && !after_first) {
       after_first = true;
-      Sql_Fault_Add("from Hrs133Ka2", SqlOp::kOpen, 1, -3113, -1);
+      faults::Add("from Hrs133Ka2", faults::kOpen, 1, -3113, -1);
     }
   });
 
@@ -169,7 +170,7 @@ TEST_P(TagTest, OtherOpenFailureKeepsTheSecondFamily) {
   AddDays("Hrs133Kal", "1", "2026-12-09", "2026-12-10", "KT");
   AddEmployee("00000001", "First", "2026-01-01", "1");
   AddEmployee("00000002", "Second", "2026-01-01", "1");
-  Sql_Fault_Add("from Hrs133Ka2", SqlOp::kOpen, 1, -3113);
+  faults::Add("from Hrs133Ka2", faults::kOpen, 1, -3113);
 
   Run("0", "2026");
   EXPECT_TRUE(Ka2Flag);

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "db/sqlrt.h"
+#include "../support/faultsession.h"
 #include "person_fixture.h"
 #include "base/clock.h"
 #include "base/runlog.h"
@@ -51,7 +52,7 @@ TEST_P(UrvTest, FailedLookupStartsFromTheRunYear) {
   Clock_Fix(testdb::LocalTime(2006, 5, 10));
   RunDate_Init();
   AddEmployee("00000001", "Fallback", "2001-03-01", "1");
-  Sql_Fault_Add("max(UrvJhr)", SqlOp::kExec, 1, -3113);
+  faults::Add("max(UrvJhr)", faults::kExec, 1, -3113);
 
   Run("0", "2007");
   EXPECT_EQ(Urvs(), (Table{"00000001|2006", "00000001|2007"}));
@@ -60,7 +61,7 @@ TEST_P(UrvTest, FailedLookupStartsFromTheRunYear) {
 
 TEST_P(UrvTest, FailedInsertIsLoggedAndTheNextYearFollows) {
   AddEmployee("00000001", "Gap", "2004-12-01", "1");
-  Sql_Fault_Add("insert into Hrs332Urv", SqlOp::kExec, 2, -3113);
+  faults::Add("insert into Hrs332Urv", faults::kExec, 2, -3113);
 
   Run("0", "2006");
   EXPECT_EQ(Urvs(), (Table{"00000001|2004", "00000001|2006"}));

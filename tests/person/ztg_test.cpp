@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "db/sqlrt.h"
+#include "../support/faultsession.h"
 #include "person_fixture.h"
 
 namespace persontest {
@@ -148,7 +149,7 @@ TEST_P(ZtgTest, InvalidColumnRetriesOnceWithoutTheNameAndKeepsToIt) {
   Exec("insert into Hrs327Tag (TagPnr, TagTag) values ('00000001', " + D("2027-01-06") + ")");
   Exec("insert into Hrs329Ztg (ZtgPnr, ZtgVon, ZtgPnm, ZtgSta) values "
        "('00000001', " + D("2027-01-06") + ", 'Stored', 2)");
-  Sql_Fault_Add("ZtgSta,ZtgPnm)", SqlOp::kExec, 1, -904);
+  faults::Add("ZtgSta,ZtgPnm)", faults::kExec, 1, -904);
 
   Run("0", "2027");
   EXPECT_FALSE(ZtgPnmFlag);
@@ -164,7 +165,7 @@ TEST_P(ZtgTest, InvalidColumnOnUpdateAlsoSwitchesTheInsert) {
   Exec("insert into Hrs327Tag (TagPnr, TagTag) values ('00000001', " + D("2027-01-04") + ")");
   Exec("insert into Hrs329Ztg (ZtgPnr, ZtgVon, ZtgPnm, ZtgSta) values "
        "('00000001', " + D("2027-01-04") + ", 'Stored', 2)");
-  Sql_Fault_Add("ZtgPnm=:b21", SqlOp::kExec, 1, -904);
+  faults::Add("ZtgPnm=?", faults::kExec, 1, -904);
 
   Run("0", "2027");
   EXPECT_FALSE(ZtgPnmFlag);
@@ -203,9 +204,9 @@ TEST_P(ZtgTest, WriteAndReadFailuresAreLogged) {
        "('00000001', " + D("2027-01-06") + ")");
   Exec("insert into Hrs329Ztg (ZtgPnr, ZtgVon, ZtgAkr, ZtgSta) values "
        "('00000001', " + D("2027-01-05") + ", 'OLD', 2), ('00000001', " + D("2027-01-06") + ", 'OLD', 2)");
-  Sql_Fault_Add("insert into Hrs329Ztg", SqlOp::kExec, 1, -3113);
-  Sql_Fault_Add("update Hrs329Ztg", SqlOp::kExec, 1, -3114);
-  Sql_Fault_Add("from Hrs329Ztg where (ZtgPnr", SqlOp::kExec, 3, -3115);
+  faults::Add("insert into Hrs329Ztg", faults::kExec, 1, -3113);
+  faults::Add("update Hrs329Ztg", faults::kExec, 1, -3114);
+  faults::Add("from Hrs329Ztg where (ZtgPnr", faults::kExec, 3, -3115);
 
   Run("0", "2027");
   EXPECT_EQ(Log(),

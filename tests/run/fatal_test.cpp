@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -20,8 +19,8 @@
 
 #include "db/sqlrt.h"
 #include "faultvfs.h"
+#include "forkrun.h"
 #include "person/pnr_hook.h"
-#include "run/driver.h"
 #include "testdb.h"
 
 namespace {
@@ -29,13 +28,8 @@ namespace {
 namespace fs = std::filesystem;
 using testdb::JobTables;
 using testdb::ReadFile;
+using forkrun::Outcome;
 using Rows = std::vector<std::string>;
-
-struct Outcome {
-  int status;
-  std::string log;
-  std::string err;
-};
 
 std::string NextYear() {
   std::time_t now = std::time(nullptr);
@@ -63,7 +57,7 @@ enum class Fault { kFull, kIoError, kDamage, kReadOnly, kSqlLocked };
 Fault g_fault;
 int g_after_person;
 std::string g_db;
-SqlOptions g_options;
+SqlOptions* g_options;  // the job's
 
 void Arm() {
   switch (g_fault) {
@@ -86,7 +80,7 @@ void Arm() {
           sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK) {
         _exit(126);
       }
-      g_options.lock_wait_ms = 200;
+      g_options->lock_wait_ms = 200;
       break;
     }
   }
@@ -99,17 +93,9 @@ void Arm_Hook(PnrStep step, int person, const char*) {
 // The job itself, in a child process of the test, so that the fault layer
 // acts below its session.
 Outcome RunFaulted(const std::string& dir, const std::string& year, Fault fault, int after_person) {
-  std::fflush(nullptr);
-  const pid_t pid = fork();
-  if (pid == 0) {
-    unsetenv("NLS_TERRITORY");
-    unsetenv("NLS_LANG");
-    if (chdir(dir.c_str()) != 0 || std::freopen("stderr.txt", "w", stderr) == nullptr ||
-        std::freopen("/dev/null", "w", stdout) == nullptr) {
-      _exit(127);
-    }
+  return forkrun::Run_Job(dir, {"0", year, "dayset.ini", "0", "0"}, [&](SqlOptions* options) {
     faultvfs::Install();
-    g_options = Sql_Options_Default();
+    g_options = options;
     g_fault = fault;
     g_after_person = after_person;
     g_db = dir + "/HRSYSTEM.db";
@@ -118,20 +104,7 @@ Outcome RunFaulted(const std::string& dir, const std::string& year, Fault fault,
     } else {
       Pnr_Hook_Set(Arm_Hook);
     }
-    std::string y = year;
-    char a0[] = "dayset", a1[] = "0", a3[] = "dayset.ini", a4[] = "0", a5[] = "0";
-    char* argv[] = {a0, a1, y.data(), a3, a4, a5, nullptr};
-    const int rc = Dayset_Main(6, argv, g_options);
-    std::fflush(nullptr);
-    _exit(rc);
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  Outcome o;
-  o.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  o.err = ReadFile(dir + "/stderr.txt");
-  o.log = ReadFile(dir + "/DAYSET.LOG");
-  return o;
+  });
 }
 
 // The rows a run broken at person `pnr` leaves: the calendars and the persons

@@ -2,18 +2,15 @@
 // statement per round trip: the same tables and the same DAYSET.LOG, with
 // failures of every kind provoked and rows already there.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <ctime>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "db/sqlrt.h"
-#include "run/driver.h"
+#include "faultsession.h"
+#include "forkrun.h"
 #include "testdb.h"
 
 namespace {
@@ -30,8 +27,8 @@ class StagedTest : public ::testing::TestWithParam<Backend> {
 
   // A demo installation where days lack their plan, some persons have two
   // assignments at once and Hrs329Ztg has no ZtgPnm (and, on a server, too
-// short a ZtgAbt); or, with `no_ka2`,
-  // where the client's Hrs133Ka2 is missing.
+  // short a ZtgAbt); or, with `no_ka2`, where the client's Hrs133Ka2 is
+  // missing.
   std::unique_ptr<Database> Make(const std::string& name, bool no_ka2) {
     auto db = Database::Make(GetParam(), scratch_.file(name), false);
     std::string err;
@@ -55,27 +52,13 @@ class StagedTest : public ::testing::TestWithParam<Backend> {
 
   // The job in a child process, batches on or off; the log it leaves.
   std::string Run(const std::string& name, const std::string& year, bool batches) {
-    std::fflush(nullptr);
-    const pid_t pid = fork();
-    if (pid == 0) {
-      unsetenv("NLS_TERRITORY");
-      unsetenv("NLS_LANG");
-      if (chdir(scratch_.file(name).c_str()) != 0 || std::freopen("/dev/null", "w", stdout) == nullptr ||
-          std::freopen("/dev/null", "w", stderr) == nullptr) {
-        _exit(127);
-      }
-      Sql_Batch_Set(batches);
-      std::string y = year;
-      char a0[] = "dayset", a1[] = "0", a3[] = "dayset.ini", a4[] = "0", a5[] = "0";
-      char* argv[] = {a0, a1, y.data(), a3, a4, a5, nullptr};
-      const int rc = Dayset_Main(6, argv);
-      std::fflush(nullptr);
-      _exit(rc);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-    return testdb::ReadFile(scratch_.file(name) + "/DAYSET.LOG");
+    const forkrun::Outcome o =
+        forkrun::Run_Job(scratch_.file(name), {"0", year, "dayset.ini", "0", "0"},
+                         [batches](SqlOptions*) {
+                           if (!batches) faults::Batches_Set(false);
+                         });
+    EXPECT_EQ(o.status, 0) << o.err;
+    return o.log;
   }
 
   // The tables the job writes, sysdate columns aside (the dump of every

@@ -19,6 +19,7 @@
 #include "db/sqlrt.h"
 #include "base/clock.h"
 #include "base/runlog.h"
+#include "faultsession.h"
 
 namespace testdb {
 
@@ -546,6 +547,7 @@ void DbTest::SetUp() {
   RunDate_Init();
   RunLog = std::fopen(dir_.file("DAYSET.LOG").c_str(), "w");
   ASSERT_NE(RunLog, nullptr);
+  faults::Install();
   ASSERT_EQ(Reconnect("HRSYSTEM"), 0);
 }
 
@@ -557,7 +559,7 @@ int DbTest::Reconnect(const std::string& schema, const SqlOptions& options) {
 }
 
 void DbTest::TearDown() {
-  Sql_Fault_Clear();
+  faults::Uninstall();
   Sql_Rt_Disconnect();
   if (RunLog != nullptr) std::fclose(RunLog);
   RunLog = nullptr;

@@ -169,9 +169,11 @@ std::string DemoTarget(const Database& db);
 // Fixture: a database of the test's backend with schema HRSYSTEM, the clock
 // fixed at 2026-12-08 10:00 local time (RunDate "20261208"), RunLog open on
 // dir_/DAYSET.LOG, the session connected to the database with schema
-// HRSYSTEM. Exec/Rows work on HRSYSTEM through a separate connection; use
-// them while the session holds no uncommitted work. PostgreSQL instances are
-// skipped when no server is given; a subclass's SetUp returns early then.
+// HRSYSTEM, every session of the test wrapped for faults (faultsession.h,
+// disarmed at the end). Exec/Rows work on HRSYSTEM through a separate
+// connection; use them while the session holds no uncommitted work.
+// PostgreSQL instances are skipped when no server is given; a subclass's
+// SetUp returns early then.
 class DbTest : public ::testing::TestWithParam<Backend> {
  protected:
   void SetUp() override;

@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "../support/forkrun.h"
 #include "../support/testdb.h"
 
 namespace {
@@ -34,16 +35,9 @@ std::string NextYear() {
 // Starts the job in `dir` for end year `year`; returns its process id.
 pid_t Start(const std::string& dir, const std::string& year) {
   const std::string job = testdb::BinaryPath("dayset");
-  pid_t pid = fork();
-  if (pid == 0) {
-    unsetenv("NLS_TERRITORY");
-    unsetenv("NLS_LANG");
-    if (chdir(dir.c_str()) != 0) _exit(127);
-    if (freopen("/dev/null", "w", stdout) == nullptr || freopen("/dev/null", "w", stderr) == nullptr) _exit(127);
+  return forkrun::Start(dir, [&] {
     execl(job.c_str(), "dayset", "0", year.c_str(), "dayset.ini", "0", "0", static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  return pid;
+  });
 }
 
 // Waits for the job, at most `limit`; kills it when it takes longer.

@@ -2,16 +2,15 @@
 // when a scheduled run meets a manual one with an overlapping person range:
 // the tables end as one run leaves them, nothing lost or doubled.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <ctime>
 #include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "../support/forkrun.h"
 #include "../support/testdb.h"
 
 namespace {
@@ -20,31 +19,18 @@ namespace {
 // its pid.
 pid_t Start(const std::string& dir, const std::vector<std::string>& args, const int (&go)[2]) {
   const std::string job = testdb::BinaryPath("dayset");
-  const pid_t pid = fork();
-  if (pid == 0) {
+  return forkrun::Start(dir, [&] {
     close(go[1]);
     char c;
     if (read(go[0], &c, 1) != 0) _exit(126);
     close(go[0]);
-    unsetenv("NLS_TERRITORY");
-    unsetenv("NLS_LANG");
-    if (chdir(dir.c_str()) != 0) _exit(127);
-    if (freopen("/dev/null", "w", stdout) == nullptr || freopen("stderr.txt", "w", stderr) == nullptr) _exit(127);
     std::vector<char*> argv;
     std::vector<std::string> all = {"dayset"};
     all.insert(all.end(), args.begin(), args.end());
     for (std::string& a : all) argv.push_back(a.data());
     argv.push_back(nullptr);
     execv(job.c_str(), argv.data());
-    _exit(127);
-  }
-  return pid;
-}
-
-int Status(pid_t pid) {
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  });
 }
 
 TEST(TwoRunsTest, OverlappingRunsLeaveTheTablesOfOneRun) {
@@ -78,8 +64,8 @@ TEST(TwoRunsTest, OverlappingRunsLeaveTheTablesOfOneRun) {
   pid_t manual = Start(runs[1], {"0", year, "dayset.ini", "00000030", "00000080"}, go);
   close(go[0]);
   close(go[1]);  // both go
-  EXPECT_EQ(Status(scheduled), 0) << testdb::ReadFile(runs[0] + "/stderr.txt");
-  EXPECT_EQ(Status(manual), 0) << testdb::ReadFile(runs[1] + "/stderr.txt");
+  EXPECT_EQ(forkrun::Wait(scheduled), 0) << testdb::ReadFile(runs[0] + "/stderr.txt");
+  EXPECT_EQ(forkrun::Wait(manual), 0) << testdb::ReadFile(runs[1] + "/stderr.txt");
 
   EXPECT_EQ(testdb::JobTables(both + "/HRSYSTEM.db"), testdb::JobTables(one + "/HRSYSTEM.db"));
   // A run finds rows the other stored meanwhile; the day records and
