@@ -11,6 +11,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "base/stop.h"
 #include "db/backend.h"
 #include "db/oradate.h"
 #include "db/sqlparse.h"
@@ -252,10 +253,22 @@ void sqlrt::Sql_Rt_Session_Wrap(SessionWrap wrap) {
 
 namespace {
 
+// A stop asked for by a signal (base/stop.h) ends the session's work as a
+// failure that broke it would: from the next call on, every call fails with
+// -1013 before it reaches the database, so that nothing more is committed
+// and the caller's loops end at their next check of Sql_Rt_Broken.
+bool Halted() {
+  if (rt.broken == 0 && rt.session != nullptr && Stop_Signal() != 0) {
+    rt.broken = kSqlCancelled;
+    rt.broken_what = "Lauf durch Signal beendet";
+  }
+  return rt.broken != 0;
+}
+
 // The statement of an execution, prepared, with its inputs bound; null and
 // *rc when it cannot run (no session, a bad text or variables).
 Entry* Exec_Ready(const char* text, const SqlVar* v, size_t n, int* rc) {
-  if (rt.broken != 0) {
+  if (Halted()) {
     *rc = rt.broken;
     return nullptr;
   }
@@ -378,7 +391,7 @@ int Sql_Exec_Batch(SqlBatch* batch, int stop_code) {
 }
 
 int Sql_Cur_Open(const char* text, SqlVars in) {
-  if (rt.broken != 0) return Set(rt.broken);
+  if (Halted()) return Set(rt.broken);
   int rc;
   Entry* e = Entry_Ready(text, &rc);
   if (e == nullptr) return Done(rc);
@@ -403,7 +416,7 @@ int Sql_Cur_Open(const char* text, SqlVars in) {
 }
 
 int Sql_Cur_Fetch(const char* text, SqlVars out) {
-  if (rt.broken != 0) return Set(rt.broken);
+  if (Halted()) return Set(rt.broken);
   int rc;
   Entry* e = Entry_Ready(text, &rc);
   if (e == nullptr) return Done(rc);
@@ -420,7 +433,7 @@ int Sql_Cur_Fetch(const char* text, SqlVars out) {
 }
 
 int Sql_Cur_Close(const char* text) {
-  if (rt.broken != 0) return Set(rt.broken);
+  if (Halted()) return Set(rt.broken);
   int rc;
   Entry* e = Entry_Ready(text, &rc);
   if (e == nullptr) return Done(rc);
@@ -431,7 +444,7 @@ int Sql_Cur_Close(const char* text) {
 }
 
 int Sql_Dyn_Prepare(const char* text) {
-  if (rt.broken != 0) return Set(rt.broken);
+  if (Halted()) return Set(rt.broken);
   rt.dyn.reset();
   rt.dyn_schema.clear();
   if (rt.session == nullptr) return Done(rt.dyn_rc = kSqlNotConnected);
@@ -450,7 +463,7 @@ int Sql_Dyn_Prepare(const char* text) {
 }
 
 int Sql_Dyn_Execute() {
-  if (rt.broken != 0) return Set(rt.broken);
+  if (Halted()) return Set(rt.broken);
   if (rt.session == nullptr) return Done(kSqlNotConnected);
   // A failed prepare leaves nothing to run: its code stands.
   if (rt.dyn_rc != 0) return Done(rt.dyn_rc);
@@ -469,7 +482,7 @@ int Sql_Dyn_Execute() {
 }
 
 int Sql_Rt_Commit() {
-  if (rt.broken != 0) return Set(rt.broken);
+  if (Halted()) return Set(rt.broken);
   if (rt.session == nullptr) return Done(kSqlNotConnected);
   if (rt.dry) return Set(0);
   return Done(rt.session->Commit());

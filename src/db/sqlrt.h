@@ -76,6 +76,7 @@ constexpr int kSqlBadVariable = -1480;         // a host variable of no size or 
 constexpr int kSqlTxnRolledBack = -2091;       // the database ended the transaction itself
 constexpr int kSqlUnknownService = -12154;     // net service name not resolved (unknown scheme)
 constexpr int kSqlBadOption = -922;            // missing or invalid option (a schema name)
+constexpr int kSqlCancelled = -1013;           // the run was asked to stop (a signal, base/stop.h)
 
 constexpr int kSqlLocked = -54;         // resource busy: a lock not granted within the wait
 constexpr int kSqlDeadlock = -60;       // deadlock detected while waiting for a resource

@@ -100,30 +100,67 @@ class KillRunTest : public ::testing::TestWithParam<Backend> {
         << err;
     return in;
   }
+
+  // Interrupts a run with `sig` once some persons are committed (the process
+  // is then in the middle of some person's days, or between a commit and the
+  // next person), then reruns it: the tables end as an uninterrupted run's.
+  // Returns the interrupted run's DAYSET.LOG.
+  std::string Interrupt_And_Rerun(int sig) {
+    const std::string year = NextYear();
+    const Size size = Size_Of(GetParam());
+    Install whole = Make("whole"), killed = Make("killed");
+    if (HasFailure()) return "";
+
+    int status = Wait(Start(whole.dir, year));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+
+    pid_t pid = Start(killed.dir, year);
+    Wait_Committed(*killed.db, size.kill_after);
+    kill(pid, sig);
+    status = Wait(pid);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << "the job ended before the signal: " << status;
+    EXPECT_LT(Committed(*killed.db), Committed(*whole.db));
+    const std::string log = testdb::ReadFile(killed.dir + "/DAYSET.LOG");
+
+    status = Wait(Start(killed.dir, year));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(testdb::Dump(*killed.db, "HRSYSTEM", false), testdb::Dump(*whole.db, "HRSYSTEM", false));
+    return log;
+  }
   testdb::TempDir scratch_;
 };
 
-TEST_P(KillRunTest, KilledRunCompletedByARerunEqualsAnUninterruptedRun) {
+TEST_P(KillRunTest, KilledRunCompletedByARerunEqualsAnUninterruptedRun) { Interrupt_And_Rerun(SIGKILL); }
+
+// SIGTERM: the person in hand is rolled back, the last line names the
+// signal, and the job ends by it.
+TEST_P(KillRunTest, StoppedRunSaysSoAndARerunCompletesIt) {
+  const std::string log = Interrupt_And_Rerun(SIGTERM);
+  EXPECT_TRUE(std::regex_search(
+      log, std::regex("\nError: Lauf durch SIGTERM abgebrochen, nicht Abgeschlossenes zurueckgesetzt! "
+                      "Phase: Personen!( Person: [0-9]{8}!)?\n$")))
+      << log.substr(log.size() > 300 ? log.size() - 300 : 0);
+}
+
+// A second run started while the first works refuses at once and touches
+// nothing; the first ends as if alone.
+TEST_P(KillRunTest, SecondRunRefusesWhileTheFirstWorks) {
   const std::string year = NextYear();
-  const Size size = Size_Of(GetParam());
-  Install whole = Make("whole"), killed = Make("killed");
+  Install whole = Make("whole"), busy = Make("busy");
   ASSERT_FALSE(HasFailure());
-
-  int status = Wait(Start(whole.dir, year));
-  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-
-  // Kill once some persons are committed: the process is then in the middle
-  // of some person's days, or between a commit and the next person.
-  pid_t pid = Start(killed.dir, year);
-  Wait_Committed(*killed.db, size.kill_after);
-  kill(pid, SIGKILL);
-  status = Wait(pid);
-  ASSERT_TRUE(WIFSIGNALED(status)) << "the job ended before it could be killed";
-  EXPECT_LT(Committed(*killed.db), Committed(*whole.db));
-
-  status = Wait(Start(killed.dir, year));
-  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  EXPECT_EQ(testdb::Dump(*killed.db, "HRSYSTEM", false), testdb::Dump(*whole.db, "HRSYSTEM", false));
+  ASSERT_EQ(Wait(Start(whole.dir, year)), 0);
+  const pid_t first = Start(busy.dir, year);
+  Wait_Committed(*busy.db, 2);
+  const std::string cmd = "cd '" + busy.dir + "' && '" + testdb::BinaryPath("dayset") + "' 0 " + year +
+                          " dayset.ini 0 0 2>second.txt; exit $?";
+  EXPECT_EQ(testdb::RunCommand(cmd), 1);
+  const int status = Wait(first);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_EQ(testdb::ReadFile(busy.dir + "/second.txt"),
+            "dayset: DAYSET.LOG wird von einem anderen Lauf geschrieben (Prozess " + std::to_string(first) +
+                "), nichts getan\n");
+  EXPECT_EQ(testdb::ReadFile(busy.dir + "/DAYSET.LOG"), testdb::ReadFile(whole.dir + "/DAYSET.LOG"));
+  EXPECT_EQ(testdb::Dump(*busy.db, "HRSYSTEM", false), testdb::Dump(*whole.db, "HRSYSTEM", false));
 }
 
 INSTANTIATE_TEST_SUITE_P(, KillRunTest, testdb::EveryBackend(), testdb::BackendName);
