@@ -250,7 +250,13 @@ int Run(const RunOptions& opts, const SqlOptions& options, int argc, char** argv
       Tally_Report_Print(stdout, before, after);
     }
   }
-  if (summary) Tally_Summary_Print(stderr, before, after, opts.dry_run);
+  if (summary) {
+    Tally_Summary_Print(stderr, before, after, opts.dry_run);
+  } else {
+    char cwd[4096];
+    const std::string path = getcwd(cwd, sizeof cwd) != nullptr ? std::string(cwd) + "/" + kLogName : kLogName;
+    Tally_Failures_Print(stderr, Str_Shown(path.c_str(), 300).c_str());
+  }
   return status;
 }
 

@@ -91,3 +91,28 @@ void Tally_Summary_Print(std::FILE* out, const TallyCounts& before, const TallyC
   const long secs = static_cast<long>(Progress_Seconds() + 0.5);
   std::fprintf(out, "  elapsed: %ld:%02ld:%02ld\n", secs / 3600, secs / 60 % 60, secs % 60);
 }
+
+long Tally_Failures_Print(std::FILE* out, const char* log_path) {
+  const std::vector<RunLogTally> lines = RunLog_Lines_By_Message();
+  long total = 0;
+  int kinds = 0;
+  for (const RunLogTally& t : lines) {
+    if (t.message.rfind("Error", 0) != 0 && t.message.rfind("Fehler", 0) != 0) continue;
+    total += t.lines;
+    ++kinds;
+  }
+  if (total == 0) return 0;
+  std::fprintf(out, "dayset: %ld Fehlerzeile%s in %s:", total, total == 1 ? "" : "n", log_path);
+  int shown = 0;
+  for (const RunLogTally& t : lines) {
+    if (t.message.rfind("Error", 0) != 0 && t.message.rfind("Fehler", 0) != 0) continue;
+    if (shown == 3) break;
+    std::fprintf(out, "%s ", shown == 0 ? "" : ",");
+    Print_Latin1(out, t.message);
+    std::fprintf(out, " (%ld)", t.lines);
+    ++shown;
+  }
+  if (kinds > shown) std::fprintf(out, " und %d weitere Arten", kinds - shown);
+  std::fputc('\n', out);
+  return total;
+}

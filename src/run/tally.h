@@ -33,3 +33,9 @@ void Tally_Report_Print(std::FILE* out, const TallyCounts& before, const TallyCo
 // The summary block: rows added per table, persons done, log lines by
 // message, elapsed time.
 void Tally_Summary_Print(std::FILE* out, const TallyCounts& before, const TallyCounts& after, bool dry_run);
+
+// When the run wrote failure lines (those beginning with "Error" or
+// "Fehler"): one line saying how many, of which kinds (the three first met,
+// with their counts) and where the log is, so that a scheduler's mail or
+// journal shows that something went wrong. Returns the number of lines.
+long Tally_Failures_Print(std::FILE* out, const char* log_path);

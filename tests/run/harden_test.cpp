@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <regex>
 #include <ctime>
 #include <string>
 #include <vector>
@@ -182,6 +183,25 @@ TEST_F(HardenTest, ConfigurationCommandRefusesALink) {
   struct stat st {};
   ASSERT_EQ(lstat(job_.file("dayset.ini").c_str(), &st), 0);
   EXPECT_TRUE(S_ISLNK(st.st_mode));
+}
+
+// Silence on success, one line on trouble: failure lines in the log give
+// one line on standard error without a terminal; the status stays 0.
+TEST_F(HardenTest, FailureLinesAreAnnouncedOnStandardError) {
+  testdb::TempDir demo;
+  auto db = testdb::Database::Make(testdb::Backend::kSqlite, demo.file("db"), false);
+  std::string why;
+  ASSERT_EQ(testdb::DemoMake(*db, demo.file("db"), "--persons 3 --seed 3", &why), 0) << why;
+  const std::string cmd = "cd '" + demo.file("db") + "' && '" + testdb::BinaryPath("dayset") + "' 0 " + Year(1) +
+                          " dayset.ini 0 0 2>'" + demo.file("err") + "'; exit $?";
+  ASSERT_EQ(testdb::RunCommand(cmd), 0);
+  EXPECT_EQ(ReadFile(demo.file("err")), "");
+  db->DropTable("HRSYSTEM", "Hrs332Urv");
+  ASSERT_EQ(testdb::RunCommand(cmd), 0);
+  const std::string err = ReadFile(demo.file("err"));
+  EXPECT_TRUE(std::regex_match(err, std::regex("dayset: [0-9]+ Fehlerzeilen in " + demo.file("db") +
+                                                "/DAYSET.LOG: Error: [^,]+ \\([0-9]+\\), Error: [^,]+ \\([0-9]+\\)\n")))
+      << err;
 }
 
 }  // namespace
