@@ -32,6 +32,10 @@ bool Is_Keyword(const std::string& lower) {
   return false;
 }
 
+// One statement's translation: the text is read into a tree of nodes
+// (Parse), then written out again (Emit), each operand with what is known
+// of its type, so that the Oracle functions and the date arithmetic can be
+// rewritten around their arguments.
 class Translator {
  public:
   Translator(const PgCatalog& catalog, bool sunday_first) : catalog_(catalog), sunday_first_(sunday_first) {}
@@ -45,6 +49,12 @@ class Translator {
     int input = 0;
     Seq seq;
     Parse(&pos, &input, false, &seq);
+    if (input != parsed.inputs) {
+      // A '?' written in the text itself: a parameter without a host
+      // variable, refused as the embedded backend refuses it.
+      tr_.error = kSqlBindMismatch;
+      return std::move(tr_);
+    }
     PgType ty;
     tr_.sql = Emit(seq, &ty);
     return std::move(tr_);
