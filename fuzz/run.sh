@@ -10,7 +10,7 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 secs=${1:-20}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(ini blowfish sqlparse oradate args)
+[ ${#targets[@]} -gt 0 ] || targets=(ini blowfish sqlparse oradate args pg_translate)
 "$top/tools/deps.sh" clang-14 libclang-rt-14-dev
 out="$top/build-fuzz"
 cmake -S "$top" -B "$out" -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14 \
@@ -31,6 +31,6 @@ for t in "${targets[@]}"; do
     failed=1
   fi
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
-  printf '%-9s %4ss %12s executions  %s\n' "$t" "$secs" "${runs:-?}" "$result"
+  printf '%-12s %4ss %12s executions  %s\n' "$t" "$secs" "${runs:-?}" "$result"
 done
 exit $failed

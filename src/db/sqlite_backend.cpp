@@ -10,9 +10,9 @@
 // (Hrs133Ka2) must give -942, not HRSYSTEM's table.
 //
 // DATE columns hold Julian day numbers in local time (midnight N.5). The
-// Oracle functions the statements use are registered as SQL functions
-// (TO_DATE, TO_CHAR, TO_NUMBER, NVL, MOD, sysdate); bare sysdate becomes a
-// call at translation, and DUAL Oracle's one-row table.
+// Oracle functions the statements use are registered as SQL functions at
+// connect (sqlite_functions.h); bare sysdate becomes a call at translation,
+// and DUAL Oracle's one-row table.
 //
 // Transactions: Oracle-like. A transaction begins (BEGIN IMMEDIATE, waiting
 // for another writer within the busy timeout) with the first insert, update
@@ -65,13 +65,8 @@
 #include <sqlite3.h>
 #include <sys/stat.h>
 
-#include <cerrno>
-#include <climits>
-#include <cmath>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <memory>
 #include <string>
 #include <vector>
@@ -79,13 +74,12 @@
 #include "db/backend.h"
 #include "db/hostvar.h"
 #include "db/oradate.h"
+#include "db/sqlite_functions.h"
 #include "db/sqlparse.h"
-#include "base/clock.h"
 
 namespace sqlrt {
 
 namespace {
-
 
 bool Is_Dir(const std::string& path) {
   struct stat sb;
@@ -126,184 +120,6 @@ bool Ascii_Iequal(const char* a, size_t n, const char* lower) {
   return true;
 }
 
-class SqliteSession;
-
-// Function context: the session, for the territory and for reporting the
-// Oracle code of a failed function call.
-struct FuncContext {
-  bool sunday_first = true;
-  int error = 0;  // Oracle code of the last failed function call
-};
-
-void Func_Fail(sqlite3_context* ctx, int code, const char* what) {
-  static_cast<FuncContext*>(sqlite3_user_data(ctx))->error = code;
-  sqlite3_result_error(ctx, what, -1);
-}
-
-// A value as a Julian day number: numbers are taken as dates.
-bool Value_Jd(sqlite3_value* v, double* jd) {
-  const int t = sqlite3_value_numeric_type(v);
-  if (t != SQLITE_INTEGER && t != SQLITE_FLOAT) return false;
-  *jd = sqlite3_value_double(v);
-  return true;
-}
-
-void Fn_Sysdate(sqlite3_context* ctx, int, sqlite3_value**) {
-  const std::time_t now = Clock_Now();
-  std::tm t{};
-  localtime_r(&now, &t);
-  const OraCivil c{t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec};
-  sqlite3_result_double(ctx, Ora_Jd_From_Civil(c));
-}
-
-// TO_DATE(text, fmt); TO_DATE(date) is the date's day; TO_DATE(text) reads
-// the default form DD-MON-RR. NULL gives NULL.
-void Fn_To_Date(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
-  sqlite3_value* v = argv[0];
-  const int type = sqlite3_value_type(v);
-  if (type == SQLITE_NULL || (argc == 2 && sqlite3_value_type(argv[1]) == SQLITE_NULL)) {
-    sqlite3_result_null(ctx);
-    return;
-  }
-  if (type == SQLITE_FLOAT || (argc == 1 && type == SQLITE_INTEGER)) {
-    const double jd = sqlite3_value_double(v);
-    if (!Ora_Jd_Valid(jd)) {
-      Func_Fail(ctx, kOraBadYear, "TO_DATE: not a date of the years 1 to 9999");
-      return;
-    }
-    sqlite3_result_double(ctx, Ora_Jd_Trunc(jd));
-    return;
-  }
-  const char* text = reinterpret_cast<const char*>(sqlite3_value_text(v));
-  const size_t len = static_cast<size_t>(sqlite3_value_bytes(v));
-  if (len == 0) {
-    sqlite3_result_null(ctx);
-    return;
-  }
-  const char* fmt = "DD-MON-RR";
-  size_t fmtlen = 9;
-  if (argc == 2) {
-    fmt = reinterpret_cast<const char*>(sqlite3_value_text(argv[1]));
-    fmtlen = static_cast<size_t>(sqlite3_value_bytes(argv[1]));
-  }
-  double jd;
-  const int rc = Ora_Date_Parse(text, len, fmt, fmtlen, &jd);
-  if (rc != 0) {
-    Func_Fail(ctx, rc, "TO_DATE: invalid date");
-    return;
-  }
-  sqlite3_result_double(ctx, jd);
-}
-
-// A number as Oracle prints it: integers without a fraction.
-void Result_Number_Text(sqlite3_context* ctx, sqlite3_value* v) {
-  char buf[40];
-  size_t n;
-  if (sqlite3_value_type(v) == SQLITE_INTEGER) {
-    n = static_cast<size_t>(std::snprintf(buf, sizeof buf, "%lld", static_cast<long long>(sqlite3_value_int64(v))));
-  } else {
-    n = Sql_Number_Text(sqlite3_value_double(v), buf, sizeof buf);
-  }
-  sqlite3_result_text(ctx, buf, static_cast<int>(n), SQLITE_TRANSIENT);
-}
-
-// TO_CHAR(date, fmt); TO_CHAR(x) gives the number or text as text.
-void Fn_To_Char(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
-  sqlite3_value* v = argv[0];
-  const int type = sqlite3_value_type(v);
-  if (type == SQLITE_NULL) {
-    sqlite3_result_null(ctx);
-    return;
-  }
-  if (argc == 1) {
-    if (type == SQLITE_INTEGER || type == SQLITE_FLOAT) {
-      Result_Number_Text(ctx, v);
-    } else {
-      sqlite3_result_value(ctx, v);
-    }
-    return;
-  }
-  double jd;
-  if (!Value_Jd(v, &jd)) {
-    Func_Fail(ctx, kOraDateMismatch, "TO_CHAR: not a date");
-    return;
-  }
-  const char* fmt = reinterpret_cast<const char*>(sqlite3_value_text(argv[1]));
-  const size_t fmtlen = static_cast<size_t>(sqlite3_value_bytes(argv[1]));
-  char out[64];
-  const FuncContext* fc = static_cast<FuncContext*>(sqlite3_user_data(ctx));
-  const int n = Ora_Date_Format(jd, fmt != nullptr ? fmt : "", fmtlen, fc->sunday_first, out, sizeof out);
-  if (n < 0) {
-    Func_Fail(ctx, n, "TO_CHAR: date format not recognized");
-    return;
-  }
-  sqlite3_result_text(ctx, out, n < static_cast<int>(sizeof out) ? n : static_cast<int>(sizeof out) - 1,
-                      SQLITE_TRANSIENT);
-}
-
-void Fn_To_Number(sqlite3_context* ctx, int, sqlite3_value** argv) {
-  sqlite3_value* v = argv[0];
-  switch (sqlite3_value_type(v)) {
-    case SQLITE_NULL:
-      sqlite3_result_null(ctx);
-      return;
-    case SQLITE_INTEGER:
-    case SQLITE_FLOAT:
-      sqlite3_result_value(ctx, v);
-      return;
-    default: {
-      const size_t n = static_cast<size_t>(sqlite3_value_bytes(v));
-      if (n == 0) {
-        sqlite3_result_null(ctx);
-        return;
-      }
-      bool is_int;
-      long long iv;
-      double dv;
-      if (!Sql_Number_Parse(reinterpret_cast<const char*>(sqlite3_value_text(v)), n, &is_int, &iv, &dv)) {
-        Func_Fail(ctx, kSqlBadNumber, "TO_NUMBER: invalid number");
-      } else if (is_int) {
-        sqlite3_result_int64(ctx, iv);
-      } else {
-        sqlite3_result_double(ctx, dv);
-      }
-    }
-  }
-}
-
-// NVL(a, b): b where a is NULL (an empty text is NULL).
-void Fn_Nvl(sqlite3_context* ctx, int, sqlite3_value** argv) {
-  sqlite3_value* a = argv[0];
-  const int t = sqlite3_value_type(a);
-  const bool null = t == SQLITE_NULL || (t == SQLITE_TEXT && sqlite3_value_bytes(a) == 0);
-  sqlite3_result_value(ctx, null ? argv[1] : a);
-}
-
-// MOD(m, n): Oracle's, with the sign of m, and MOD(m, 0) = m.
-void Fn_Mod(sqlite3_context* ctx, int, sqlite3_value** argv) {
-  const int tm = sqlite3_value_numeric_type(argv[0]);
-  const int tn = sqlite3_value_numeric_type(argv[1]);
-  if (tm == SQLITE_NULL || tn == SQLITE_NULL) {
-    sqlite3_result_null(ctx);
-    return;
-  }
-  if ((tm != SQLITE_INTEGER && tm != SQLITE_FLOAT) || (tn != SQLITE_INTEGER && tn != SQLITE_FLOAT)) {
-    Func_Fail(ctx, kSqlBadNumber, "MOD: invalid number");
-    return;
-  }
-  if (tm == SQLITE_INTEGER && tn == SQLITE_INTEGER) {
-    const long long m = sqlite3_value_int64(argv[0]);
-    const long long n = sqlite3_value_int64(argv[1]);
-    sqlite3_result_int64(ctx, n == 0 ? m : (n == -1 ? 0 : m % n));
-    return;
-  }
-  const double m = sqlite3_value_double(argv[0]);
-  const double n = sqlite3_value_double(argv[1]);
-  sqlite3_result_double(ctx, n == 0 ? m : std::fmod(m, n));
-}
-
-class SqliteStatement;
-
 class SqliteSession : public Session {
  public:
   ~SqliteSession() override;
@@ -319,7 +135,7 @@ class SqliteSession : public Session {
   int Map_Error(int rc);
   void Note_Failure();
   int Switch_Schema(const std::string& name) override;
-  FuncContext* func() { return &func_; }
+  SqliteFuncContext* func() { return &func_; }
 
  private:
   int Attach(const std::string& name);
@@ -338,7 +154,7 @@ class SqliteSession : public Session {
   sqlite3_stmt* begin_ = nullptr;
   sqlite3_stmt* commit_ = nullptr;
   sqlite3_stmt* rollback_ = nullptr;
-  FuncContext func_;
+  SqliteFuncContext func_;
 };
 
 // One column value, of the statement's current row or of a kept row.
@@ -564,19 +380,7 @@ int SqliteSession::Open(const char* target, const SqlOptions& options) {
   sqlite3_busy_timeout(db_, options.lock_wait_ms);
   func_.sunday_first = Ora_Territory_Sunday_First(options.territory.c_str());
   system_ = options.system_schema;
-  const int fl = SQLITE_UTF8;
-  const int det = SQLITE_UTF8 | SQLITE_DETERMINISTIC;
-  void* fc = &func_;
-  if (sqlite3_create_function(db_, "sysdate", 0, fl, fc, Fn_Sysdate, nullptr, nullptr) != SQLITE_OK ||
-      sqlite3_create_function(db_, "to_date", 1, det, fc, Fn_To_Date, nullptr, nullptr) != SQLITE_OK ||
-      sqlite3_create_function(db_, "to_date", 2, det, fc, Fn_To_Date, nullptr, nullptr) != SQLITE_OK ||
-      sqlite3_create_function(db_, "to_char", 1, det, fc, Fn_To_Char, nullptr, nullptr) != SQLITE_OK ||
-      sqlite3_create_function(db_, "to_char", 2, det, fc, Fn_To_Char, nullptr, nullptr) != SQLITE_OK ||
-      sqlite3_create_function(db_, "to_number", 1, det, fc, Fn_To_Number, nullptr, nullptr) != SQLITE_OK ||
-      sqlite3_create_function(db_, "nvl", 2, det, fc, Fn_Nvl, nullptr, nullptr) != SQLITE_OK ||
-      sqlite3_create_function(db_, "mod", 2, det, fc, Fn_Mod, nullptr, nullptr) != SQLITE_OK) {
-    return -10000 - (sqlite3_errcode(db_) & 0xff);
-  }
+  if (Sqlite_Functions_Register(db_, &func_) != SQLITE_OK) return -10000 - (sqlite3_errcode(db_) & 0xff);
   if (sqlite3_prepare_v2(db_, "BEGIN IMMEDIATE", -1, &begin_, nullptr) != SQLITE_OK ||
       sqlite3_prepare_v2(db_, "COMMIT", -1, &commit_, nullptr) != SQLITE_OK ||
       sqlite3_prepare_v2(db_, "ROLLBACK", -1, &rollback_, nullptr) != SQLITE_OK) {
@@ -873,10 +677,6 @@ int SqliteSession::Prepare(const SqlParsed& parsed, std::unique_ptr<Statement>* 
   *out = std::make_unique<SqliteStatement>(this, st, parsed.write || !sqlite3_stmt_readonly(st));
   return 0;
 }
-
-}  // namespace
-
-namespace {
 
 bool Sqlite_Owns(const char* net) { return Sql_Net_Has_Scheme(net, "sqlite:"); }
 

@@ -1,0 +1,563 @@
+// The PostgreSQL backend's session (pg_session.h): "postgresql://HOST[:PORT]/
+// DBNAME[?PARAM=VALUE&...]" (also "postgres://") and "pg:SERVICE" for an
+// entry of libpq's service file.
+//
+// Login and password travel to libpq as parameters of their own, never in a
+// connection text; a net service name with a user or password in it is
+// refused before anything is sent (Pg_Net_Check below).
+//
+// Schemas: schema NAME of the job is the PostgreSQL schema of the same name
+// in lower case. PostgreSQL folds the statements' unquoted names the same
+// way, so "HRSYSTEM.Hrs133Bak" addresses hrsystem.hrs133bak as it stands.
+// The switch sets search_path to the current schema alone: an unqualified
+// name that is missing there fails with -942, it never falls back to public
+// or hrsystem. A schema that does not exist is refused (-1435).
+//
+// Settings: every session sets what the translation relies on at connect
+// (DateStyle ISO, TimeZone UTC, client encoding UTF-8, lock_timeout), so the
+// server's defaults do not matter. Texts compare byte by byte because the
+// DDL gives every text column the collation "C".
+//
+// Statements are translated by pg_translate.h with the column types of the
+// current schema and of hrsystem, read from the catalog once per schema;
+// their failures map by pg_error.h.
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "db/oradate.h"
+#include "db/pg_net.h"
+#include "db/pg_session.h"
+
+namespace sqlrt {
+
+namespace {
+
+PgType Pg_Type_Of_Oid(Oid oid) {
+  switch (oid) {
+    case kOidDate:
+    case kOidTimestamp:
+    case kOidTimestampTz:
+      return PgType::kDate;
+    case kOidInt2:
+    case kOidInt4:
+    case kOidInt8:
+    case kOidFloat4:
+    case kOidFloat8:
+    case kOidNumeric:
+      return PgType::kNum;
+    case kOidText:
+    case kOidVarchar:
+    case kOidBpchar:
+      return PgType::kText;
+    default:
+      return PgType::kUnknown;
+  }
+}
+
+// The fixed statements of the transaction frame, prepared once per session.
+constexpr const char* kFrame[][2] = {
+    {"dayset_begin", "BEGIN"},
+    {"dayset_sp", "SAVEPOINT dayset_stmt"},
+    {"dayset_release", "RELEASE SAVEPOINT dayset_stmt"},
+    {"dayset_undo", "ROLLBACK TO SAVEPOINT dayset_stmt"},
+    {"dayset_commit", "COMMIT"},
+    {"dayset_rollback", "ROLLBACK"},
+};
+
+}  // namespace
+
+int PgSession::Open(const char* login, const char* password, const std::string& dbname,
+                    const SqlOptions& options) {
+  sunday_first_ = Ora_Territory_Sunday_First(options.territory.c_str());
+
+  // Nothing of the server's defaults is relied on; before the switch no
+  // unqualified table name resolves.
+  const std::string settings = "-c search_path=pg_catalog -c DateStyle=ISO,YMD -c TimeZone=UTC "
+                               "-c IntervalStyle=postgres -c standard_conforming_strings=on "
+                               "-c lock_timeout=" + std::to_string(options.lock_wait_ms);
+  std::vector<const char*> keys = {"dbname", "user", "client_encoding", "options", "fallback_application_name"};
+  std::vector<const char*> values = {dbname.c_str(), login, "UTF8", settings.c_str(), "dayset"};
+  if (*password != '\0') {
+    keys.push_back("password");
+    values.push_back(password);
+  }
+  keys.push_back(nullptr);
+  values.push_back(nullptr);
+  conn_ = PQconnectdbParams(keys.data(), values.data(), 1);
+  if (conn_ == nullptr) return kPgNoMemory;
+  if (PQstatus(conn_) != CONNECTION_OK) {
+    return PQconnectionNeedsPassword(conn_) || PQconnectionUsedPassword(conn_) ? kPgLoginRefused : kPgNoServer;
+  }
+  if (PQenterPipelineMode(conn_) != 1) return kPgConnectionLost;
+  constexpr int kCount = sizeof kFrame / sizeof kFrame[0];
+  Slot slots[kCount];
+  for (int i = 0; i < kCount; ++i) {
+    if (PQsendPrepare(conn_, kFrame[i][0], kFrame[i][1], 0, nullptr) != 1) return Fail_Broken(Pg_Error_Lost());
+  }
+  return Sync(slots, kCount);
+}
+
+// REQUIRES: error.broken is set.
+int PgSession::Fail_Broken(const PgError& error) {
+  if (broken_ == nullptr) {
+    broken_ = error.broken;
+    broken_code_ = error.code;
+  }
+  return broken_code_;
+}
+
+// Sends the sync and reads one result per slot, then the sync's. Returns 0
+// when every slot succeeded, else the code of the first failure (the slots
+// after it are aborted by the server).
+int PgSession::Sync(Slot* slots, int count) {
+  if (broken_ != nullptr) return broken_code_;
+  ++round_trips_;
+  if (PQpipelineSync(conn_) != 1) return Fail_Broken(Pg_Error_Lost());
+  PgError first{0, nullptr};
+  for (int i = 0; i < count; ++i) {
+    Slot& s = slots[i];
+    bool got = false;
+    while (PGresult* r = PQgetResult(conn_)) {
+      if (!got) {
+        got = true;
+        s.status = PQresultStatus(r);
+        const char* st = PQresultErrorField(r, PG_DIAG_SQLSTATE);
+        s.sqlstate = st != nullptr ? st : "";
+        if (s.want && (s.status == PGRES_TUPLES_OK || s.status == PGRES_COMMAND_OK)) {
+          s.keep = r;
+          continue;
+        }
+      }
+      PQclear(r);
+    }
+    if (!got) return Fail_Broken(Pg_Error_Lost());
+    if (first.code == 0 && s.status != PGRES_COMMAND_OK && s.status != PGRES_TUPLES_OK) {
+      first = s.status == PGRES_PIPELINE_ABORTED ? Pg_Error_Lost() : Pg_Error_Of(s.sqlstate.c_str());
+    }
+  }
+  PGresult* r = PQgetResult(conn_);
+  const bool synced = r != nullptr && PQresultStatus(r) == PGRES_PIPELINE_SYNC;
+  PQclear(r);
+  if (!synced || PQstatus(conn_) != CONNECTION_OK) {
+    for (int i = 0; i < count; ++i) {
+      PQclear(slots[i].keep);
+      slots[i].keep = nullptr;
+    }
+    return Fail_Broken(Pg_Error_Lost());
+  }
+  if (first.broken != nullptr) return Fail_Broken(first);
+  return first.code;
+}
+
+int PgSession::Frame(const char* name) {
+  if (broken_ != nullptr) return broken_code_;
+  if (PQsendQueryPrepared(conn_, name, 0, nullptr, nullptr, nullptr, 0) != 1) return Fail_Broken(Pg_Error_Lost());
+  Slot s;
+  return Sync(&s, 1);
+}
+
+bool PgSession::Send_Frame(const char* stmt, int* count) {
+  ++*count;
+  return PQsendQueryPrepared(conn_, stmt, 0, nullptr, nullptr, nullptr, 0) == 1;
+}
+
+void PgSession::Undo() {
+  // The failed statement's own effect goes; the transaction stays.
+  Slot undo[2];
+  int count = 0;
+  if (!Send_Frame("dayset_undo", &count) || !Send_Frame("dayset_release", &count)) {
+    Fail_Broken(Pg_Error_Lost());
+    return;
+  }
+  if (Sync(undo, count) != 0 && broken_ == nullptr) {
+    // The transaction cannot be saved: it ends here, and the next commit
+    // says so.
+    Frame("dayset_rollback");
+    in_txn_ = false;
+    txn_lost_ = true;
+  }
+}
+
+// A statement alone is a batch of one: the same frame (the transaction's
+// start, the savepoint) in the same round trip.
+int PgSession::Execute(const std::string& name, bool write, int n, const char* const* values, const int* lengths,
+                       PGresult** result) {
+  if (broken_ != nullptr) return broken_code_;
+  Batch_Begin();
+  Batch_Queue(&name, write, n, values, lengths);
+  const int rc = Batch_Run(0);
+  if (rc != 0) return rc;
+  return Batch_Take(0, result);
+}
+
+void PgSession::Batch_Clear() {
+  for (BatchItem& item : batch_) PQclear(item.result);
+  batch_.clear();
+  param_bytes_.clear();
+  param_off_.clear();
+  param_len_.clear();
+}
+
+void PgSession::Batch_Begin() { Batch_Clear(); }
+
+int PgSession::Batch_Queue(const std::string* name, bool write, int n, const char* const* values,
+                           const int* lengths) {
+  BatchItem item;
+  item.name = name;
+  item.write = write;
+  item.first = param_off_.size();
+  item.count = n;
+  for (int i = 0; i < n; ++i) {
+    param_off_.push_back(param_bytes_.size());
+    param_len_.push_back(values[i] == nullptr ? -1 : lengths[i]);
+    // Values in text form go as C strings.
+    if (values[i] != nullptr) param_bytes_.append(values[i], static_cast<size_t>(lengths[i])).push_back('\0');
+  }
+  batch_.push_back(item);
+  return static_cast<int>(batch_.size() - 1);
+}
+
+int PgSession::Batch_Take(int item, PGresult** result) {
+  BatchItem& b = batch_[static_cast<size_t>(item)];
+  *result = b.result;
+  b.result = nullptr;
+  return b.rc;
+}
+
+// The items go out in one pipeline, inside a transaction under one
+// savepoint for them all. A failure makes the server skip the rest of the
+// pipeline; the savepoint then undoes the whole batch so far, and the items
+// go out again: the writes before the failed one (their effect undone; the
+// reads before it keep what they read, which the same writes give again),
+// then those after it, from then on each under a savepoint of its own, so
+// that a second failure undoes only itself. Every item thus has its effect
+// once, in order, as if sent alone, and a batch without failures pays two
+// messages for its rollback point, not two per statement.
+int PgSession::Batch_Run(int stop_code) {
+  const size_t n = batch_.size();
+  std::vector<size_t>& pending = pending_;
+  pending.clear();
+  for (size_t i = 0; i < n; ++i) pending.push_back(i);
+  bool each = false;  // a savepoint per item
+  while (!pending.empty()) {
+    if (broken_ != nullptr) break;
+    // Inside a transaction, or starting one, the items are guarded; reads
+    // outside one need nothing (nothing of theirs to undo).
+    bool guard = in_txn_;
+    for (size_t k = 0; k < pending.size() && !guard; ++k) guard = batch_[pending[k]].write;
+    const bool begin = guard && !in_txn_;
+    slots_.clear();
+    slots_.resize(4 + 3 * pending.size());
+    int count = 0;
+    bool sent = !begin || Send_Frame("dayset_begin", &count);
+    if (sent && guard && !each) sent = Send_Frame("dayset_sp", &count);
+    for (size_t k = 0; k < pending.size() && sent; ++k) {
+      BatchItem& b = batch_[pending[k]];
+      if (guard && each) sent = Send_Frame("dayset_sp", &count);
+      b.slot = count++;
+      slots_[static_cast<size_t>(b.slot)].want = true;
+      send_values_.resize(static_cast<size_t>(b.count));
+      for (int p = 0; p < b.count; ++p) {
+        const size_t q = b.first + static_cast<size_t>(p);
+        send_values_[static_cast<size_t>(p)] = param_len_[q] < 0 ? nullptr : param_bytes_.data() + param_off_[q];
+      }
+      sent = sent && PQsendQueryPrepared(conn_, b.name->c_str(), b.count, send_values_.data(),
+                                         param_len_.data() + b.first, nullptr, 0) == 1;
+      if (sent && guard && each) sent = Send_Frame("dayset_release", &count);
+    }
+    if (sent && guard && !each) sent = Send_Frame("dayset_release", &count);
+    if (!sent) {
+      Fail_Broken(Pg_Error_Lost());
+      break;
+    }
+    const int rc = Sync(slots_.data(), count);
+    if (begin && slots_[0].status == PGRES_COMMAND_OK) in_txn_ = true;
+    // The item that failed: the first whose messages reach the first
+    // message that did not succeed. The items before it ran; those after
+    // it were skipped by the server.
+    size_t failed = pending.size();
+    if (rc != 0) {
+      int bad = 0;
+      while (bad < count && (slots_[static_cast<size_t>(bad)].status == PGRES_COMMAND_OK ||
+                             slots_[static_cast<size_t>(bad)].status == PGRES_TUPLES_OK)) {
+        ++bad;
+      }
+      failed = 0;
+      while (failed + 1 < pending.size() && batch_[pending[failed]].slot + (guard && each ? 1 : 0) < bad) ++failed;
+    }
+    for (size_t k = 0; k < pending.size(); ++k) {
+      BatchItem& b = batch_[pending[k]];
+      Slot& sl = slots_[static_cast<size_t>(b.slot)];
+      if (k < failed) {
+        PQclear(b.result);
+        b.result = sl.keep;
+        b.rc = 0;
+      } else {
+        PQclear(sl.keep);
+      }
+      sl.keep = nullptr;
+    }
+    if (rc == 0) return 0;
+    if (broken_ != nullptr) {
+      pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(failed));
+      break;
+    }
+    BatchItem& f = batch_[pending[failed]];
+    PQclear(f.result);
+    f.result = nullptr;
+    f.rc = rc;
+    if (guard && in_txn_) Undo();
+    // What goes again: the writes that the undo took back (all of the
+    // batch's so far, under one savepoint), then what the server skipped.
+    again_.clear();
+    if (guard && !each) {
+      for (size_t k = 0; k < failed; ++k) {
+        if (batch_[pending[k]].write) again_.push_back(pending[k]);
+      }
+    }
+    const bool stop = stop_code != 0 && rc == stop_code;  // the rest stays kSqlNotRun
+    if (!stop) again_.insert(again_.end(), pending.begin() + static_cast<std::ptrdiff_t>(failed) + 1, pending.end());
+    pending.swap(again_);
+    each = true;
+  }
+  for (size_t i : pending) {
+    PQclear(batch_[i].result);
+    batch_[i].result = nullptr;
+    batch_[i].rc = broken_code_;
+  }
+  return broken_ != nullptr ? broken_code_ : 0;
+}
+
+int PgSession::Commit() {
+  if (broken_ != nullptr) return broken_code_;
+  if (txn_lost_) {
+    txn_lost_ = false;
+    return kSqlTxnRolledBack;
+  }
+  if (!in_txn_) return 0;
+  in_txn_ = false;
+  return Frame("dayset_commit");
+}
+
+int PgSession::Rollback() {
+  if (broken_ != nullptr) return broken_code_;
+  // Work the server had already undone must not pass for rolled back here:
+  // a dry run's counts would then fall short unnoticed.
+  const bool lost = txn_lost_;
+  txn_lost_ = false;
+  int rc = 0;
+  if (in_txn_) {
+    in_txn_ = false;
+    rc = Frame("dayset_rollback");
+  }
+  return rc != 0 ? rc : lost ? kSqlTxnRolledBack : 0;
+}
+
+int PgSession::Load_Catalog() {
+  catalog_.clear();
+  static const char kSql[] =
+      "select lower(a.attname), a.atttypid from pg_catalog.pg_attribute a join pg_catalog.pg_class c on "
+      "c.oid = a.attrelid join pg_catalog.pg_namespace n on n.oid = c.relnamespace where n.nspname in "
+      "('hrsystem', $1) and c.relkind in ('r', 'p', 'v', 'm', 'f') and a.attnum > 0 and not a.attisdropped";
+  const char* values[1] = {current_.c_str()};
+  if (PQsendQueryParams(conn_, kSql, 1, nullptr, values, nullptr, nullptr, 0) != 1) {
+    return Fail_Broken(Pg_Error_Lost());
+  }
+  Slot s;
+  s.want = true;
+  const int rc = Sync(&s, 1);
+  if (rc != 0) return rc;
+  for (int i = 0; i < PQntuples(s.keep); ++i) {
+    const PgType ty = Pg_Type_Of_Oid(static_cast<Oid>(std::strtoul(PQgetvalue(s.keep, i, 1), nullptr, 10)));
+    const auto [it, added] = catalog_.emplace(PQgetvalue(s.keep, i, 0), ty);
+    if (!added && it->second != ty) it->second = PgType::kUnknown;  // the same name with two types
+  }
+  PQclear(s.keep);
+  catalog_loaded_ = true;
+  return 0;
+}
+
+int PgSession::Prepare(const SqlParsed& parsed, std::unique_ptr<Statement>* out) {
+  if (broken_ != nullptr) return broken_code_;
+  const bool fresh = !catalog_loaded_;
+  if (fresh) {
+    const int rc = Load_Catalog();
+    if (rc != 0) return rc;
+  }
+  std::string state;
+  int rc = Prepare_Once(parsed, out, &state);
+  // A table made after the catalog was read: its date columns were not
+  // known to the translation. Read the catalog again and try once more.
+  if (rc != 0 && state == "42883" && !fresh) {
+    rc = Load_Catalog();
+    if (rc == 0) rc = Prepare_Once(parsed, out, &state);
+  }
+  return rc;
+}
+
+int PgSession::Prepare_Once(const SqlParsed& parsed, std::unique_ptr<Statement>* out, std::string* sqlstate) {
+  PgTranslation tr = Pg_Translate(parsed, catalog_, sunday_first_);
+  if (tr.error != 0) return tr.error;
+  const std::string name = "dayset_" + std::to_string(++next_name_);
+  // A prepare that fails inside a transaction would end it on the server:
+  // it is guarded like a statement.
+  const bool guard = in_txn_;
+  Slot slots[4];
+  int count = 0;
+  bool sent = !guard || Send_Frame("dayset_sp", &count);
+  sent = sent && PQsendPrepare(conn_, name.c_str(), tr.sql.c_str(), static_cast<int>(tr.params.size()), nullptr) == 1;
+  ++count;
+  const int describe = count++;
+  slots[describe].want = true;
+  sent = sent && PQsendDescribePrepared(conn_, name.c_str()) == 1;
+  if (sent && guard) sent = Send_Frame("dayset_release", &count);
+  if (!sent) return Fail_Broken(Pg_Error_Lost());
+  const int rc = Sync(slots, count);
+  if (rc != 0) {
+    for (const Slot& sl : slots) {
+      if (!sl.sqlstate.empty()) {
+        *sqlstate = sl.sqlstate;
+        break;
+      }
+    }
+    PQclear(slots[describe].keep);
+    if (broken_ == nullptr && guard) Undo();
+    return rc;
+  }
+  std::vector<Oid> types;
+  for (int c = 0; c < PQnfields(slots[describe].keep); ++c) types.push_back(PQftype(slots[describe].keep, c));
+  PQclear(slots[describe].keep);
+  *out = std::make_unique<PgStatement>(this, name, parsed.write, std::move(tr), std::move(types));
+  return 0;
+}
+
+int PgSession::Switch_Schema(const std::string& name) {
+  if (broken_ != nullptr) return broken_code_;
+  const std::string lower = Pg_Fold_Name(name);
+  if (lower == current_) return 0;
+  // Sets search_path only when the schema exists (PostgreSQL would accept a
+  // missing one and resolve nothing in it).
+  static const char kSql[] =
+      "select pg_catalog.set_config('search_path', $1, false) from pg_catalog.pg_namespace where nspname = $2";
+  const std::string path = "\"" + lower + "\"";
+  const char* values[2] = {path.c_str(), lower.c_str()};
+  if (PQsendQueryParams(conn_, kSql, 2, nullptr, values, nullptr, nullptr, 0) != 1) {
+    return Fail_Broken(Pg_Error_Lost());
+  }
+  Slot s;
+  s.want = true;
+  const int rc = Sync(&s, 1);
+  if (rc != 0) return rc;
+  const bool found = PQntuples(s.keep) == 1;
+  PQclear(s.keep);
+  if (!found) return kSqlNoSchema;
+  current_ = lower;
+  catalog_loaded_ = false;
+  ++generation_;
+  return 0;
+}
+
+namespace {
+
+int Pg_Open(const char* login, const char* password, const std::string& dbname, const SqlOptions& options,
+            std::unique_ptr<Session>* out) {
+  auto s = std::make_unique<PgSession>();
+  const int rc = s->Open(login, password, dbname, options);
+  if (rc != 0) return rc;
+  *out = std::move(s);
+  return 0;
+}
+
+constexpr const char* kUriSchemes[] = {"postgresql:", "postgres:"};
+constexpr char kServiceScheme[] = "pg:";
+
+// The part after the URI scheme, or null when `net` is no URI of ours.
+const char* Uri_Rest(const char* net) {
+  for (const char* scheme : kUriSchemes) {
+    if (Sql_Net_Has_Scheme(net, scheme)) return net + std::strlen(scheme);
+  }
+  return nullptr;
+}
+
+bool Pg_Owns(const char* net) { return Uri_Rest(net) != nullptr || Sql_Net_Has_Scheme(net, kServiceScheme); }
+
+int Hex(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// True when a parameter of the URI's query part names a credential: its key,
+// percent-decoded and compared case-insensitively, is one libpq takes a user
+// or a secret from.
+bool Query_Has_Credential(const char* query) {
+  static const char* const kKeys[] = {"user", "password", "passfile", "sslpassword"};
+  const char* p = query;
+  while (*p != '\0') {
+    std::string name;
+    while (*p != '\0' && *p != '=' && *p != '&') {
+      if (*p == '%' && Hex(p[1]) >= 0 && Hex(p[2]) >= 0) {
+        name += static_cast<char>(Hex(p[1]) * 16 + Hex(p[2]));
+        p += 3;
+      } else {
+        name += *p++;
+      }
+    }
+    for (const char* key : kKeys) {
+      if (Sql_Net_Has_Scheme(name.c_str(), key) && name.size() == std::strlen(key)) return true;
+    }
+    while (*p != '\0' && *p != '&') ++p;
+    if (*p == '&') ++p;
+  }
+  return false;
+}
+
+const char* Pg_Net_Check(const char* net) {
+  static const char kAllowed[] = "ohne Benutzer und Passwort, die aus LOGIN und PASS kommen";
+  // user@host or user:password@host; an '@' would also end the login and
+  // password in the connect text.
+  if (std::strchr(net, '@') != nullptr) return kAllowed;
+  const char* query = std::strchr(net, '?');
+  if (query != nullptr && Query_Has_Credential(query + 1)) return kAllowed;
+  return nullptr;
+}
+
+int Pg_Session_Open(const char* login, const char* password, const char* net, const SqlOptions& options,
+                    std::unique_ptr<Session>* out) {
+  if (const char* rest = Uri_Rest(net)) {
+    if (std::strncmp(rest, "//", 2) != 0) return kSqlUnknownService;
+    return Pg_Open(login, password, std::string("postgresql:") + rest, options, out);
+  }
+  const char* service = net + std::strlen(kServiceScheme);
+  if (*service == '\0') return kSqlUnknownService;
+  for (const char* p = service; *p != '\0'; ++p) {
+    const char c = *p;
+    if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '-' ||
+          c == '.')) {
+      return kSqlUnknownService;
+    }
+  }
+  return Pg_Open(login, password, std::string("service=") + service, options, out);
+}
+
+}  // namespace
+
+const BackendEntry kPgBackend = {"postgresql", Pg_Owns, Pg_Net_Check, Pg_Session_Open};
+
+}  // namespace sqlrt
+
+std::string Pg_Net_Conninfo(const char* net) {
+  using namespace sqlrt;
+  if (!Pg_Owns(net)) return std::string();
+  if (const char* rest = Uri_Rest(net)) return std::string("postgresql:") + rest;
+  std::string quoted = "service='";
+  for (const char* p = net + std::strlen(kServiceScheme); *p != '\0'; ++p) {
+    if (*p == '\\' || *p == '\'') quoted += '\\';
+    quoted += *p;
+  }
+  return quoted + "'";
+}

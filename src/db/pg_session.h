@@ -1,0 +1,165 @@
+// The PostgreSQL backend's session and statements, private to the backend:
+// pg_session.cpp holds the session (connect, the transaction frame, the
+// pipeline and its batches, the catalog, the schema switch, the net service
+// names), pg_statement.cpp the statements (binding, execution, the columns'
+// values). The runtime reaches both through backend.h only (kPgBackend).
+//
+// Transactions: Oracle's. A transaction begins with the first insert,
+// update or delete after connect or commit; reads outside it run on their
+// own. Inside a transaction every statement runs between SAVEPOINT and
+// RELEASE, sent with it in one pipeline (one round trip); only a failure
+// costs a second one, ROLLBACK TO SAVEPOINT, so that a failed statement
+// undoes its own effect alone and the transaction goes on. A commit without
+// a write before it sends nothing.
+#pragma once
+
+#include <libpq-fe.h>
+
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "db/backend.h"
+#include "db/pg_error.h"
+#include "db/pg_translate.h"
+
+namespace sqlrt {
+
+// Type OIDs of the built-in types (fixed in every PostgreSQL release).
+constexpr Oid kOidBool = 16;
+constexpr Oid kOidInt8 = 20;
+constexpr Oid kOidInt2 = 21;
+constexpr Oid kOidInt4 = 23;
+constexpr Oid kOidText = 25;
+constexpr Oid kOidFloat4 = 700;
+constexpr Oid kOidFloat8 = 701;
+constexpr Oid kOidBpchar = 1042;
+constexpr Oid kOidVarchar = 1043;
+constexpr Oid kOidDate = 1082;
+constexpr Oid kOidTimestamp = 1114;
+constexpr Oid kOidTimestampTz = 1184;
+constexpr Oid kOidNumeric = 1700;
+
+class PgSession : public Session {
+ public:
+  ~PgSession() override {
+    Batch_Clear();
+    if (conn_ != nullptr) PQfinish(conn_);  // the server rolls back what is open
+  }
+  int Open(const char* login, const char* password, const std::string& dbname, const SqlOptions& options);
+  int Prepare(const SqlParsed& parsed, std::unique_ptr<Statement>* out) override;
+  int Commit() override;
+  int Rollback() override;
+  unsigned Name_Generation() const override { return generation_; }
+  long Round_Trips() const override { return round_trips_; }
+  const char* Broken() const override { return broken_; }
+
+  // Runs a prepared statement with its values inside the transaction frame
+  // it needs; the result of a query is kept in *result.
+  int Execute(const std::string& name, bool write, int n, const char* const* values, const int* lengths,
+              PGresult** result);
+  int Switch_Schema(const std::string& name) override;
+
+  bool Batches() const override { return true; }
+  void Batch_Begin() override;
+  int Batch_Run(int stop_code) override;
+  // Adds an execution of a prepared statement to the batch; its values are
+  // copied. Returns the item's index.
+  int Batch_Queue(const std::string* name, bool write, int n, const char* const* values, const int* lengths);
+  // The item's code, and its result (now the caller's) on 0.
+  int Batch_Take(int item, PGresult** result);
+
+ private:
+  // One message of a pipeline and what came back for it.
+  struct Slot {
+    ExecStatusType status = PGRES_FATAL_ERROR;
+    std::string sqlstate;
+    PGresult* keep = nullptr;  // the query's result, when asked for
+    bool want = false;
+  };
+  int Sync(Slot* slots, int count);
+  int Fail_Broken(const PgError& error);
+  int Load_Catalog();
+  int Prepare_Once(const SqlParsed& parsed, std::unique_ptr<Statement>* out, std::string* sqlstate);
+  int Frame(const char* name);  // one fixed statement in a pipeline of its own
+  bool Send_Frame(const char* stmt, int* count);  // queues a fixed statement
+  void Undo();  // rolls back to the statement's savepoint after a failure
+
+  // A batch: its items in order, their parameters one after the other.
+  struct BatchItem {
+    const std::string* name;
+    bool write;
+    size_t first;  // in param_off_, param_len_
+    int count;
+    int slot = -1;  // of its execution in the pipeline last sent
+    int rc = kSqlNotRun;
+    PGresult* result = nullptr;
+  };
+  void Batch_Clear();
+  std::vector<BatchItem> batch_;
+  std::string param_bytes_;
+  std::vector<size_t> param_off_;
+  std::vector<int> param_len_;  // -1: NULL
+  std::vector<const char*> send_values_;
+  std::vector<Slot> slots_;
+  std::vector<size_t> pending_, again_;  // items still to send
+
+  PGconn* conn_ = nullptr;
+  bool in_txn_ = false;
+  bool txn_lost_ = false;
+  const char* broken_ = nullptr;
+  int broken_code_ = 0;
+  unsigned generation_ = 1;
+  std::string current_;  // the current schema in lower case; empty before the switch
+  PgCatalog catalog_;
+  bool catalog_loaded_ = false;
+  bool sunday_first_ = true;
+  long next_name_ = 0;
+  long round_trips_ = 0;
+};
+
+// A statement prepared on the server under `name`, with the translation
+// that says how its parameters are made and the types of its columns.
+class PgStatement : public Statement {
+ public:
+  PgStatement(PgSession* s, std::string name, bool write, PgTranslation tr, std::vector<Oid> types)
+      : s_(s), name_(std::move(name)), write_(write), tr_(std::move(tr)), types_(std::move(types)) {
+    const size_t n = tr_.params.size();
+    values_.resize(n);
+    null_.assign(n, 1);
+    ptrs_.assign(n, nullptr);
+    lens_.assign(n, 0);
+  }
+  ~PgStatement() override { PQclear(res_); }
+  int Columns() const override { return static_cast<int>(types_.size()); }
+  int Bind(int index, const SqlVar& var) override;
+  int Step() override;
+  int Materialize() override;
+  int Column(int index, const SqlVar& out) override;
+  void Reset() override;
+  int Queue() override;
+  int Adopt(int item) override;
+
+ private:
+  void Values();
+  int Run();
+  int Ignored() const;
+
+  PgSession* s_;
+  std::string name_;
+  bool write_;
+  PgTranslation tr_;
+  std::vector<Oid> types_;
+  // Parameter values, kept between executions so that their buffers are
+  // reused; null_ marks those sent as NULL.
+  std::vector<std::string> values_;
+  std::vector<char> null_;
+  std::vector<const char*> ptrs_;
+  std::vector<int> lens_;
+  PGresult* res_ = nullptr;
+  bool started_ = false;
+  int row_ = -1;
+};
+
+}  // namespace sqlrt

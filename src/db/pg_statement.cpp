@@ -1,0 +1,172 @@
+// Statements of the PostgreSQL backend (pg_session.h).
+//
+// Cursors and select-into keep their whole result at execution: they read
+// as of their open and survive commits.
+#include <charconv>
+#include <cstring>
+#include <ctime>
+
+#include "base/clock.h"
+#include "db/hostvar.h"
+#include "db/oradate.h"
+#include "db/pg_session.h"
+
+namespace sqlrt {
+
+namespace {
+
+// Reads "YYYY-MM-DD[ HH:MM:SS]" as DateStyle ISO writes a timestamp; false
+// for anything else (a year past 9999, BC).
+bool Timestamp_Parse(const char* v, size_t len, OraCivil* c) {
+  const auto num = [v](size_t at, size_t width, int* out) {
+    int n = 0;
+    for (size_t i = 0; i < width; ++i) {
+      if (v[at + i] < '0' || v[at + i] > '9') return false;
+      n = n * 10 + (v[at + i] - '0');
+    }
+    *out = n;
+    return true;
+  };
+  *c = OraCivil{0, 1, 1, 0, 0, 0};
+  if (len != 10 && len != 19) return false;
+  if (!num(0, 4, &c->year) || v[4] != '-' || !num(5, 2, &c->month) || v[7] != '-' || !num(8, 2, &c->day)) {
+    return false;
+  }
+  return len == 10 || (v[10] == ' ' && num(11, 2, &c->hour) && v[13] == ':' && num(14, 2, &c->minute) &&
+                       v[16] == ':' && num(17, 2, &c->second));
+}
+
+}  // namespace
+
+void PgStatement::Reset() {
+  PQclear(res_);
+  res_ = nullptr;
+  started_ = false;
+  row_ = -1;
+}
+
+int PgStatement::Queue() {
+  Values();
+  return s_->Batch_Queue(&name_, write_, static_cast<int>(ptrs_.size()), ptrs_.data(), lens_.data());
+}
+
+int PgStatement::Adopt(int item) {
+  PQclear(res_);
+  res_ = nullptr;
+  const int rc = s_->Batch_Take(item, &res_);
+  started_ = true;
+  row_ = -1;
+  return rc != 0 ? rc : Ignored();
+}
+
+// An insert that met an existing key: the unique violation it stands for.
+int PgStatement::Ignored() const {
+  return tr_.ignore && res_ != nullptr && std::strcmp(PQcmdTuples(res_), "0") == 0 ? -1 : 0;
+}
+
+int PgStatement::Bind(int index, const SqlVar& var) {
+  if (index < 0 || index >= tr_.inputs) return kSqlBindMismatch;
+  const size_t i = static_cast<size_t>(index);
+  if (var.data == nullptr || (var.kind == SqlVar::kString && var.size <= 0)) return kSqlBadVariable;
+  const bool null = var.ind != nullptr && *var.ind < 0;
+  char num[16];
+  const char* text;
+  size_t len;
+  if (var.kind == SqlVar::kString) {
+    text = static_cast<const char*>(var.data);
+    len = null ? 0 : strnlen(text, static_cast<size_t>(var.size));
+  } else {
+    len = null ? 0 : static_cast<size_t>(std::to_chars(num, num + sizeof num, *static_cast<const int32_t*>(var.data)).ptr - num);
+    text = num;
+  }
+  // Oracle stores an empty text as NULL.
+  null_[i] = len == 0;
+  if (len == 0) return 0;
+  const PgParam& source = tr_.params[i];
+  if (source.kind == PgParam::kDateFmt) {
+    const int rc = Pg_Date_Param(text, len, source.fmt.data(), source.fmt.size(), &values_[i]);
+    if (rc != 0) null_[i] = 1;
+    return rc;
+  }
+  values_[i].assign(text, len);
+  return 0;
+}
+
+void PgStatement::Values() {
+  // The clock's parameters: the job's local time in whole seconds.
+  for (size_t i = static_cast<size_t>(tr_.inputs); i < tr_.params.size(); ++i) {
+    const std::time_t now = Clock_Now();
+    std::tm t{};
+    localtime_r(&now, &t);
+    OraCivil c{t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec};
+    if (tr_.params[i].kind == PgParam::kToday) c.hour = c.minute = c.second = 0;
+    char buf[32];
+    Pg_Timestamp_Text(c, buf);
+    values_[i].assign(buf);
+    null_[i] = 0;
+  }
+  for (size_t i = 0; i < values_.size(); ++i) {
+    ptrs_[i] = null_[i] ? nullptr : values_[i].c_str();
+    lens_[i] = null_[i] ? 0 : static_cast<int>(values_[i].size());
+  }
+}
+
+int PgStatement::Run() {
+  Values();
+  PQclear(res_);
+  res_ = nullptr;
+  started_ = true;
+  const int rc = s_->Execute(name_, write_, static_cast<int>(ptrs_.size()), ptrs_.data(), lens_.data(), &res_);
+  return rc != 0 ? rc : Ignored();
+}
+
+int PgStatement::Step() {
+  if (!started_) {
+    const int rc = Run();
+    if (rc != 0) return rc;
+  }
+  if (res_ == nullptr) return 1403;  // a write, or the end
+  ++row_;
+  return row_ < PQntuples(res_) ? 0 : 1403;
+}
+
+int PgStatement::Materialize() {
+  const int rc = Run();
+  row_ = -1;
+  return rc;
+}
+
+int PgStatement::Column(int index, const SqlVar& out) {
+  if (res_ == nullptr || row_ < 0 || row_ >= PQntuples(res_) || index < 0 || index >= Columns()) {
+    return kSqlInvalidCursor;
+  }
+  if (PQgetisnull(res_, row_, index)) return Hostvar_Put_Null(out);
+  const char* v = PQgetvalue(res_, row_, index);
+  size_t len = static_cast<size_t>(PQgetlength(res_, row_, index));
+  switch (types_[static_cast<size_t>(index)]) {
+    case kOidTimestamp:
+    case kOidDate: {
+      if (out.kind != SqlVar::kString) return kSqlBadType;
+      OraCivil c;
+      // Only the years 1 to 9999 read as "YYYY-MM-DD HH:MM:SS" (no BC, no fifth digit).
+      if (!Timestamp_Parse(v, len, &c)) return kOraBadYear;
+      char text[16];
+      const int n = Ora_Date_Default(Ora_Jd_From_Civil(c), text);
+      if (n < 0) return n;  // a timestamp outside the years 1 to 9999
+      return Hostvar_Put_Text(out, text, static_cast<size_t>(n));
+    }
+    case kOidNumeric:
+      // Oracle prints numbers without trailing zeros of the fraction.
+      if (std::memchr(v, '.', len) != nullptr) {
+        while (len > 0 && v[len - 1] == '0') --len;
+        if (len > 0 && v[len - 1] == '.') --len;
+      }
+      return Hostvar_Put_Text(out, v, len);
+    case kOidBool:
+      return Hostvar_Put_Int(out, v[0] == 't' ? 1 : 0);
+    default:
+      return Hostvar_Put_Text(out, v, len);
+  }
+}
+
+}  // namespace sqlrt

@@ -1,0 +1,501 @@
+#include "db/pg_translate.h"
+
+#include <cstring>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace sqlrt {
+
+namespace {
+
+// The statement text as a tree: tokens, parameters, calls and parenthesised
+// groups, each with its comma-separated parts.
+struct Node {
+  enum Kind { kTok, kParam, kCall, kGroup } kind = kTok;
+  SqlToken::Kind tok = SqlToken::kOther;
+  std::string text;                     // the token, or a call's name
+  std::vector<std::vector<Node>> args;  // kCall, kGroup
+  int input = -1;                       // kParam
+};
+using Seq = std::vector<Node>;
+
+bool Is_Keyword(const std::string& lower) {
+  static const char* const kWords[] = {
+      "select", "from",  "where", "and",   "or",   "not",  "in",     "is",     "null", "like",
+      "between", "order", "by",   "group", "having", "asc", "desc",  "distinct", "values", "set",
+      "into",   "update", "insert", "delete", "as",  "on",   "join",  "case",   "when", "then",
+      "else",   "end",   "exists", "union", "all",  "any",  "escape", "inner", "left", "outer"};
+  for (const char* w : kWords) {
+    if (lower == w) return true;
+  }
+  return false;
+}
+
+// One statement's translation: the text is read into a tree of nodes
+// (Parse), then written out again (Emit), each operand with what is known
+// of its type, so that the Oracle functions and the date arithmetic can be
+// rewritten around their arguments.
+class Translator {
+ public:
+  Translator(const PgCatalog& catalog, bool sunday_first) : catalog_(catalog), sunday_first_(sunday_first) {}
+
+  PgTranslation Run(const SqlParsed& parsed) {
+    in_ = &parsed.sql;
+    tr_ = PgTranslation{};
+    tr_.inputs = parsed.inputs;
+    tr_.params.resize(static_cast<size_t>(parsed.inputs));
+    size_t pos = 0;
+    int input = 0;
+    Seq seq;
+    Parse(&pos, &input, false, &seq);
+    if (input != parsed.inputs) {
+      // A '?' written in the text itself: a parameter without a host
+      // variable, refused as the embedded backend refuses it.
+      tr_.error = kSqlBindMismatch;
+      return std::move(tr_);
+    }
+    PgType ty;
+    tr_.sql = Emit(seq, &ty);
+    return std::move(tr_);
+  }
+
+ private:
+  // Parses up to the end, or up to ',' or ')' inside parentheses (the
+  // terminator is left at *pos). Returns the terminating character or 0.
+  char Parse(size_t* pos, int* input, bool nested, Seq* out) {
+    const std::string& in = *in_;
+    for (;;) {
+      const SqlToken t = Sql_Token_At(in, *pos);
+      if (t.kind == SqlToken::kEnd) return 0;
+      const char c = in[t.begin];
+      if (t.kind == SqlToken::kOther && nested && (c == ',' || c == ')')) return c;
+      *pos = t.end;
+      if (t.kind == SqlToken::kOther && c == '?') {
+        Node n;
+        n.kind = Node::kParam;
+        n.input = (*input)++;
+        out->push_back(std::move(n));
+        continue;
+      }
+      if (t.kind == SqlToken::kOther && c == '(') {
+        Node n;
+        n.kind = Node::kGroup;
+        // A word right before the parenthesis (blanks between allowed)
+        // that is no keyword names a function.
+        size_t back = out->size();
+        while (back > 0 && (*out)[back - 1].kind == Node::kTok && (*out)[back - 1].tok == SqlToken::kSpace) --back;
+        if (back > 0 && (*out)[back - 1].kind == Node::kTok && (*out)[back - 1].tok == SqlToken::kWord &&
+            !Is_Keyword(Pg_Fold_Name((*out)[back - 1].text))) {
+          n.kind = Node::kCall;
+          n.text = (*out)[back - 1].text;
+          out->resize(back - 1);
+        }
+        for (;;) {
+          Seq part;
+          const char end = Parse(pos, input, true, &part);
+          n.args.push_back(std::move(part));
+          if (end == 0) break;  // unbalanced: the server will say so
+          *pos += 1;
+          if (end == ')') break;
+        }
+        out->push_back(std::move(n));
+        continue;
+      }
+      Node n;
+      n.tok = t.kind;
+      n.text.assign(in, t.begin, t.end - t.begin);
+      out->push_back(std::move(n));
+    }
+  }
+
+  // One piece of emitted text with what is known of it.
+  struct Chunk {
+    std::string text;
+    PgType ty = PgType::kUnknown;
+    bool operand = false;
+    bool space = false;
+    char op = 0;  // + - * / when the chunk is that operator
+    bool number = false;
+    bool name = false;  // an identifier, possibly qualified
+  };
+
+  std::string Extra(PgParam::Kind kind) {
+    tr_.params.push_back(PgParam{kind, {}});
+    return "$" + std::to_string(tr_.params.size()) + "::timestamp";
+  }
+
+  static const Node* Single(const Seq& s) {
+    const Node* found = nullptr;
+    for (const Node& n : s) {
+      if (n.kind == Node::kTok && n.tok == SqlToken::kSpace) continue;
+      if (found != nullptr) return nullptr;
+      found = &n;
+    }
+    return found;
+  }
+
+  static std::string Literal_Value(const std::string& lit) {
+    std::string v;
+    for (size_t i = 1; i + 1 < lit.size(); ++i) {
+      v += lit[i];
+      if (lit[i] == '\'' && lit[i + 1] == '\'') ++i;
+    }
+    return v;
+  }
+
+  // An Oracle date format as a PostgreSQL template; false on an element
+  // the job does not know.
+  bool Pg_Format(const std::string& fmt, std::string* out) const {
+    out->clear();
+    size_t pos = 0;
+    while (pos < fmt.size()) {
+      const size_t start = pos;
+      switch (Ora_Format_Next(fmt.data(), fmt.size(), &pos)) {
+        case OraElem::kSep:
+          *out += fmt[start];
+          break;
+        case OraElem::kYyyy:
+          *out += "YYYY";
+          break;
+        case OraElem::kRr:
+          *out += "YY";
+          break;
+        case OraElem::kMon: {
+          // Case follows the format, as PostgreSQL's MON, Mon and mon do.
+          const bool up1 = fmt[start] >= 'A' && fmt[start] <= 'Z';
+          const bool up2 = fmt[start + 1] >= 'A' && fmt[start + 1] <= 'Z';
+          *out += up1 ? (up2 ? "MON" : "Mon") : "mon";
+          break;
+        }
+        case OraElem::kMm:
+          *out += "MM";
+          break;
+        case OraElem::kMi:
+          *out += "MI";
+          break;
+        case OraElem::kDdd:
+          *out += "DDD";
+          break;
+        case OraElem::kDd:
+          *out += "DD";
+          break;
+        case OraElem::kD:
+          *out += sunday_first_ ? "D" : "ID";
+          break;
+        case OraElem::kIw:
+          *out += "IW";
+          break;
+        case OraElem::kHh24:
+          *out += "HH24";
+          break;
+        case OraElem::kSs:
+          *out += "SS";
+          break;
+        case OraElem::kBad:
+          return false;
+      }
+    }
+    return true;
+  }
+
+  void Fail(int code) {
+    if (tr_.error == 0) tr_.error = code;
+  }
+
+  std::string Date_Literal(const std::string& text, const std::string& fmt) {
+    std::string ts;
+    const int rc = Pg_Date_Param(text.data(), text.size(), fmt.data(), fmt.size(), &ts);
+    if (rc != 0) {
+      Fail(rc);
+      return "NULL";
+    }
+    return "timestamp '" + ts + "'";
+  }
+
+  std::string Emit_Call(const Node& n, PgType* ty) {
+    const std::string name = Pg_Fold_Name(n.text);
+    std::vector<std::string> a;
+    std::vector<PgType> t;
+    const auto arg = [&](size_t i) -> const std::string& { return a[i]; };
+    const auto emit_args = [&]() {
+      for (const Seq& s : n.args) {
+        PgType at;
+        a.push_back(Emit(s, &at));
+        t.push_back(at);
+      }
+    };
+    const size_t argc = n.args.size();
+    if (name == "to_date" && (argc == 1 || argc == 2)) {
+      *ty = PgType::kDate;
+      const Node* first = Single(n.args[0]);
+      std::string fmt = "DD-MON-RR";
+      if (argc == 2) {
+        const Node* f = Single(n.args[1]);
+        if (f == nullptr || f->kind != Node::kTok || f->tok != SqlToken::kLiteral) {
+          Fail(kOraFormatUnknown);
+          return "NULL";
+        }
+        fmt = Literal_Value(f->text);
+      }
+      if (first != nullptr && first->kind == Node::kParam) {
+        tr_.params[static_cast<size_t>(first->input)] = PgParam{PgParam::kDateFmt, fmt};
+        return "$" + std::to_string(first->input + 1) + "::timestamp";
+      }
+      if (first != nullptr && first->kind == Node::kTok && first->tok == SqlToken::kLiteral) {
+        const std::string value = Literal_Value(first->text);
+        return value.empty() ? "NULL::timestamp" : Date_Literal(value, fmt);
+      }
+      if (argc == 1 && first != nullptr && first->kind == Node::kTok && Pg_Fold_Name(first->text) == "sysdate") {
+        return Extra(PgParam::kToday);
+      }
+      emit_args();
+      if (argc == 1 && t[0] == PgType::kDate) return "date_trunc('day', " + arg(0) + ")";
+      std::string pg;
+      if (!Pg_Format(fmt, &pg)) Fail(kOraFormatUnknown);
+      return "to_timestamp(NULLIF((" + arg(0) + ")::text, ''), '" + pg + "')::timestamp(0)";
+    }
+    if (name == "to_char" && (argc == 1 || argc == 2)) {
+      *ty = PgType::kText;
+      emit_args();
+      if (argc == 1) return t[0] == PgType::kDate ? "to_char(" + arg(0) + ", 'DD-MON-YY')" : "(" + arg(0) + ")::text";
+      const Node* f = Single(n.args[1]);
+      std::string pg;
+      if (f == nullptr || f->kind != Node::kTok || f->tok != SqlToken::kLiteral ||
+          !Pg_Format(Literal_Value(f->text), &pg)) {
+        Fail(kOraFormatUnknown);
+        return "NULL";
+      }
+      return "to_char(" + arg(0) + ", '" + pg + "')";
+    }
+    if (name == "to_number" && argc == 1) {
+      *ty = PgType::kNum;
+      emit_args();
+      return "NULLIF((" + arg(0) + ")::text, '')::numeric";
+    }
+    if (name == "nvl" && argc == 2) {
+      emit_args();
+      *ty = t[0] != PgType::kUnknown ? t[0] : t[1];
+      return "COALESCE(" + arg(0) + ", " + arg(1) + ")";
+    }
+    if (name == "mod" && argc == 2) {
+      // Oracle's MOD(m, 0) is m; PostgreSQL would divide by zero.
+      *ty = PgType::kNum;
+      emit_args();
+      return "(CASE WHEN (" + arg(1) + ") = 0 THEN (" + arg(0) + ") ELSE MOD(" + arg(0) + ", " + arg(1) + ") END)";
+    }
+    emit_args();
+    *ty = PgType::kUnknown;
+    if ((name == "max" || name == "min") && argc == 1) *ty = t[0];
+    if (name == "count" || name == "sum" || name == "avg") *ty = PgType::kNum;
+    std::string out = n.text + "(";
+    for (size_t i = 0; i < a.size(); ++i) {
+      if (i > 0) out += ",";
+      out += a[i];
+    }
+    return out + ")";
+  }
+
+  // Emits a sequence; *ty is its type when it is one operand.
+  std::string Emit(const Seq& seq, PgType* ty) {
+    std::vector<Chunk> ch;
+    ch.reserve(seq.size());
+    bool after_from = false;
+    bool qualify = false;  // the last chunk is a name followed by '.'
+    for (const Node& n : seq) {
+      Chunk c;
+      switch (n.kind) {
+        case Node::kParam:
+          c.text = "$" + std::to_string(n.input + 1);
+          c.operand = true;
+          break;
+        case Node::kCall:
+          c.text = Emit_Call(n, &c.ty);
+          c.operand = true;
+          break;
+        case Node::kGroup: {
+          c.text = "(";
+          for (size_t i = 0; i < n.args.size(); ++i) {
+            PgType pt;
+            if (i > 0) c.text += ",";
+            c.text += Emit(n.args[i], &pt);
+            if (n.args.size() == 1) c.ty = pt;
+          }
+          c.text += ")";
+          c.operand = true;
+          break;
+        }
+        case Node::kTok:
+          c.text = n.text;
+          if (n.tok == SqlToken::kSpace) {
+            c.space = true;
+          } else if (n.tok == SqlToken::kWord) {
+            const std::string w = Pg_Fold_Name(n.text);
+            if (qualify && !ch.empty()) {
+              ch.back().text += n.text;
+              const auto it = catalog_.find(w);
+              ch.back().ty = it != catalog_.end() ? it->second : PgType::kUnknown;
+              qualify = false;
+              continue;
+            }
+            if (w == "sysdate") {
+              c.text = Extra(PgParam::kSysdate);
+              c.ty = PgType::kDate;
+              c.operand = true;
+            } else if (w == "dual" && after_from) {
+              c.text = "(select 'X' as DUMMY) as DUAL";  // Oracle's one-row table
+            } else if (!Is_Keyword(w)) {
+              const auto it = catalog_.find(w);
+              if (it != catalog_.end()) c.ty = it->second;
+              c.operand = true;
+              c.name = true;
+            }
+            after_from = w == "from";
+          } else if (n.tok == SqlToken::kLiteral) {
+            c.ty = PgType::kText;
+            c.operand = true;
+          } else if (n.tok == SqlToken::kQuoted) {
+            c.operand = true;
+            c.name = true;
+          } else {
+            const char x = n.text[0];
+            if (x >= '0' && x <= '9') {
+              if (!ch.empty() && ch.back().number) {
+                ch.back().text += x;
+                continue;
+              }
+              c.number = true;
+              c.operand = true;
+              c.ty = PgType::kNum;
+            } else if (x == '.' && !ch.empty() && (ch.back().number || ch.back().name)) {
+              ch.back().text += x;
+              qualify = ch.back().name;
+              continue;
+            } else if (x == '+' || x == '-' || x == '*' || x == '/') {
+              c.op = x;
+            }
+          }
+          if (!c.space) qualify = false;
+          break;
+      }
+      if (n.kind != Node::kTok || n.tok != SqlToken::kWord) after_from = after_from && c.space;
+      ch.push_back(std::move(c));
+    }
+    Fold(&ch, "*/");
+    Fold(&ch, "+-");
+    std::string out;
+    int operands = 0;
+    PgType last = PgType::kUnknown;
+    for (const Chunk& c : ch) {
+      out += c.text;
+      if (!c.space) {
+        ++operands;
+        last = c.operand ? c.ty : PgType::kUnknown;
+      }
+    }
+    *ty = operands == 1 ? last : PgType::kUnknown;
+    return out;
+  }
+
+  // Joins "operand op operand" for the operators in `ops`, left to right;
+  // + and - with a date operand become PostgreSQL's date arithmetic.
+  static void Fold(std::vector<Chunk>* chunks, const char* ops) {
+    std::vector<Chunk>& ch = *chunks;
+    const auto prev = [&](size_t i) -> long {
+      for (long j = static_cast<long>(i) - 1; j >= 0; --j) {
+        if (!ch[static_cast<size_t>(j)].space) return j;
+      }
+      return -1;
+    };
+    const auto next = [&](size_t i) -> size_t {
+      for (size_t j = i + 1; j < ch.size(); ++j) {
+        if (!ch[j].space) return j;
+      }
+      return ch.size();
+    };
+    for (size_t i = 0; i < ch.size(); ++i) {
+      if (ch[i].op == 0 || std::strchr(ops, ch[i].op) == nullptr) continue;
+      const long l = prev(i);
+      const size_t r = next(i);
+      if (l < 0 || r >= ch.size() || !ch[static_cast<size_t>(l)].operand || !ch[r].operand) continue;
+      Chunk& L = ch[static_cast<size_t>(l)];
+      const Chunk& R = ch[r];
+      const char op = ch[i].op;
+      Chunk m;
+      m.operand = true;
+      m.ty = PgType::kNum;
+      const bool ld = L.ty == PgType::kDate, rd = R.ty == PgType::kDate;
+      if ((op == '+' || op == '-') && (ld || rd)) {
+        if (op == '-' && ld && rd) {
+          m.text = "(EXTRACT(EPOCH FROM (" + L.text + " - " + R.text + ")) / 86400)";
+        } else if (ld) {
+          m.text = "(" + L.text + " " + op + " (" + R.text + ") * interval '1 day')";
+          m.ty = PgType::kDate;
+        } else if (op == '+') {
+          m.text = "(" + R.text + " + (" + L.text + ") * interval '1 day')";
+          m.ty = PgType::kDate;
+        } else {
+          m.text = "(" + L.text + " - " + R.text + ")";  // number - date: the server refuses it
+          m.ty = PgType::kUnknown;
+        }
+      } else {
+        for (size_t j = static_cast<size_t>(l); j <= r; ++j) m.text += ch[j].text;
+      }
+      L = std::move(m);
+      ch.erase(ch.begin() + static_cast<long>(l) + 1, ch.begin() + static_cast<long>(r) + 1);
+      i = static_cast<size_t>(l);
+    }
+  }
+
+  const PgCatalog& catalog_;
+  bool sunday_first_;
+  const std::string* in_ = nullptr;
+  PgTranslation tr_;
+};
+
+}  // namespace
+
+std::string Pg_Fold_Name(const std::string& name) {
+  std::string out = name;
+  for (char& c : out) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+  }
+  return out;
+}
+
+// Runs on every statement with a date: digits written by hand, no format
+// parsing.
+void Pg_Timestamp_Text(const OraCivil& c, char (&out)[32]) {
+  const auto put = [&out](int at, int value, int width) {
+    unsigned v = static_cast<unsigned>(value);
+    for (int i = width - 1; i >= 0; --i, v /= 10) out[at + i] = static_cast<char>('0' + v % 10);
+  };
+  std::memcpy(out, "0000-00-00 00:00:00", 20);
+  put(0, c.year % 10000, 4);
+  put(5, c.month % 100, 2);
+  put(8, c.day % 100, 2);
+  put(11, c.hour % 100, 2);
+  put(14, c.minute % 100, 2);
+  put(17, c.second % 100, 2);
+}
+
+int Pg_Date_Param(const char* text, size_t len, const char* fmt, size_t fmtlen, std::string* out) {
+  double jd;
+  const int rc = Ora_Date_Parse(text, len, fmt, fmtlen, &jd);
+  if (rc != 0) return rc;
+  char buf[32];
+  Pg_Timestamp_Text(Ora_Jd_To_Civil(jd), buf);
+  out->assign(buf);
+  return 0;
+}
+
+PgTranslation Pg_Translate(const SqlParsed& parsed, const PgCatalog& catalog, bool sunday_first) {
+  PgTranslation tr = Translator(catalog, sunday_first).Run(parsed);
+  if (tr.error == 0 && parsed.write && tr.sql.size() > 7 && Pg_Fold_Name(tr.sql.substr(0, 7)) == "insert ") {
+    tr.sql += " ON CONFLICT DO NOTHING";
+    tr.ignore = true;
+  }
+  return tr;
+}
+
+}  // namespace sqlrt

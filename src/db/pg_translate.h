@@ -1,0 +1,73 @@
+// Translation of the neutral statement text (sqlparse.h) into PostgreSQL's
+// dialect, for the PostgreSQL backend (pg_session.cpp), which prepares the
+// result. Text in, text out: what the translation needs to know of the
+// server's catalog and of the job's settings, the caller hands it as plain
+// values, so that it runs (and is tested) without a server.
+//
+// The statements' Oracle functions become PostgreSQL expressions. DATE
+// columns are timestamp(0) holding local wall time. sysdate is the job's own
+// clock (base/clock.h), sent as a parameter, exactly as the embedded backend
+// reads it; TO_DATE of a host variable or a literal is parsed here by
+// db/oradate.h, so both backends accept and refuse the same date texts with
+// the same codes. Date arithmetic (date + n, date - date) is rewritten by
+// the columns' types, which the session reads once per schema from the
+// catalog. String literals and quoted identifiers pass untouched; DUAL
+// becomes Oracle's one-row table. TO_CHAR's 'D' counts from Sunday or from
+// Monday, as the territory wants.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "db/oradate.h"
+#include "db/sqlparse.h"
+
+namespace sqlrt {
+
+// What the translation knows of an expression's type.
+enum class PgType { kUnknown, kDate, kNum, kText };
+
+// The types of the columns a statement may name, by column name in lower
+// case (a name with two types in the schemas read is kUnknown). A name
+// missing here is of unknown type: its date arithmetic is left to the
+// server, which refuses it.
+using PgCatalog = std::unordered_map<std::string, PgType>;
+
+// How a parameter's value is made: from its host variable as it stands or
+// read under an Oracle date format, or from the job's clock.
+struct PgParam {
+  enum Kind { kPlain, kDateFmt, kSysdate, kToday } kind = kPlain;
+  std::string fmt;  // kDateFmt: the Oracle format
+};
+
+struct PgTranslation {
+  std::string sql;  // PostgreSQL text, $1... for the parameters
+  // An insert that does nothing when its key exists (ON CONFLICT DO
+  // NOTHING) and reports that as the unique violation it would have been:
+  // the same outcome, without the error that would cost the transaction a
+  // round trip to recover from.
+  bool ignore = false;
+  std::vector<PgParam> params;  // the inputs in order, then the clock's
+  int inputs = 0;
+  int error = 0;  // a code the statement fails with (a date or format the job cannot read)
+};
+
+// Translates a parsed statement. sunday_first: TO_CHAR(d, 'D') counts from
+// Sunday (Ora_Territory_Sunday_First), else from Monday. On a non-zero
+// error the text is not to be prepared.
+PgTranslation Pg_Translate(const SqlParsed& parsed, const PgCatalog& catalog, bool sunday_first);
+
+// The name as PostgreSQL folds an unquoted identifier (ASCII lower case).
+std::string Pg_Fold_Name(const std::string& name);
+
+// "YYYY-MM-DD HH:MM:SS" of a civil date, NUL-terminated, as the server reads
+// a timestamp under DateStyle ISO.
+void Pg_Timestamp_Text(const OraCivil& c, char (&out)[32]);
+
+// A date text under an Oracle format as a timestamp text for the server:
+// 0, or the code of db/oradate.h that refuses it (*out unchanged).
+int Pg_Date_Param(const char* text, size_t len, const char* fmt, size_t fmtlen, std::string* out);
+
+}  // namespace sqlrt
