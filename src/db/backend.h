@@ -142,6 +142,6 @@ const BackendEntry* Sql_Backend_Find(const char* net);
 bool Sql_Net_Has_Scheme(const char* net, const char* scheme_colon);
 
 extern const BackendEntry kSqliteBackend;  // sqlite_backend.cpp
-extern const BackendEntry kPgBackend;      // pg_backend.cpp
+extern const BackendEntry kPgBackend;      // pg_session.cpp
 
 }  // namespace sqlrt

@@ -72,6 +72,7 @@ constexpr const char* kFrame[][2] = {
 int PgSession::Open(const char* login, const char* password, const std::string& dbname,
                     const SqlOptions& options) {
   sunday_first_ = Ora_Territory_Sunday_First(options.territory.c_str());
+  system_ = Pg_Fold_Name(options.system_schema);
 
   // Nothing of the server's defaults is relied on; before the switch no
   // unqualified table name resolves.
@@ -361,9 +362,9 @@ int PgSession::Load_Catalog() {
   static const char kSql[] =
       "select lower(a.attname), a.atttypid from pg_catalog.pg_attribute a join pg_catalog.pg_class c on "
       "c.oid = a.attrelid join pg_catalog.pg_namespace n on n.oid = c.relnamespace where n.nspname in "
-      "('hrsystem', $1) and c.relkind in ('r', 'p', 'v', 'm', 'f') and a.attnum > 0 and not a.attisdropped";
-  const char* values[1] = {current_.c_str()};
-  if (PQsendQueryParams(conn_, kSql, 1, nullptr, values, nullptr, nullptr, 0) != 1) {
+      "($2, $1) and c.relkind in ('r', 'p', 'v', 'm', 'f') and a.attnum > 0 and not a.attisdropped";
+  const char* values[2] = {current_.c_str(), system_.c_str()};
+  if (PQsendQueryParams(conn_, kSql, 2, nullptr, values, nullptr, nullptr, 0) != 1) {
     return Fail_Broken(Pg_Error_Lost());
   }
   Slot s;

@@ -115,6 +115,7 @@ class PgSession : public Session {
   PgCatalog catalog_;
   bool catalog_loaded_ = false;
   bool sunday_first_ = true;
+  std::string system_;  // the schema the statements name with a prefix, folded
   long next_name_ = 0;
   long round_trips_ = 0;
 };

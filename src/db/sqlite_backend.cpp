@@ -63,8 +63,11 @@
 // the timeout again). SQLITE_LOCKED, also -54, is a conflict inside the one
 // connection and concerns only its statement.
 #include <sqlite3.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -89,6 +92,21 @@ bool Is_Dir(const std::string& path) {
 bool Is_File(const std::string& path) {
   struct stat sb;
   return stat(path.c_str(), &sb) == 0 && S_ISREG(sb.st_mode);
+}
+
+// Whether the file begins with the header of an SQLite database (an empty
+// or shorter file does not).
+bool Is_Database_File(const std::string& path) {
+  static const char kHeader[16] = {'S', 'Q', 'L', 'i', 't', 'e', ' ', 'f', 'o', 'r', 'm', 'a', 't', ' ', '3', '\0'};
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return false;
+  char head[sizeof kHeader];
+  ssize_t n;
+  do {
+    n = read(fd, head, sizeof head);
+  } while (n < 0 && errno == EINTR);
+  close(fd);
+  return n == static_cast<ssize_t>(sizeof head) && std::memcmp(head, kHeader, sizeof head) == 0;
 }
 
 // "file:" URI of an absolute path, opened read-write and never created.
@@ -398,6 +416,9 @@ int SqliteSession::Open(const char* target, const SqlOptions& options) {
 int SqliteSession::Attach(const std::string& name) {
   const std::string path = dir_ + "/" + name + ".db";
   if (!Is_File(path)) return kSqlNoSchema;
+  // SQLite takes an empty file for an empty database and would write its
+  // header into it; a schema file is only ever a database the DDL made.
+  if (!Is_Database_File(path)) return Map_Error(SQLITE_NOTADB);
   const std::string uri = File_Uri(path);
   const std::string sql = "ATTACH DATABASE ? AS \"" + name + "\"";
   sqlite3_stmt* st = nullptr;

@@ -204,4 +204,26 @@ TEST_F(HardenTest, FailureLinesAreAnnouncedOnStandardError) {
       << err;
 }
 
+// Connecting never makes a database of a file that is none: an empty file,
+// text, or either behind a link, fails the connect and stays as it was.
+TEST_F(HardenTest, SchemaFileThatIsNoDatabaseIsLeftAlone) {
+  const std::string ini = job_.Config("dayset", "secret", "sqlite:.", "hrsystemx");
+  for (const std::string& content : {std::string(), std::string("not a database, just text\n")}) {
+    for (bool linked : {false, true}) {
+      const std::string target = job_.file(linked ? "elsewhere.db" : "HRSYSTEM.db");
+      unlink(job_.file("HRSYSTEM.db").c_str());
+      unlink(job_.file("elsewhere.db").c_str());
+      WriteFile(target, content);
+      if (linked) {
+        ASSERT_EQ(symlink(target.c_str(), job_.file("HRSYSTEM.db").c_str()), 0);
+      }
+      JobOutcome o = job_.Run("0 " + Year(1) + " " + ini + " 0 0");
+      EXPECT_EQ(o.status, 1) << content.size() << linked;
+      EXPECT_NE(o.log.find("Fehler(DB-Connect)! RC:"), std::string::npos) << o.log;
+      EXPECT_EQ(ReadFile(target), content) << content.size() << linked;
+      EXPECT_NE(access((target + "-wal").c_str(), F_OK), 0);
+    }
+  }
+}
+
 }  // namespace
