@@ -26,16 +26,13 @@ const char kBakNewDayIns[] =
     "insert into HRSYSTEM.Hrs133Bak (BakDtm,BakJhr,BakMon,BakTag,BakWch,BakWtg,BakJtg,BakYow,BakDat) "
     "values (TO_DATE(:b0,'yyyymmdd'),:b1,:b2,:b3,:b4,:b5,:b6,:b7,sysdate)";
 
-// The ISO week-numbering year of a day from its calendar year, month and ISO
-// week: late-December days in week 1 belong to the next year, early-January
-// days in week 52 or 53 to the year before.
+}  // namespace
+
 int32_t Bak_Yow_Calc(int32_t Jhr, int32_t Mon, int32_t Wch) {
   if (Mon == 12 && Wch == 1) return Jhr + 1;
   if (Mon == 1 && Wch > 51) return Jhr - 1;
   return Jhr;
 }
-
-}  // namespace
 
 int32_t Bak_LstDay_Get(char* Dat) {
   char dtm[kCalDateTextSize] = "";

@@ -40,3 +40,8 @@ int32_t Bak_NxtDay_Init(BakSatz* Satz);
 // Inserts *Satz as a new row stamped with sysdate. Returns SqlCode.
 int32_t Bak_NewDay_Ins(const BakSatz* Satz);
 
+// The ISO week-numbering year (BakYow) of a day from its calendar year,
+// month and ISO week: late-December days in week 1 belong to the next year,
+// early-January days in week 52 or 53 to the year before. dayset-demo
+// derives its base-calendar day with it too.
+int32_t Bak_Yow_Calc(int32_t Jhr, int32_t Mon, int32_t Wch);
