@@ -16,6 +16,7 @@
 #include "config/ini.h"
 #include "db/sqlrt.h"
 #include "run/connect.h"
+#include "run/usage.h"
 
 namespace {
 
@@ -27,7 +28,7 @@ void Usage(FILE* out) {
   std::fprintf(out,
                "Usage: dayset-conf set [-s SECTION] [-n NUMBER] FILE NAME [VALUE]\n"
                "       dayset-conf get FILE NAME\n"
-               "       dayset-conf --help\n"
+               "       dayset-conf --help | --version\n"
                "\n"
                "set  adds the record NAME to the configuration file FILE, or replaces the first\n"
                "     record of that name, with VALUE enciphered. Without VALUE the value is read\n"
@@ -250,6 +251,7 @@ int Get(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (Usage_Version_Asked(argc, argv, "dayset-conf")) return 0;
   if (argc >= 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
     Usage(stdout);
     return kExitOk;

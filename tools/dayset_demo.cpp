@@ -75,6 +75,7 @@
 #include "demo/generate.h"
 #include "demo/options.h"
 #include "demo/write.h"
+#include "run/usage.h"
 
 namespace {
 
@@ -204,4 +205,7 @@ int Demo_Main(int argc, char** argv) {
 
 }  // namespace
 
-int main(int argc, char** argv) { return Demo_Main(argc, argv); }
+int main(int argc, char** argv) {
+  if (Usage_Version_Asked(argc, argv, "dayset-demo")) return 0;
+  return Demo_Main(argc, argv);
+}

@@ -32,6 +32,7 @@
 #include "db/session.h"
 #include "db/sqlrt.h"
 #include "run/connect.h"
+#include "run/usage.h"
 
 namespace {
 
@@ -435,6 +436,7 @@ void Usage(FILE* out) {
   std::fprintf(out,
                "Usage: dayset-view [-o FILE] -p PNR CONFIG YEAR\n"
                "       dayset-view [-o FILE] -c KAL CONFIG YEAR\n"
+               "       dayset-view --help | --version\n"
                "\n"
                "Writes one self-contained HTML page with the year YEAR as the nightly calendar job\n"
                "left it: for person PNR (-p) the day type, planned time and working-time group of\n"
@@ -585,4 +587,7 @@ int Main(int argc, char** argv) {
 
 }  // namespace
 
-int main(int argc, char** argv) { return Main(argc, argv); }
+int main(int argc, char** argv) {
+  if (Usage_Version_Asked(argc, argv, "dayset-view")) return 0;
+  return Main(argc, argv);
+}

@@ -112,3 +112,9 @@ void Usage_Version_Print() {
   for (int i = 0; const char* name = Sql_Backend_Name(i); ++i) std::printf(" %s", name);
   std::printf("\n");
 }
+
+bool Usage_Version_Asked(int argc, char** argv, const char* program) {
+  if (argc != 2 || std::strcmp(argv[1], "--version") != 0) return false;
+  std::printf("%s %s\n", program, DAYSET_VERSION);
+  return true;
+}

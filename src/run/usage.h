@@ -11,3 +11,7 @@ void Usage_Help_Print();
 
 // Name, version and the backends built in.
 void Usage_Version_Print();
+
+// The companion programs' --version: when argv is exactly PROGRAM --version,
+// prints "PROGRAM VERSION" and returns true (the caller exits with 0).
+bool Usage_Version_Asked(int argc, char** argv, const char* program);

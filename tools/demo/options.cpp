@@ -58,6 +58,7 @@ void Demo_Usage(FILE* out) {
   std::fprintf(out,
                "usage: dayset-demo [--persons N] [--seed S] [--start YYYYMMDD] [--net NAME]\n"
                "                   [--login ROLE] [--pg-admin CONNINFO] DIR\n"
+               "       dayset-demo --help | --version\n"
                "Creates a demo installation: a database with work calendars, working-time groups\n"
                "and persons (HRSYSTEM.db in DIR, or schema hrsystem of a PostgreSQL database),\n"
                "and dayset.ini for the job in DIR (new, or an empty directory).\n"
