@@ -332,7 +332,8 @@ std::string Page_Render(const Year& y, const Page& page) {
        "td.no-tag{border:2px dashed #c00000}\n"
        "td.no-ztg{outline:2px dotted #d06000;outline-offset:-4px}\n"
        "td.no-cal{border:2px dashed #c00000}\n"
-       ".mark{display:inline-block;width:16px;height:14px}\n";
+       ".mark{display:inline-block;width:16px;height:14px}\n"
+       ".note{max-width:60em;color:#444;margin:0 0 12px}\n";
   h += std::string("td.day{background:") + kNoTypeColour + "}\n";
   for (size_t i = 0; i < types.size(); ++i) {
     const std::string n = std::to_string(i);
@@ -363,7 +364,17 @@ std::string Page_Render(const Year& y, const Page& page) {
   }
   h += "<li data-mark=\"no-type\"><span class=\"sw\" style=\"background:repeating-linear-gradient(45deg,#fff 0 4px,"
        "#e4e4e4 4px 8px)\"></span>no day type</li>\n";
-  h += "</ul>\n<div class=\"year\">\n";
+  h += "</ul>\n";
+  if (page.person) {
+    // Days before the person's window are never filled by a later run: say
+    // so where the marks would otherwise read as the job's failure.
+    h += "<p class=\"note\">Days without a day record before the first one shown lie before the person's "
+         "window: each run fills a person's days from the earlier of the last day record and the last "
+         "time-group row (at the latest 31 December of the year before the end year, or BegDat when it is "
+         "earlier) up to the end date. A run with BegDat 0 never goes back to them; give BegDat as a date "
+         "(yyyymmdd) to fill them.</p>\n";
+  }
+  h += "<div class=\"year\">\n";
 
   static const char* const kMonths[] = {"January", "February", "March",     "April",   "May",      "June",
                                         "July",    "August",   "September", "October", "November", "December"};

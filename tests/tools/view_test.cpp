@@ -255,4 +255,16 @@ TEST_F(ViewTest, DatabaseTextsAreEscaped) {
   EXPECT_EQ(page.find("<b>"), std::string::npos);
 }
 
+// A person's page says why days before the person's window have no record
+// (a run with BegDat 0 never fills them); a calendar's page has no window.
+TEST_F(ViewTest, PersonPageExplainsDaysBeforeTheWindow) {
+  Outcome person = View("-p " + PersonOn("201") + " dayset.ini 2027");
+  ASSERT_EQ(person.status, 0) << person.err;
+  EXPECT_NE(person.out.find("<p class=\"note\">Days without a day record before"), std::string::npos);
+  EXPECT_NE(person.out.find("A run with BegDat 0 never goes back to them"), std::string::npos);
+  Outcome calendar = View("-c 201 dayset.ini 2027");
+  ASSERT_EQ(calendar.status, 0) << calendar.err;
+  EXPECT_EQ(calendar.out.find("class=\"note\""), std::string::npos);
+}
+
 }  // namespace
