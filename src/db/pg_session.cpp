@@ -357,6 +357,14 @@ int PgSession::Rollback() {
   return rc != 0 ? rc : lost ? kSqlTxnRolledBack : 0;
 }
 
+int PgSession::Query(const char* sql, const char* const* values, int count, Slot* slot) {
+  if (PQsendQueryParams(conn_, sql, count, nullptr, values, nullptr, nullptr, 0) != 1) {
+    return Fail_Broken(Pg_Error_Lost());
+  }
+  slot->want = true;
+  return Sync(slot, 1);
+}
+
 int PgSession::Load_Catalog() {
   catalog_.clear();
   static const char kSql[] =
@@ -364,12 +372,8 @@ int PgSession::Load_Catalog() {
       "c.oid = a.attrelid join pg_catalog.pg_namespace n on n.oid = c.relnamespace where n.nspname in "
       "($2, $1) and c.relkind in ('r', 'p', 'v', 'm', 'f') and a.attnum > 0 and not a.attisdropped";
   const char* values[2] = {current_.c_str(), system_.c_str()};
-  if (PQsendQueryParams(conn_, kSql, 2, nullptr, values, nullptr, nullptr, 0) != 1) {
-    return Fail_Broken(Pg_Error_Lost());
-  }
   Slot s;
-  s.want = true;
-  const int rc = Sync(&s, 1);
+  const int rc = Query(kSql, values, 2, &s);
   if (rc != 0) return rc;
   for (int i = 0; i < PQntuples(s.keep); ++i) {
     const PgType ty = Pg_Type_Of_Oid(static_cast<Oid>(std::strtoul(PQgetvalue(s.keep, i, 1), nullptr, 10)));
@@ -445,12 +449,8 @@ int PgSession::Switch_Schema(const std::string& name) {
       "select pg_catalog.set_config('search_path', $1, false) from pg_catalog.pg_namespace where nspname = $2";
   const std::string path = "\"" + lower + "\"";
   const char* values[2] = {path.c_str(), lower.c_str()};
-  if (PQsendQueryParams(conn_, kSql, 2, nullptr, values, nullptr, nullptr, 0) != 1) {
-    return Fail_Broken(Pg_Error_Lost());
-  }
   Slot s;
-  s.want = true;
-  const int rc = Sync(&s, 1);
+  const int rc = Query(kSql, values, 2, &s);
   if (rc != 0) return rc;
   const bool found = PQntuples(s.keep) == 1;
   PQclear(s.keep);

@@ -79,6 +79,9 @@ class PgSession : public Session {
     bool want = false;
   };
   int Sync(Slot* slots, int count);
+  // One query of the session's own with text parameters, in a round trip
+  // of its own; on 0 its result is in slot->keep.
+  int Query(const char* sql, const char* const* values, int count, Slot* slot);
   int Fail_Broken(const PgError& error);
   int Load_Catalog();
   int Prepare_Once(const SqlParsed& parsed, std::unique_ptr<Statement>* out, std::string* sqlstate);
