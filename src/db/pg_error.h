@@ -35,8 +35,6 @@ constexpr int kPgDiskFull = -1653;        // unable to extend
 constexpr int kPgNoMemory = -4030;        // out of process memory
 constexpr int kPgIoError = -1114;         // I/O error writing a block
 constexpr int kPgShutdown = -1089;        // immediate shutdown in progress
-constexpr int kPgLoginRefused = -1017;    // invalid username/password
-constexpr int kPgNoServer = -12541;       // no listener
 
 // A failure as the runtime sees it.
 struct PgError {

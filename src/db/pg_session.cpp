@@ -90,7 +90,7 @@ int PgSession::Open(const char* login, const char* password, const std::string& 
   conn_ = PQconnectdbParams(keys.data(), values.data(), 1);
   if (conn_ == nullptr) return kPgNoMemory;
   if (PQstatus(conn_) != CONNECTION_OK) {
-    return PQconnectionNeedsPassword(conn_) || PQconnectionUsedPassword(conn_) ? kPgLoginRefused : kPgNoServer;
+    return PQconnectionNeedsPassword(conn_) || PQconnectionUsedPassword(conn_) ? kSqlLoginRefused : kSqlNoListener;
   }
   if (PQenterPipelineMode(conn_) != 1) return kPgConnectionLost;
   constexpr int kCount = sizeof kFrame / sizeof kFrame[0];

@@ -47,6 +47,28 @@ int32_t Sql_Connect(const char* login, const char* password, const char* net, co
   return SqlCode;
 }
 
+const char* Sql_Connect_Reason(int32_t rc) {
+  switch (rc) {
+    case kSqlUnknownService:
+      return "Netzdienstname unbekannt: kein Backend fuer dieses Schema (sqlite:, postgresql:, pg:) oder das "
+             "Verzeichnis der eingebetteten Datenbank fehlt";
+    case kSqlLoginRefused:
+      return "Anmeldung abgelehnt: LOGIN oder PASS falsch, oder der Server verlangt ein Passwort, das fehlt";
+    case kSqlNoListener:
+      return "kein Datenbankserver unter dieser Adresse (Rechner, Port oder Dienst im Netzdienstnamen pruefen)";
+    case kSqlNoSchema:
+      return "das Schema (SCHEMA ohne sein letztes Zeichen) gibt es in dieser Datenbank nicht";
+    case kSqlBadOption:
+      return "SCHEMA ist leer oder kein einfacher Name (Buchstabe, dann Buchstaben, Ziffern, _ $ #)";
+    case kSqlTextTooLong:
+      return "LOGIN, PASS und NET8 zusammen zu lang (hoechstens 98 Zeichen) oder das Schema laenger als 67";
+    case kSqlNetRefused:
+      return "der Netzdienstname enthaelt Benutzer oder Passwort";
+    default:
+      return nullptr;
+  }
+}
+
 int32_t Sql_Commit() {
   Sql_Rt_Commit();
   return SqlCode == 0 ? 1 : 0;

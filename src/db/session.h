@@ -27,6 +27,12 @@ constexpr int32_t kSqlTextTooLong = -1489;
 // Sql_Connect's refusal of such a net service name.
 constexpr int32_t kSqlNetRefused = -12162;
 
+// What a status of Sql_Connect means, in plain words for an operator (the
+// log's language, ASCII, no value of the connection in it), or null for a
+// code that has no fixed meaning at the connect (the backend's native
+// codes, listed with each backend).
+const char* Sql_Connect_Reason(int32_t rc);
+
 // Commits; returns 1 on success and 0 on failure (the reverse of every other
 // database operation). Nothing is logged.
 int32_t Sql_Commit();

@@ -75,6 +75,8 @@ constexpr int kSqlNullNoIndicator = -1405;     // NULL fetched into a variable w
 constexpr int kSqlBadVariable = -1480;         // a host variable of no size or no buffer
 constexpr int kSqlTxnRolledBack = -2091;       // the database ended the transaction itself
 constexpr int kSqlUnknownService = -12154;     // net service name not resolved (unknown scheme)
+constexpr int kSqlLoginRefused = -1017;        // connect: invalid username/password
+constexpr int kSqlNoListener = -12541;         // connect: no server listens at that address
 constexpr int kSqlBadOption = -922;            // missing or invalid option (a schema name)
 constexpr int kSqlCancelled = -1013;           // the run was asked to stop (a signal, base/stop.h)
 

@@ -105,7 +105,12 @@ int Config_Connect(const char* Pfad, const SqlOptions& options, char* schema) {
     case kCfgConnectFailed:
       RunLog_Printf("Fehler(DB-Connect)! RC:%d ", c.rc);
       RunLog_Printf("Name:%s Pwd:*** Net:%s \n", c.login, c.net);
-      std::fprintf(stderr, "dayset: Verbindung zur Datenbank fehlgeschlagen (RC %d), siehe DAYSET.LOG\n", c.rc);
+      if (const char* reason = Sql_Connect_Reason(c.rc)) {
+        std::fprintf(stderr, "dayset: Verbindung zur Datenbank fehlgeschlagen (RC %d): %s; siehe DAYSET.LOG\n",
+                     c.rc, reason);
+      } else {
+        std::fprintf(stderr, "dayset: Verbindung zur Datenbank fehlgeschlagen (RC %d), siehe DAYSET.LOG\n", c.rc);
+      }
       return kExitFailed;
   }
   Str_Copy(schema, kCfgSchemaRoom + 1, c.schema);

@@ -206,6 +206,39 @@ TEST_P(DriverDbTest, ConnectedRunLogsDateAndSchemaFirst) {
   EXPECT_TRUE(o.err.empty()) << o.err;  // standard error is not a terminal here
 }
 
+// A failed connect keeps its log line; standard error adds what the code
+// means, in plain words and without the password.
+TEST_P(DriverDbTest, ConnectFailureReasonOnStandardError) {
+  const bool sqlite = GetParam() == testdb::Backend::kSqlite;
+  struct Case {
+    std::string net, pass, schema;
+    int rc;
+    const char* reason;
+  } cases[] = {
+      {sqlite ? "sqlite:./missing" : "oracle:PROD", db_->Password(), "hrsystemx", -12154, "Netzdienstname unbekannt"},
+      {Net(), db_->Password(), "nosuchx", -1435, "das Schema (SCHEMA ohne sein letztes Zeichen) gibt es"},
+      {Net(), db_->Password(), "x", -922, "SCHEMA ist leer oder kein einfacher Name"},
+  };
+  std::vector<Case> all(std::begin(cases), std::end(cases));
+  if (!sqlite) {
+    all.push_back({Net(), "wrong-s3cret", "hrsystemx", -1017, "Anmeldung abgelehnt"});
+    all.push_back({"postgresql://127.0.0.1:1/db", db_->Password(), "hrsystemx", -12541,
+                   "kein Datenbankserver unter dieser Adresse"});
+  }
+  for (const Case& c : all) {
+    std::string ini = Config(db_->Login(), c.pass, c.net, c.schema);
+    Outcome o = Run("0 2006 " + ini + " 0 0");
+    EXPECT_EQ(o.status, 1) << c.net;
+    EXPECT_NE(o.log.find("Fehler(DB-Connect)! RC:" + std::to_string(c.rc) + " "), std::string::npos) << o.log;
+    EXPECT_EQ(o.err.rfind("dayset: Verbindung zur Datenbank fehlgeschlagen (RC " + std::to_string(c.rc) + "): " +
+                              c.reason,
+                          0),
+              0u)
+        << o.err;
+    EXPECT_EQ(o.err.find("s3cret"), std::string::npos);
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(, DriverDbTest, testdb::EveryBackend(), testdb::BackendName);
 
 // Help and version answer at once and leave the last run's log as it was.
