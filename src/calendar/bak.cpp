@@ -73,12 +73,12 @@ int32_t Bak_NewDay_Ins(const BakSatz* Satz) {
                                   SqlInt(&Satz->BakWtg), SqlInt(&Satz->BakJtg), SqlInt(&Satz->BakYow)});
 }
 
-void Bak_Days_Extend(const char* EndDat) {
+int32_t Bak_Days_Extend(const char* EndDat) {
   // A failure that breaks the session (Sql_Rt_Broken) ends the phase at once
   // and unlogged: the driver reports it.
   BakSatz satz{};
   if (Bak_LstDay_Get(satz.BakDtm) != 0) {
-    if (Sql_Rt_Broken() != nullptr) return;
+    if (Sql_Rt_Broken() != nullptr) return SqlCode;
     RunLog_Printf("Error: Letzten BAK-Tag ermitteln. RC:%d\n", SqlCode);
     Str_Copy(satz.BakDtm, sizeof satz.BakDtm, RunDate);
   }
@@ -87,14 +87,16 @@ void Bak_Days_Extend(const char* EndDat) {
     // row the calendar cannot go on, and what this run inserted so far is
     // left to the next commit of the run.
     if (Bak_NxtDay_Init(&satz) != 0) {
-      if (Sql_Rt_Broken() != nullptr) return;
-      RunLog_Printf("Error: Bak_NxtDay_Init RC:%d\n", SqlCode);
-      return;
+      const int32_t rc = SqlCode;
+      if (Sql_Rt_Broken() != nullptr) return rc;
+      RunLog_Printf("Error: Bak_NxtDay_Init RC:%d\n", rc);
+      return rc;
     }
     if (Bak_NewDay_Ins(&satz) != 0) {
-      if (Sql_Rt_Broken() != nullptr) return;
+      if (Sql_Rt_Broken() != nullptr) return SqlCode;
       RunLog_Printf("Error: Bak_NewDay_Ins RC:%d\n", SqlCode);
     }
   }
   Sql_Commit();
+  return 0;
 }

@@ -24,8 +24,10 @@ struct BakSatz {
   int32_t BakYow;             // year the ISO week belongs to
 };
 
-// EndDat: yyyymmdd, the last day to hold a row after the phase.
-void Bak_Days_Extend(const char* EndDat);
+// EndDat: yyyymmdd, the last day to hold a row after the phase. Returns 0,
+// or the status of the next-day look-up that ended the phase (1403: the
+// table holds no day to extend from, as in a fresh database).
+int32_t Bak_Days_Extend(const char* EndDat);
 
 // The latest stored day, or the database's current date when the table is
 // empty. Returns SqlCode; writes Dat (a DateYmd buffer) only when it is 0.

@@ -134,7 +134,7 @@ void Kal_Family_Extend(const KalFamily& f, KalSatz* Satz, const char* EndDat) {
       break;
     }
     if (std::strcmp(lst, EndDat) >= 0) continue;  // already complete
-    DayCur_Open(f.Stmts, Satz->KalNum, lst, EndDat);     // a failed open shows in the fetch
+    DayCur_Open(f.Stmts, Satz->KalNum, lst, EndDat);  // a failed open shows in the fetch
     int32_t day;
     while ((day = DayCur_Fetch(f.Stmts, Satz)) == 0) {
       int32_t ins = NewDay_Ins(f.Stmts, Satz);

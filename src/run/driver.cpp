@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <unistd.h>
 #include <string>
 #include <vector>
@@ -222,9 +223,16 @@ int Run(const RunOptions& opts, const SqlOptions& options, int argc, char** argv
   // commits of a real run do, and rolls it all back at the end.
   Sql_Rt_Dry_Set(opts.dry_run);
 
+  char started[15];
+  {
+    const std::time_t now = Clock_Now();
+    std::tm local{};
+    localtime_r(&now, &local);
+    std::strftime(started, sizeof started, "%Y%m%d%H%M%S", &local);
+  }
   Pnr_Run_Init();
   Progress_Phase("Basiskalender");
-  Bak_Days_Extend(EndDat);
+  const int32_t bak_rc = Bak_Days_Extend(EndDat);
   if (Stopped()) return Stop_Broken("Basiskalender", "");
   Progress_Phase("Arbeitskalender");
   Kal_Days_Extend(EndDat);
@@ -241,6 +249,15 @@ int Run(const RunOptions& opts, const SqlOptions& options, int argc, char** argv
   }
   Progress_Done();
 
+  // A fresh database whose base calendar lacks its first day: the run did
+  // nothing at all, and says so (the log keeps its usual line).
+  if (bak_rc == kSqlNoRow && status == kExitOk && Tally_Days_Made_Since(started) == 0 && !Stopped()) {
+    std::fprintf(stderr,
+                 "dayset: HRSYSTEM.Hrs133Bak hat keinen Tag, von dem aus der Basiskalender fortgeschrieben werden "
+                 "kann; kein Kalender- und kein Personentag angelegt. Den Tag vor dem ersten gewuenschten Tag "
+                 "eintragen (siehe README, dayset-demo --help)\n");
+    status = kExitFailed;
+  }
   if (counted) Tally_Count(&after);
   if (opts.dry_run) {
     Sql_Rt_Dry_Set(false);

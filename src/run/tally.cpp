@@ -116,3 +116,21 @@ long Tally_Failures_Print(std::FILE* out, const char* log_path) {
   std::fputc('\n', out);
   return total;
 }
+
+long Tally_Days_Made_Since(const char* stamp) {
+  // Rows the job inserts carry sysdate in their ...Dat column; the run's rows
+  // are those stamped from its start on. A table that cannot be counted
+  // (Hrs133Ka2 missing) adds nothing.
+  static const char* const kMade[] = {
+      "select count(*) into :b0 from HRSYSTEM.Hrs133Kal where KalDat>=TO_DATE(:b1,'yyyymmddHH24MISS')",
+      "select count(*) into :b0 from Hrs133Ka2 where Ka2Dat>=TO_DATE(:b1,'yyyymmddHH24MISS')",
+      "select count(*) into :b0 from Hrs327Tag where TagDat>=TO_DATE(:b1,'yyyymmddHH24MISS')",
+  };
+  long made = 0;
+  for (const char* text : kMade) {
+    int32_t n = 0;
+    int16_t ind = 0;
+    if (Sql_Exec(text, {SqlInt(&n, &ind), SqlStr(stamp, 15)}) == 0 && ind != -1) made += n;
+  }
+  return made;
+}

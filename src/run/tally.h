@@ -39,3 +39,9 @@ void Tally_Summary_Print(std::FILE* out, const TallyCounts& before, const TallyC
 // with their counts) and where the log is, so that a scheduler's mail or
 // journal shows that something went wrong. Returns the number of lines.
 long Tally_Failures_Print(std::FILE* out, const char* log_path);
+
+// Work-calendar days and person day records this run made: the rows of
+// HRSYSTEM.Hrs133Kal, Hrs133Ka2 and Hrs327Tag stamped from `stamp`
+// (yyyymmddHH24MISS, the run's start) on. A full count per table: only for
+// the rare check of a run whose base calendar had no day to extend from.
+long Tally_Days_Made_Since(const char* stamp);

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <ctime>
 #include <filesystem>
 #include <memory>
 #include <regex>
@@ -237,6 +238,22 @@ TEST_P(DriverDbTest, ConnectFailureReasonOnStandardError) {
         << o.err;
     EXPECT_EQ(o.err.find("s3cret"), std::string::npos);
   }
+}
+
+// A fresh database whose base calendar has no first day: the run can make
+// nothing and says so (status 1, the log as always); with an end date in the
+// past there was nothing to make, and the run is a success.
+TEST_P(DriverDbTest, EmptyBaseCalendarWithWorkToDoFails) {
+  std::string ini = Config(db_->Login(), db_->Password(), Net(), "hrsystemx");
+  std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  Outcome o = Run("0 " + std::to_string(local.tm_year + 1900 + 1) + " " + ini + " 0 0");
+  EXPECT_EQ(o.status, 1);
+  EXPECT_NE(o.log.find("Error: Bak_NxtDay_Init RC:1403\n"), std::string::npos) << o.log;
+  EXPECT_NE(o.err.find("dayset: HRSYSTEM.Hrs133Bak hat keinen Tag, von dem aus"), std::string::npos) << o.err;
+  o = Run("0 2006 " + ini + " 0 0");
+  EXPECT_EQ(o.status, 0) << o.err;
 }
 
 INSTANTIATE_TEST_SUITE_P(, DriverDbTest, testdb::EveryBackend(), testdb::BackendName);
