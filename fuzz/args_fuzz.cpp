@@ -34,7 +34,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const char* t = text.c_str();
   if (Date_Ymd_Valid(t) != Date_Real(text)) std::abort();
   if ((Arg_BegDat_Check(t) == nullptr) != (text == "0" || Date_Real(text))) std::abort();
-  if ((Arg_EndeJahr_Check(t) == nullptr) != (text.size() == 4 && Digits(text))) std::abort();
+  const bool year = text.size() == 4 && Digits(text) && std::stoi(text) >= 1001 && std::stoi(text) <= 9998;
+  if ((Arg_EndeJahr_Check(t) == nullptr) != year) std::abort();
   for (size_t room : {0, 8, 99}) {
     if (Arg_Fits(t, room) != (text.size() <= room)) std::abort();
   }
