@@ -3,9 +3,10 @@
 # they are missing. Run as root (or with sudo available); prints what it does.
 set -euo pipefail
 # dpkg-dev and file: the Debian package's dependencies (dpkg-shlibdeps);
-# man-db: the manual page test; chromium: the year view's browser test.
+# man-db: the manual page test; chromium: the year view's browser test;
+# systemd: systemd-analyze, which checks the units of the nightly run.
 packages=(cmake g++ make libsqlite3-dev sqlite3 libgtest-dev libgmock-dev libpq-dev postgresql
-          dpkg-dev file man-db chromium)
+          dpkg-dev file man-db chromium systemd)
 packages+=("$@")  # and those a caller names (fuzz/run.sh: clang)
 missing=()
 for p in "${packages[@]}"; do

@@ -28,13 +28,16 @@ std::vector<std::string> Files(const std::string& root) {
   return out;
 }
 
-// What an installation holds below its prefix: the four programs, one page
-// per program and the configuration file's page, every DDL file of db/.
+// What an installation holds below its prefix: the four programs, the
+// systemd units of the nightly run, one page per program and the
+// configuration file's page, every DDL file of db/.
 std::vector<std::string> Expected() {
   std::vector<std::string> want = {"bin/dayset",
                                    "bin/dayset-conf",
                                    "bin/dayset-demo",
                                    "bin/dayset-view",
+                                   "lib/systemd/system/dayset@.service",
+                                   "lib/systemd/system/dayset@.timer",
                                    "share/man/man1/dayset-conf.1",
                                    "share/man/man1/dayset-demo.1",
                                    "share/man/man1/dayset-view.1",
@@ -122,6 +125,19 @@ TEST(InstallTest, DebianPackage) {
     EXPECT_NE(depends.find(lib), std::string::npos) << depends;
   }
   EXPECT_NE(info.find("\n Package: dayset\n"), std::string::npos) << info;
+  // postinst makes the units' user with adduser.
+  EXPECT_NE(depends.find("adduser"), std::string::npos) << depends;
+
+  // The maintainer scripts: executable (dpkg refuses them otherwise) and
+  // shell that parses.
+  const std::string control = dir.file("control");
+  ASSERT_EQ(RunCommand("dpkg-deb -e '" + debs[0] + "' '" + control + "'"), 0);
+  for (const char* script : {"postinst", "postrm"}) {
+    const std::string path = control + "/" + script;
+    ASSERT_TRUE(fs::exists(path)) << script;
+    EXPECT_EQ(fs::status(path).permissions() & fs::perms::all, fs::perms(0755)) << script;
+    EXPECT_EQ(RunCommand("sh -n '" + path + "'"), 0) << script;
+  }
 
   // The files are those of an installation under /usr.
   std::string listing;
