@@ -95,7 +95,7 @@ void Usage_Help_Print() {
       "     persons did not finish (a rerun completes it), the base calendar had no first day\n"
       "     and nothing was made, log lines could not be written, or a dry run's rollback failed\n"
       "  2  wrong arguments or options, an end year out of reach, or a configuration value\n"
-      "     that does not fit or carries credentials\n"
+      "     that does not fit or a net service name with a user or password in it\n"
       "  128+N  stopped by signal N (SIGTERM, SIGINT, SIGHUP); the work in hand rolled back\n"
       "\n"
       "Example: dayset 0 2027 /etc/dayset/dayset.ini 0 0\n");
