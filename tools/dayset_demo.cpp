@@ -3,6 +3,8 @@
 //
 //   dayset-demo [--persons N] [--seed S] [--start YYYYMMDD] [--net NAME]
 //               [--login ROLE] [--pg-admin CONNINFO] DIR
+//   dayset-demo --calendar-only --start YYYYMMDD [--net NAME]
+//               [--pg-admin CONNINFO]
 //
 // DIR must not exist yet or be empty. It receives
 //   HRSYSTEM.db  the schema's DDL with a small personnel database in it,
@@ -54,6 +56,16 @@
 // database keeps them: Julian day numbers at local midnight
 // (julianday('YYYY-MM-DD'), N.5), on PostgreSQL timestamps at midnight;
 // empty texts as NULL.
+//
+// --calendar-only makes no demo: it is the step of a real installation
+// between the DDL and the first run. The job derives every base-calendar day
+// from the stored row of the day before, so an empty base calendar stops it
+// (Bak_NxtDay_Init RC:1403). This writes that first row, the day before
+// --start with the attributes the job would compute, into the database of
+// --net (sqlite:DIR, DIR holding HRSYSTEM.db; or a PostgreSQL database with
+// schema hrsystem, reached as for the demo's schema), and nothing else: no
+// DIR, no dayset.ini. A base calendar that holds a day already is left
+// alone (exit status 1).
 //
 // The parts: tools/demo/options (the command line), generate (the
 // contents), write and pg_admin (the database).
@@ -115,7 +127,16 @@ void Directory_Prepare(const fs::path& dir, Leftovers* leftovers) {
     if (!fs::is_directory(st)) throw DemoFailure{dir.string() + " exists and is not a directory"};
     bool empty = fs::is_empty(dir, ec);
     if (ec) throw DemoFailure{"cannot read " + dir.string() + ": " + ec.message()};
-    if (!empty) throw DemoFailure{dir.string() + " is not empty; give a new or an empty directory"};
+    if (!empty) {
+      // A schema file made by the DDL wants its first base-calendar day, not
+      // a demo.
+      std::string hint;
+      if (fs::exists(dir / kDemoDbName, ec)) {
+        hint = "; a database made with db/schema.sql gets its first base-calendar day from: dayset-demo "
+               "--calendar-only --start YYYYMMDD --net sqlite:" + dir.string();
+      }
+      throw DemoFailure{dir.string() + " is not empty; give a new or an empty directory" + hint};
+    }
     return;
   }
   if (ec && ec != std::errc::no_such_file_or_directory) {
@@ -146,6 +167,22 @@ void Config_Write(const std::string& path, const DemoSettings& s, Leftovers* lef
   }
 }
 
+int Calendar_Main(const DemoSettings& s, const DemoPlan& plan, const char* territory) {
+  BakSatz day{};
+  try {
+    day = Demo_Base_Day_Write(s, plan);
+  } catch (const DemoFailure& f) {
+    std::fprintf(stderr, "dayset-demo: %s\n", f.message.c_str());
+    return kExitFailed;
+  }
+  std::printf(
+      "dayset-demo: %s: base calendar begins with %s (weekday %d, numbered from %s (%s)); "
+      "the job extends it from there: dayset 0 %d CONFIG 0 0\n",
+      s.net.c_str(), day.BakDtm, day.BakWtg, plan.sunday_first ? "Sunday" : "Monday", territory,
+      std::max(Demo_Day_Year(plan.start), Demo_Day_Year(plan.today)));
+  return kExitOk;
+}
+
 int Demo_Main(int argc, char** argv) {
   DemoSettings s;
   bool help = false;
@@ -164,6 +201,7 @@ int Demo_Main(int argc, char** argv) {
   Ora_Territory_From_Env(territory, sizeof territory);
   const DemoPlan plan{s.persons, s.seed, start, today, Ora_Territory_Sunday_First(territory)};
   const bool server = Demo_Net_Is_Server(s.net);
+  if (s.calendar_only) return Calendar_Main(s, plan, territory);
 
   Leftovers leftovers;
   DemoCounts counts;

@@ -340,6 +340,45 @@ TEST_F(DemoTest, RefusesADirectoryInUseButTakesAnEmptyOne) {
   EXPECT_EQ(Count("Hrs300Pnr"), 1);
 }
 
+// --calendar-only on a schema file made by the DDL: the first base-calendar
+// day with the demo's attributes, nothing else; a second call, a DIR of
+// the demo's form, or demo options are refused, and a demo refused on such a
+// directory names the command.
+TEST_F(DemoTest, CalendarOnlyWritesTheFirstBaseDayAlone) {
+  std::filesystem::create_directory(Dir());
+  testdb::CreateSchemaFile(Dir());
+  const std::string net = " --net 'sqlite:" + Dir() + "'";
+  Outcome o = Demo("--calendar-only --start 20100104" + net);
+  ASSERT_EQ(o.status, 0) << o.err;
+  EXPECT_NE(o.out.find("base calendar begins with 20100103"), std::string::npos) << o.out;
+  EXPECT_EQ(One("select date(BakDtm), BakJhr, BakMon, BakTag, BakWch, BakWtg, BakJtg, BakYow from Hrs133Bak"),
+            "2010-01-03|2010|1|3|53|1|3|2009");
+  for (const char* t : kTables) EXPECT_EQ(Count(t), std::string(t) == "Hrs133Bak" ? 1 : 0) << t;
+  EXPECT_FALSE(std::filesystem::exists(Dir() + "/dayset.ini"));
+
+  const std::vector<std::string> before = QueryRows(Db(), "select * from Hrs133Bak");
+  const struct {
+    std::string args;
+    int status;
+    const char* says;
+  } refusals[] = {
+      {"--calendar-only --start 20100104" + net, 1, "holds a day already"},
+      {"--calendar-only --start 20100201" + net, 1, "holds a day already"},
+      {"--calendar-only" + net, 2, "wants --start"},
+      {"--calendar-only --start 20100104 --persons 3" + net, 2, "no --persons"},
+      {"--calendar-only --start 20100104 '" + Dir() + "'", 2, "no DIR"},
+      {"--calendar-only --start 20100104 --net 'sqlite:" + Dir() + "/none'", 1, "cannot connect"},
+      {"'" + Dir() + "'", 1, "--calendar-only --start YYYYMMDD --net sqlite:"},
+  };
+  for (const auto& r : refusals) {
+    o = Demo(r.args);
+    EXPECT_EQ(o.status, r.status) << r.args;
+    EXPECT_NE(o.err.find(r.says), std::string::npos) << r.args << "\n" << o.err;
+  }
+  EXPECT_EQ(QueryRows(Db(), "select * from Hrs133Bak"), before);
+  EXPECT_EQ(Count("Hrs300Pnr"), 0);
+}
+
 // The README's first command: the job on a fresh demo extends the calendars
 // and creates every employed person's days; a rerun adds nothing.
 TEST_P(DemoRunTest, TheJobRunsOnTheDemoAndARerunAddsNothing) {

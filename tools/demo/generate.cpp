@@ -34,9 +34,9 @@ struct DayText {
   char text[kDateYmdSize] = "";
 };
 
-// The base calendar's attributes of a day, derived as the job derives them
-// for the days it appends (Bak_NxtDay_Init).
-BakSatz Bak_Day_Make(DemoDay day, bool sunday_first) {
+}  // namespace
+
+BakSatz Demo_Bak_Day(DemoDay day, bool sunday_first) {
   BakSatz b{};
   Demo_Day_Text(day, b.BakDtm);
   b.BakJhr = Day_Number(day, "yyyy", sunday_first);
@@ -48,6 +48,8 @@ BakSatz Bak_Day_Make(DemoDay day, bool sunday_first) {
   b.BakYow = Bak_Yow_Calc(b.BakJhr, b.BakMon, b.BakWch);
   return b;
 }
+
+namespace {
 
 // ---------------------------------------------------------------------------
 // Pseudo-random numbers: splitmix64, so that a seed gives the same database
@@ -159,7 +161,7 @@ class Generator {
   }
 
   DemoCounts Run() {
-    rows_->Bak_Add(Bak_Day_Make(base_, sunday_first_), stamp_);
+    rows_->Bak_Add(Demo_Bak_Day(base_, sunday_first_), stamp_);
     WorkCalendars_Make(1, kFirstFamily);
     WorkCalendars_Make(2, kSecondFamily);
     Groups_Make();

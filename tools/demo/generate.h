@@ -68,6 +68,11 @@ struct DemoCounts {
 // Makes the rows of `plan` into *rows; returns how many of each kind.
 DemoCounts Demo_Generate(const DemoPlan& plan, DemoRows* rows);
 
+// The base calendar's row of a day, its attributes derived as the job
+// derives them for the days it appends (Bak_NxtDay_Init): the one day the
+// job needs stored before it can extend the calendar.
+BakSatz Demo_Bak_Day(DemoDay day, bool sunday_first);
+
 // The yyyymmdd text of a day; out holds at least 9 bytes.
 void Demo_Day_Text(DemoDay day, char* out);
 // The calendar year of a day.

@@ -58,6 +58,7 @@ void Demo_Usage(FILE* out) {
   std::fprintf(out,
                "usage: dayset-demo [--persons N] [--seed S] [--start YYYYMMDD] [--net NAME]\n"
                "                   [--login ROLE] [--pg-admin CONNINFO] DIR\n"
+               "       dayset-demo --calendar-only --start YYYYMMDD [--net NAME] [--pg-admin CONNINFO]\n"
                "       dayset-demo --help | --version\n"
                "Creates a demo installation: a database with work calendars, working-time groups\n"
                "and persons (HRSYSTEM.db in DIR, or schema hrsystem of a PostgreSQL database),\n"
@@ -78,6 +79,10 @@ void Demo_Usage(FILE* out) {
                "  --pg-admin CONNINFO  libpq connection of a role that may create the schema\n"
                "                    (default: NAME as the user of libpq's environment); its\n"
                "                    password from PGPASSWORD or ~/.pgpass, never in CONNINFO\n"
+               "  --calendar-only   no demo: a database made from the DDL (sqlite:DIR holding\n"
+               "                    HRSYSTEM.db, or a PostgreSQL database with schema hrsystem)\n"
+               "                    gets the first day of its empty base calendar, the day\n"
+               "                    before --start, which the job extends from; nothing else\n"
                "Weekday numbers follow NLS_TERRITORY / NLS_LANG as the job's connection does\n"
                "(AMERICA, Sunday 1, when neither is set): run the job with the same setting.\n",
                kDemoMaxPersons, kDemoNetRoom);
@@ -90,11 +95,16 @@ bool Demo_Args_Parse(int argc, char** argv, DemoSettings* s, bool* help) {
     return false;
   };
   bool have_dir = false;
+  bool demo_only = false;  // an option that shapes the demo's contents or dayset.ini
   for (int i = 1; i < argc; ++i) {
     std::string_view arg = argv[i];
     if (arg == "--help" || arg == "-h") {
       *help = true;
       return true;
+    }
+    if (arg == "--calendar-only") {
+      s->calendar_only = true;
+      continue;
     }
     if (arg.size() > 1 && arg[0] == '-') {
       if (arg != "--persons" && arg != "--seed" && arg != "--start" && arg != "--net" && arg != "--login" &&
@@ -104,6 +114,7 @@ bool Demo_Args_Parse(int argc, char** argv, DemoSettings* s, bool* help) {
       if (i + 1 >= argc) return refuse("option " + std::string(arg) + " needs a value");
       const char* value = argv[++i];
       uint64_t number = 0;
+      if (arg == "--persons" || arg == "--seed" || arg == "--login") demo_only = true;
       if (arg == "--persons") {
         if (!Number_Parse(value, kDemoMaxPersons, &number)) {
           return refuse("--persons wants a number from 0 to " + std::to_string(kDemoMaxPersons));
@@ -145,7 +156,13 @@ bool Demo_Args_Parse(int argc, char** argv, DemoSettings* s, bool* help) {
     s->dir = argv[i];
     have_dir = true;
   }
-  if (!have_dir) return refuse("DIR is missing");
+  if (s->calendar_only) {
+    if (demo_only) return refuse("--calendar-only writes the base calendar alone: no --persons, --seed, --login");
+    if (have_dir) return refuse("--calendar-only writes into the database of --net: no DIR");
+    if (!s->start) return refuse("--calendar-only wants --start YYYYMMDD, the first day the job is to fill");
+  } else if (!have_dir) {
+    return refuse("DIR is missing");
+  }
   if (!s->pg_admin.empty() && !Demo_Net_Is_Server(s->net)) return refuse("--pg-admin wants a PostgreSQL --net");
   return true;
 }

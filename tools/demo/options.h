@@ -19,6 +19,10 @@ struct DemoSettings {
   std::string login = "dayset";
   std::string pg_admin;  // libpq conninfo for making the schema; empty: from net
   std::string dir;
+  // --calendar-only: the base calendar's first day (the day before --start)
+  // into the database of `net`, whose tables exist and whose base calendar
+  // is empty; nothing else is written, DIR is not given.
+  bool calendar_only = false;
 };
 
 // Whether `net` names the PostgreSQL backend (the demo is then made there).

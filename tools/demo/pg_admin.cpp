@@ -27,7 +27,12 @@ void DemoPgAdmin::Schema_Make(const char* ddl, const std::string& login) {
   // leaves.
   Exec("begin", "begin");
   if (Exists("select 1 from pg_namespace where nspname = 'hrsystem'")) {
-    throw DemoFailure{"the database holds a schema hrsystem already; give one without it"};
+    // Made by the DDL as the README sets a database up: that wants its first
+    // base-calendar day, not a demo.
+    throw DemoFailure{
+        "the database holds a schema hrsystem already; give one without it (a schema made with "
+        "db/schema-postgresql.sql gets its first base-calendar day from: dayset-demo --calendar-only --start "
+        "YYYYMMDD --net NAME)"};
   }
   Exec("create schema hrsystem; set local search_path = hrsystem", "schema");
   Exec(ddl, "DDL");

@@ -50,6 +50,8 @@ const char kZuoIns[] =
     "values (:b0,TO_DATE(:b1,'yyyymmdd'),TO_DATE(:b2,'yyyymmdd'),TO_DATE(:b3,'yyyymmdd'),:b4,:b5,:b6,:b7,:b8,:b9,"
     ":b10)";
 
+const char kBakCount[] = "select count(*) into :b0 from HRSYSTEM.Hrs133Bak";
+
 // Rows per batch, and per transaction: one round trip and one commit each
 // on a server.
 constexpr size_t kChunkRows = 1000;
@@ -229,6 +231,15 @@ void Passfile_Hand_On(const std::string& conninfo) {
   PQconninfoFree(options);
 }
 
+// The runtime's session as the administrator: the net service name itself,
+// or one that reaches what --pg-admin reaches, with its user as the login.
+int Pg_Admin_Connect(const DemoSettings& s) {
+  std::string user;
+  const std::string net = s.pg_admin.empty() ? s.net : Pg_Net_Of_Conninfo(s.pg_admin.c_str(), &user);
+  Passfile_Hand_On(s.pg_admin);
+  return Sql_Rt_Connect((user + "/@" + net).c_str());
+}
+
 }  // namespace
 
 DemoCounts Demo_Sqlite_Write(const std::string& dir, const DemoPlan& plan) {
@@ -242,13 +253,8 @@ DemoCounts Demo_Pg_Write(const DemoSettings& s, const DemoPlan& plan) {
   DemoPgAdmin admin(s.pg_admin.empty() ? Pg_Net_Conninfo(s.net.c_str()) : s.pg_admin);
   admin.Schema_Make(Schema_Pg_Sql().c_str(), s.login);
   try {
-    // The rows go through the runtime's own session, as the administrator:
-    // the net service name itself, or one that reaches what --pg-admin
-    // reaches, with its user as the login.
-    std::string user;
-    const std::string net = s.pg_admin.empty() ? s.net : Pg_Net_Of_Conninfo(s.pg_admin.c_str(), &user);
-    Passfile_Hand_On(s.pg_admin);
-    if (Sql_Rt_Connect((user + "/@" + net).c_str()) != 0) {
+    // The rows go through the runtime's own session, as the administrator.
+    if (Pg_Admin_Connect(s) != 0) {
       throw DemoFailure{"cannot connect to the database: status " + std::to_string(SqlCode)};
     }
     return Rows_Write(plan, "the database");
@@ -259,4 +265,41 @@ DemoCounts Demo_Pg_Write(const DemoSettings& s, const DemoPlan& plan) {
     if (!admin.Schema_Drop(&why)) throw DemoFailure{f.message + "; schema hrsystem stays: " + why};
     throw;
   }
+}
+
+BakSatz Demo_Base_Day_Write(const DemoSettings& s, const DemoPlan& plan) {
+  const bool server = Demo_Net_Is_Server(s.net);
+  const char* ddl = server ? "schema hrsystem made with db/schema-postgresql.sql" : "HRSYSTEM.db made with db/schema.sql";
+  // An embedded database is reached as the job reaches it; connecting never
+  // makes the file.
+  const int rc = server ? Pg_Admin_Connect(s) : Sql_Rt_Connect(("/@" + s.net).c_str());
+  if (rc != 0) {
+    throw DemoFailure{"cannot connect to " + s.net + ": status " + std::to_string(SqlCode) + " (it wants the " + ddl +
+                      ")"};
+  }
+  int32_t days = 0;
+  Sql_Exec(kBakCount, {SqlInt(&days)});
+  const int count_rc = SqlCode;
+  if (count_rc != 0 || days != 0) {
+    Sql_Rt_Disconnect();
+    if (count_rc != 0) {
+      throw DemoFailure{"cannot read the base calendar HRSYSTEM.Hrs133Bak of " + s.net + ": status " +
+                        std::to_string(count_rc) + " (it wants the " + ddl + "); nothing written"};
+    }
+    throw DemoFailure{"the base calendar of " + s.net + " holds " + (days == 1 ? "a day" : std::to_string(days) + " days") +
+                      " already; the job extends it from its latest day: nothing written"};
+  }
+  char stamp[kDateYmdSize];
+  Demo_Day_Text(plan.today, stamp);
+  const BakSatz day = Demo_Bak_Day(plan.start - 1, plan.sunday_first);
+  try {
+    RuntimeRows rows("the base calendar of " + s.net);
+    rows.Bak_Add(day, stamp);
+    rows.Finish();
+  } catch (const DemoFailure&) {
+    Sql_Rt_Disconnect();  // rolls the row back
+    throw;
+  }
+  Sql_Rt_Disconnect();
+  return day;
 }

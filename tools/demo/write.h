@@ -28,3 +28,11 @@ DemoCounts Demo_Sqlite_Write(const std::string& dir, const DemoPlan& plan);
 // and the rows of `plan`, written as the administrator. Throws DemoFailure;
 // the database is then as it was (the schema dropped again).
 DemoCounts Demo_Pg_Write(const DemoSettings& s, const DemoPlan& plan);
+
+// --calendar-only: the base calendar's first day, the day before
+// plan.start, into the database of s.net (an embedded sqlite:DIR, or a
+// PostgreSQL database reached as s.pg_admin or libpq's environment gives
+// the user), whose tables the DDL made and whose base calendar is empty.
+// Writes that one row and nothing else; returns it. Throws DemoFailure,
+// naming what the database lacks; nothing is written then.
+BakSatz Demo_Base_Day_Write(const DemoSettings& s, const DemoPlan& plan);
