@@ -16,8 +16,16 @@ std::string Section(const std::string& text, const std::string& from, const std:
   const size_t b = text.find(from);
   if (b == std::string::npos) return "";
   const size_t e = text.find(to, b + from.size());
-  std::string s = text.substr(b, e == std::string::npos ? std::string::npos : e - b);
-  std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::tolower(c); });
+  // Lower-cased, every run of white space one blank: lines break anywhere.
+  std::string s;
+  for (char c : text.substr(b, e == std::string::npos ? std::string::npos : e - b)) {
+    const unsigned char u = static_cast<unsigned char>(c);
+    if (std::isspace(u)) {
+      if (s.empty() || s.back() != ' ') s += ' ';
+    } else {
+      s += static_cast<char>(std::tolower(u));
+    }
+  }
   return s;
 }
 

@@ -32,9 +32,13 @@ std::string Year(int offset) {
 
 class HardenTest : public ::testing::Test {
  protected:
-  // An embedded database with the schema's tables and no rows.
+  // An embedded database with the schema's tables and the base calendar's
+  // first day, nothing else.
   std::string SqliteConfig() {
     testdb::CreateSchemaFile(job_.path());
+    testdb::ExecSql(job_.file("HRSYSTEM.db"),
+                    "insert into Hrs133Bak values (julianday('2026-12-31'), 2026, 12, 31, 53, 5, 365, 2026, "
+                    "julianday('2026-12-31'))");
     return job_.Config("dayset", "secret", "sqlite:.", "hrsystemx");
   }
   JobDir job_;
@@ -135,7 +139,7 @@ TEST_F(HardenTest, SecondRunInTheSameDirectoryRefuses) {
                        "), nichts getan\n");
   EXPECT_EQ(o.log, "the first run's lines\n");
   auto db = testdb::Database::Make(testdb::Backend::kSqlite, job_.path(), false);
-  EXPECT_EQ(db->Rows("HRSYSTEM", "select count(*) from Hrs133Bak"), std::vector<std::string>{"0"});
+  EXPECT_EQ(db->Rows("HRSYSTEM", "select count(*) from Hrs133Bak"), std::vector<std::string>{"1"});
   // Once it is gone, the next run works.
   o = job_.Run("0 " + Year(1) + " " + ini + " 0 0");
   EXPECT_EQ(o.status, 0) << o.err;
