@@ -13,6 +13,7 @@ bool active = false;
 const char* phase = "";
 long persons = 0;
 long days = 0;
+int relay = -1;
 Clock::time_point started;
 Clock::time_point last_draw;
 
@@ -47,6 +48,13 @@ void Progress_Phase(const char* name) {
 void Progress_Person(long written) {
   ++persons;
   days += written;
+  if (relay >= 0) {
+    // One short write: a pipe never splits it, so lines of several workers
+    // do not mix. A run that is gone loses nothing of the worker's work.
+    char line[24];
+    const int n = std::snprintf(line, sizeof line, "%ld\n", written);
+    if (write(relay, line, static_cast<size_t>(n)) < 0) relay = -1;
+  }
   if (!active) return;
   if (Clock::now() - last_draw >= std::chrono::milliseconds(200)) Draw();
 }
@@ -55,6 +63,22 @@ void Progress_Done() {
   if (!active) return;
   Draw();
   std::fputc('\n', stderr);
+}
+
+void Progress_Relay_Set(int fd) { relay = fd; }
+
+size_t Progress_Relay_Read(const char* bytes, size_t n) {
+  size_t used = 0;
+  for (size_t i = 0; i < n; ++i) {
+    if (bytes[i] != '\n') continue;
+    long written = 0;
+    for (size_t k = used; k < i; ++k) {
+      if (bytes[k] >= '0' && bytes[k] <= '9') written = written * 10 + (bytes[k] - '0');
+    }
+    Progress_Person(written);
+    used = i + 1;
+  }
+  return used;
 }
 
 long Progress_Persons() { return persons; }

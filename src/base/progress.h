@@ -7,6 +7,8 @@
 // phase reports each finished person. Every call is cheap when inactive.
 #pragma once
 
+#include <cstddef>
+
 // Decides once whether progress is shown (standard error is a terminal).
 void Progress_Init();
 bool Progress_Active();
@@ -14,6 +16,16 @@ bool Progress_Active();
 void Progress_Phase(const char* name);
 // One person finished, with the number of time-group days it wrote.
 void Progress_Person(long days);
+
+// In a worker of a parallel run: every finished person is also sent, as a
+// line "DAYS\n", to the pipe `fd`, from which the run reads them
+// (Progress_Relay_Read), so that its line and summary count the workers'
+// persons and days as they go. -1: none (the default).
+void Progress_Relay_Set(int fd);
+// In the run: takes the complete lines in bytes[0..n) as finished persons;
+// returns how many bytes were used (an incomplete last line is left for the
+// next read).
+size_t Progress_Relay_Read(const char* bytes, size_t n);
 // Ends the line.
 void Progress_Done();
 

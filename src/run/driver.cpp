@@ -1,6 +1,9 @@
 #include "run/driver.h"
 
+#include <fcntl.h>
+
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -139,9 +142,18 @@ int Persons_Parallel(int jobs, const char* BegDat, const char* EndDat, const cha
     argvs.push_back({"dayset", kWorkerOption, std::to_string(k + 1), RunDate, clock, BegDat, year, Pfad,
                      parts[k].PnrVon, parts[k].PnrBis});
   }
+  // The workers report each finished person through a pipe, for the
+  // progress line and the summary.
+  int relay[2] = {-1, -1};
+  if (pipe2(relay, O_CLOEXEC) == 0 && fcntl(relay[1], F_SETFD, 0) == 0) {
+    setenv(kWorkersProgressEnv, std::to_string(relay[1]).c_str(), 1);
+  }
   std::vector<Worker> workers;
   const bool started = Workers_Start(argvs, &workers);
-  Workers_Wait(&workers);  // passes a stop signal on to the workers
+  unsetenv(kWorkersProgressEnv);
+  if (relay[1] >= 0) close(relay[1]);
+  Workers_Wait(&workers, relay[0]);  // passes a stop signal on to the workers
+  if (relay[0] >= 0) close(relay[0]);
   Workers_Logs_Merge(static_cast<int>(parts.size()));
   if (!started) {
     RunLog_Printf("Error: Personen-Teile nicht gestartet: %s!\n", std::strerror(errno));
@@ -150,10 +162,7 @@ int Persons_Parallel(int jobs, const char* BegDat, const char* EndDat, const cha
   }
   int status = kExitOk;
   for (size_t k = 0; k < parts.size(); ++k) {
-    if (workers[k].status == 0) {
-      for (long p = 0; p < parts[k].persons; ++p) Progress_Person(0);
-      continue;
-    }
+    if (workers[k].status == 0) continue;
     // The part's persons committed so far stay; a rerun completes the rest.
     char line[200];
     std::snprintf(line, sizeof line, "Error: Personen %s bis %s nicht abgeschlossen (Teil %zu, Status %d)!\n",
@@ -313,6 +322,16 @@ int Worker_Main(int argc, char** argv) {
   Str_Copy(RunDate, sizeof RunDate, argv[3]);
   if (const long long fixed = std::atoll(argv[4]); fixed != 0) Clock_Fix(static_cast<std::time_t>(fixed));
   Stop_Install();
+  // The run reads the persons this worker finishes from the pipe it names.
+  if (const char* fd = std::getenv(kWorkersProgressEnv); fd != nullptr) {
+    char* end = nullptr;
+    const long n = std::strtol(fd, &end, 10);
+    if (end != fd && *end == '\0' && n > 2 && n < 65536) {
+      std::signal(SIGPIPE, SIG_IGN);  // a run that is gone costs no worker
+      Progress_Relay_Set(static_cast<int>(n));
+    }
+    unsetenv(kWorkersProgressEnv);
+  }
   const std::string log = Workers_Log_Name(std::atoi(argv[2]));
   std::string why;
   long holder = 0;

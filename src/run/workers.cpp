@@ -1,6 +1,7 @@
 #include "run/workers.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -11,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/progress.h"
 #include "base/runlog.h"
 #include "base/stop.h"
 
@@ -58,32 +60,60 @@ bool Workers_Start(const std::vector<std::vector<std::string>>& argvs, std::vect
   return true;
 }
 
-void Workers_Wait(std::vector<Worker>* workers) {
+namespace {
+
+// A worker's exit as the job reports it: its exit status, or 128 + the
+// signal that ended it.
+int Status_Of(int st) {
+  if (WIFEXITED(st)) return WEXITSTATUS(st);
+  return 128 + (WIFSIGNALED(st) ? WTERMSIG(st) : 0);
+}
+
+// Passes a stop signal on to every worker still running, once; each stops
+// at its next safe point.
+void Pass_Stop_On(const std::vector<Worker>& workers, bool* passed_on) {
+  const int sig = Stop_Signal();
+  if (sig == 0 || *passed_on) return;
+  *passed_on = true;
+  for (const Worker& w : workers) {
+    if (w.pid > 0) kill(w.pid, sig);
+  }
+}
+
+}  // namespace
+
+void Workers_Wait(std::vector<Worker>* workers, int progress) {
   bool passed_on = false;
-  for (Worker& w : *workers) {
-    if (w.pid < 0) continue;
-    int st = 0;
-    pid_t r;
-    for (;;) {
-      // The job was asked to stop: so is every worker still running, once;
-      // each stops at its next safe point.
-      if (const int sig = Stop_Signal(); sig != 0 && !passed_on) {
-        passed_on = true;
-        for (const Worker& other : *workers) {
-          if (other.pid > 0) kill(other.pid, sig);
-        }
+  std::string pending;  // an incomplete line of the progress pipe
+  for (;;) {
+    Pass_Stop_On(*workers, &passed_on);
+    bool running = false;
+    for (Worker& w : *workers) {
+      if (w.pid < 0) continue;
+      int st = 0;
+      const pid_t r = waitpid(w.pid, &st, progress >= 0 ? WNOHANG : 0);
+      if (r == 0 || (r < 0 && errno == EINTR)) {
+        running = true;
+        continue;
       }
-      r = waitpid(w.pid, &st, 0);
-      if (r >= 0 || errno != EINTR) break;
+      w.status = r < 0 ? 127 : Status_Of(st);
+      w.pid = -1;
     }
-    if (r < 0) {
-      w.status = 127;
-    } else if (WIFEXITED(st)) {
-      w.status = WEXITSTATUS(st);
-    } else {
-      w.status = 128 + (WIFSIGNALED(st) ? WTERMSIG(st) : 0);
+    if (progress >= 0) {
+      // Whatever the workers reported, also after the last has ended.
+      pollfd p{progress, POLLIN, 0};
+      if (poll(&p, 1, running ? 200 : 0) > 0) {
+        char buf[4096];
+        const ssize_t n = read(progress, buf, sizeof buf);
+        if (n > 0) {
+          pending.append(buf, static_cast<size_t>(n));
+          pending.erase(0, Progress_Relay_Read(pending.data(), pending.size()));
+          continue;
+        }
+        if (n == 0) progress = -1;  // every worker has closed it: wait for them
+      }
     }
-    w.pid = -1;
+    if (!running) return;
   }
 }
 

@@ -28,8 +28,14 @@ struct Worker {
 // started already are killed and waited for.
 bool Workers_Start(const std::vector<std::vector<std::string>>& argvs, std::vector<Worker>* out);
 
-// Waits until every worker has ended and fills in their statuses.
-void Workers_Wait(std::vector<Worker>* workers);
+// Waits until every worker has ended and fills in their statuses. With
+// `progress` a pipe's read end (the workers hold its write end, named to
+// them by Workers_Progress_Env), the persons they report meanwhile go to the
+// progress line (Progress_Relay_Read); -1 for none.
+void Workers_Wait(std::vector<Worker>* workers, int progress = -1);
+
+// The environment variable through which a worker learns its progress pipe.
+constexpr char kWorkersProgressEnv[] = "DAYSET_PROGRESS_FD";
 
 // The name of worker k's log part (k from 1).
 std::string Workers_Log_Name(int k);

@@ -137,6 +137,27 @@ TEST_P(ParallelTest, KilledWorkerIsNamedAndARerunCompletesIt) {
   EXPECT_EQ(testdb::Dump(*many, "HRSYSTEM", false), testdb::Dump(*one, "HRSYSTEM", false));
 }
 
+// On a terminal the progress line counts the workers' persons and days as
+// they go, and ends with those of the whole run, as with one worker.
+TEST_P(ParallelTest, ProgressLineCountsTheWorkers) {
+  if (testdb::RunCommand("command -v script >/dev/null") != 0) GTEST_SKIP() << "no script(1) for a terminal";
+  auto one = Make("one");
+  auto two = Make("two");
+  const auto last_line = [&](const std::string& name, const std::string& jobs) {
+    std::string out;
+    testdb::RunCommand("cd '" + scratch_.file(name) + "' && NLS_TERRITORY= NLS_LANG= script -qfec \"'" +
+                           testdb::BinaryPath("dayset") + "' " + jobs + " 0 " + NextYear() +
+                           " dayset.ini 0 0\" /dev/null",
+                       &out);
+    const size_t end = out.rfind(" Tage");
+    const size_t begin = out.rfind("Personen, ", end);
+    return begin == std::string::npos || end == std::string::npos ? out : out.substr(begin, end - begin);
+  };
+  const std::string serial = last_line("one", "-j 1");
+  EXPECT_NE(serial.find("Personen, 0 Personen"), 0u) << serial;
+  EXPECT_EQ(last_line("two", "-j 2"), serial);
+}
+
 INSTANTIATE_TEST_SUITE_P(, ParallelTest, testdb::EveryBackend(), testdb::BackendName);
 
 }  // namespace
