@@ -84,15 +84,18 @@ TEST_F(HardenTest, NewLogIsPrivateAndPlantedPartsAreNotFollowed) {
   for (const char* part : {"DAYSET.LOG.1", "DAYSET.LOG.2"}) {
     ASSERT_EQ(symlink(victim.c_str(), job_.file(part).c_str()), 0);
   }
+  // A part a killed run of more workers left behind belongs to the old log.
+  WriteFile(job_.file("DAYSET.LOG.3"), "Error: from a killed run\n");
   JobOutcome o = job_.Run("-j 2 0 " + Year(1) + " " + ini + " 0 0", "umask 022 &&");
   EXPECT_EQ(o.status, 0) << o.err;
   struct stat st {};
   ASSERT_EQ(stat(job_.file("DAYSET.LOG").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0007, 0u) << std::oct << st.st_mode;
   EXPECT_EQ(ReadFile(victim), "keep me\n");
-  for (const char* part : {"DAYSET.LOG.1", "DAYSET.LOG.2"}) {
+  for (const char* part : {"DAYSET.LOG.1", "DAYSET.LOG.2", "DAYSET.LOG.3"}) {
     EXPECT_NE(lstat(job_.file(part).c_str(), &st), 0) << part;
   }
+  EXPECT_EQ(o.log.find("killed run"), std::string::npos);
 }
 
 // A log that cannot take its lines (its file system full) turns the run's
