@@ -499,17 +499,17 @@ bool Query_Has_Credential(const char* query) {
   static const char* const kKeys[] = {"user", "password", "passfile", "sslpassword"};
   const char* p = query;
   while (*p != '\0') {
-    std::string name;
+    std::string name;  // decoded and lower-cased
     while (*p != '\0' && *p != '=' && *p != '&') {
-      if (*p == '%' && Hex(p[1]) >= 0 && Hex(p[2]) >= 0) {
-        name += static_cast<char>(Hex(p[1]) * 16 + Hex(p[2]));
-        p += 3;
-      } else {
-        name += *p++;
+      char c = *p++;
+      if (c == '%' && Hex(p[0]) >= 0 && Hex(p[1]) >= 0) {
+        c = static_cast<char>(Hex(p[0]) * 16 + Hex(p[1]));
+        p += 2;
       }
+      name += c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
     }
     for (const char* key : kKeys) {
-      if (Sql_Net_Has_Scheme(name.c_str(), key) && name.size() == std::strlen(key)) return true;
+      if (name == key) return true;
     }
     while (*p != '\0' && *p != '&') ++p;
     if (*p == '&') ++p;
