@@ -313,6 +313,45 @@ int Exec(const char* text, const SqlVar* v, size_t n) {
   return Done(Exec_Finish(e, v, e->stmt->Step()));
 }
 
+// A cursor's statement, closed, with its inputs bound; null and *rc when
+// it cannot open.
+Entry* Open_Ready(const char* text, const SqlVar* in, size_t n, int* rc) {
+  if (Halted()) {
+    *rc = rt.broken;
+    return nullptr;
+  }
+  Entry* e = Entry_Ready(text, rc);
+  if (e == nullptr) return nullptr;
+  if (n != static_cast<size_t>(e->parsed.inputs) || e->parsed.outputs != 0) {
+    assert(!"host variables do not match the cursor's placeholders");
+    *rc = kSqlBindMismatch;
+    return nullptr;
+  }
+  Statement* st = e->stmt.get();
+  st->Reset();  // reopening an open cursor starts it afresh
+  e->open = false;
+  *rc = Bind_Inputs(st, in, n);
+  if (*rc != 0) {
+    st->Reset();
+    return nullptr;
+  }
+  return e;
+}
+
+int Cur_Open(const char* text, const SqlVar* in, size_t n) {
+  int rc;
+  Entry* e = Open_Ready(text, in, n, &rc);
+  if (e == nullptr) return rt.broken != 0 ? Set(rt.broken) : Done(rc);
+  ++rt.stats.executions;
+  rc = e->stmt->Materialize();
+  if (rc != 0) {
+    e->stmt->Reset();
+    return Done(rc);
+  }
+  e->open = true;
+  return Done(0);
+}
+
 }  // namespace
 
 int Sql_Exec(const char* text, SqlVars vars) { return Exec(text, vars.begin(), vars.size()); }
@@ -327,7 +366,8 @@ int Sql_Exec_Batch(SqlBatch* batch, int stop_code) {
   const bool soft_stop = stop_code == kSqlDupKey || stop_code == kSqlNoRow;
   if (rt.session == nullptr || !rt.session->Batches() || soft_stop) {
     for (; i < n && rt.broken == 0; ++i) {
-      items[i].rc = Exec(items[i].text, vars + items[i].first, items[i].count);
+      const SqlBatch::Item& it = items[i];
+      items[i].rc = it.cursor ? Cur_Open(it.text, vars + it.first, it.count) : Exec(it.text, vars + it.first, it.count);
       if (stop_code != 0 && items[i].rc == stop_code) {
         for (++i; i < n; ++i) items[i].rc = kSqlNotRun;
         break;
@@ -343,7 +383,9 @@ int Sql_Exec_Batch(SqlBatch* batch, int stop_code) {
     rt.session->Batch_Begin();
     for (; i < n && rt.broken == 0; ++i) {
       int rc;
-      Entry* e = Exec_Ready(items[i].text, vars + items[i].first, items[i].count, &rc);
+      const SqlBatch::Item& it = items[i];
+      Entry* e = it.cursor ? Open_Ready(it.text, vars + it.first, it.count, &rc)
+                           : Exec_Ready(it.text, vars + it.first, it.count, &rc);
       if (e != nullptr) {
         rc = e->stmt->Queue();
         e->stmt->Reset();
@@ -371,7 +413,19 @@ int Sql_Exec_Batch(SqlBatch* batch, int stop_code) {
         if (e != nullptr) e->stmt->Reset();
         continue;
       }
-      if (e != nullptr) {
+      if (e != nullptr && items[k].cursor) {
+        // The rows stay with the statement for the fetches.
+        const int rc = e->stmt->Adopt(queued[k]);
+        if (rc == kSqlNotRun || (rc != 0 && rc == rt.broken)) {
+          items[k].rc = rc;
+          e->stmt->Reset();
+          continue;
+        }
+        ++rt.stats.executions;
+        if (rc != 0) e->stmt->Reset();
+        e->open = rc == 0;
+        items[k].rc = Done(rc);
+      } else if (e != nullptr) {
         int rc = e->stmt->Adopt(queued[k]);
         if (rc == 0) rc = e->stmt->Step();
         if (rc == kSqlNotRun || (rc != 0 && rc == rt.broken)) {
@@ -390,38 +444,17 @@ int Sql_Exec_Batch(SqlBatch* batch, int stop_code) {
   return Set(rt.broken);
 }
 
-int Sql_Cur_Open(const char* text, SqlVars in) {
-  if (Halted()) return Set(rt.broken);
-  int rc;
-  Entry* e = Entry_Ready(text, &rc);
-  if (e == nullptr) return Done(rc);
-  if (in.size() != static_cast<size_t>(e->parsed.inputs) || e->parsed.outputs != 0) {
-    assert(!"host variables do not match the cursor's placeholders");
-    return Done(kSqlBindMismatch);
-  }
-  Statement* st = e->stmt.get();
-  st->Reset();  // reopening an open cursor starts it afresh
-  e->open = false;
-  rc = Bind_Inputs(st, in.begin(), in.size());
-  if (rc == 0) {
-    ++rt.stats.executions;
-    rc = st->Materialize();
-  }
-  if (rc != 0) {
-    st->Reset();
-    return Done(rc);
-  }
-  e->open = true;
-  return Done(0);
-}
+int Sql_Cur_Open(const char* text, SqlVars in) { return Cur_Open(text, in.begin(), in.size()); }
 
-int Sql_Cur_Fetch(const char* text, SqlVars out) {
+int Sql_Cur_Fetch(const char* text, SqlVars out) { return Sql_Cur_Fetch(text, out.begin(), out.size()); }
+
+int Sql_Cur_Fetch(const char* text, const SqlVar* out, size_t n) {
   if (Halted()) return Set(rt.broken);
   int rc;
   Entry* e = Entry_Ready(text, &rc);
   if (e == nullptr) return Done(rc);
   if (!e->open) return Done(kSqlInvalidCursor);
-  if (out.size() != static_cast<size_t>(e->columns)) {
+  if (n != static_cast<size_t>(e->columns)) {
     assert(!"fetch variables do not match the select list");
     return Done(kSqlSelectListMismatch);
   }
@@ -429,7 +462,7 @@ int Sql_Cur_Fetch(const char* text, SqlVars out) {
   ++rt.stats.executions;
   rc = st->Step();  // 1403 again and again after the last row
   if (rc != 0) return Done(rc);
-  return Done(Copy_Row(st, out.begin(), out.size()));
+  return Done(Copy_Row(st, out, n));
 }
 
 int Sql_Cur_Close(const char* text) {

@@ -149,22 +149,34 @@ int Sql_Exec(const char* text, SqlVars vars = {});
 // they simply run one after the other. Outputs are written and the codes
 // set when Sql_Exec_Batch returns, so every buffer named in Add must stay
 // in place until then. Clear keeps the room for the next batch.
+//
+// A batch may also open cursors (Open): the item's code is the one
+// Sql_Cur_Open would have returned, and on 0 the cursor is open for
+// Sql_Cur_Fetch with the rows its query gave at that place in the batch.
 struct SqlBatch {
   struct Item {
     const char* text;
     unsigned first;  // the item's host variables in `vars`
     unsigned count;
-    int rc;          // after the run: the code Sql_Exec would have returned
+    bool cursor;     // a cursor's open
+    int rc;          // after the run: the code Sql_Exec (Sql_Cur_Open) would have returned
   };
   std::vector<Item> items;
   std::vector<SqlVar> vars;
-  void Add(const char* text, SqlVars v) {
-    items.push_back(Item{text, static_cast<unsigned>(vars.size()), static_cast<unsigned>(v.size()), 0});
-    vars.insert(vars.end(), v.begin(), v.end());
-  }
+  // Each returns the item's index in `items`.
+  size_t Add(const char* text, SqlVars v) { return Put(text, v.begin(), v.size(), false); }
+  size_t Add(const char* text, const SqlVar* v, size_t n) { return Put(text, v, n, false); }
+  size_t Open(const char* text, SqlVars in) { return Put(text, in.begin(), in.size(), true); }
   void Clear() {
     items.clear();
     vars.clear();
+  }
+
+ private:
+  size_t Put(const char* text, const SqlVar* v, size_t n, bool cursor) {
+    items.push_back(Item{text, static_cast<unsigned>(vars.size()), static_cast<unsigned>(n), cursor, 0});
+    vars.insert(vars.end(), v, v + n);
+    return items.size() - 1;
   }
 };
 
@@ -183,6 +195,7 @@ int Sql_Exec_Batch(SqlBatch* batch, int stop_code = 0);
 // Several cursors may be open at once; an open cursor survives a commit.
 int Sql_Cur_Open(const char* text, SqlVars in = {});
 int Sql_Cur_Fetch(const char* text, SqlVars out);
+int Sql_Cur_Fetch(const char* text, const SqlVar* out, size_t n);
 int Sql_Cur_Close(const char* text);
 
 // Dynamic statement: prepare a text held in a variable, then execute it

@@ -1,5 +1,6 @@
 #include "person/pnr.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -90,10 +91,13 @@ void Pnr_Date_Cap(char* date, const char* limit) {
   if (std::strcmp(limit, date) < 0) Str_Copy(date, kDateRoom, limit);
 }
 
-// One day of the person being worked on.
+// One day of the person being worked on, and what the range read being
+// taken found for it.
 struct PnrDay {
   TagDay tag;
   ZtgDay ztg;
+  int hits;    // rows for the day
+  int hit_rc;  // the code of the first row's fetch
 };
 
 // What a person's stages work in; kept for the whole run, so that its room
@@ -101,19 +105,213 @@ struct PnrDay {
 struct PersonWork {
   std::vector<TagRecord> read;
   std::vector<PnrDay> days;
+  ZtgDay row;                 // a range read's row
+  std::vector<WplRow> plans;  // the plans of the person's groups
   UrvWork urv;
   SqlBatch batch;
   std::vector<long> writes;  // of the last stage: a day (>= 0) or a year (-1 - k)
   std::vector<long> again;
 };
 PersonWork g_work;
+bool g_per_day = false;  // every look-up one statement per day (tests)
 
 // Runs the batch and clears nothing; false when the session broke.
 bool Run(SqlBatch* b, int stop_code = 0) { return Sql_Exec_Batch(b, stop_code) == 0 && Sql_Rt_Broken() == nullptr; }
 
-// The last stage: the days' time-group writes, then the carry-over years.
-// A write that finds no ZtgPnm column clears the flag and ends the batch
-// there (-904); it and everything after it go again, without the column.
+bool Day_Before(const PnrDay& d, const char* day) { return std::strcmp(d.tag.TagSatz.TagTag, day) < 0; }
+bool Day_After(const char* day, const PnrDay& d) { return std::strcmp(day, d.tag.TagSatz.TagTag) < 0; }
+
+// Reads an open range read to its end and hands every row to the days of
+// its date (the days are in date order; a row not at midnight is no day's):
+// `fetch(stamp)` reads the next row and its day as yyyymmddhhmmss, `take(d)`
+// keeps a day's first row. Returns 1403, or the code that fails the read
+// for every day it covers: its open's, or a fetch's that names no day.
+template <class Fetch, class Take>
+int Range_Read(int open_rc, std::vector<PnrDay>* days, Fetch fetch, Take take) {
+  for (PnrDay& d : *days) d.hits = 0;
+  if (open_rc != 0) return open_rc;
+  char stamp[15];
+  for (;;) {
+    const int rc = fetch(stamp);
+    if (rc == kSqlNoRow || Sql_Rt_Broken() != nullptr) return rc;
+    if (stamp[0] == '\0' && rc != 0) return rc;
+    if (std::strlen(stamp) != 14 || std::strcmp(stamp + 8, "000000") != 0) continue;
+    char day[9];
+    Str_Copy(day, sizeof day, stamp);
+    auto it = std::lower_bound(days->begin(), days->end(), day, Day_Before);
+    for (; it != days->end() && !Day_After(day, *it); ++it) {
+      if (++it->hits == 1) {
+        it->hit_rc = rc;
+        take(&*it);
+      }
+    }
+  }
+}
+
+// The code a day's own select-into would have given, after Range_Read
+// returned read_rc: the read's failure, no row, its one row's, or too many.
+int Range_Code(const PnrDay& d, int read_rc) {
+  if (read_rc != kSqlNoRow) return read_rc;
+  return d.hits == 0 ? kSqlNoRow : d.hits > 1 ? kSqlTooManyRows : d.hit_rc;
+}
+
+// The latest day record, time-group row and carry-over year: the last two
+// dates, or RunDate where a look-up failed. False when the session broke.
+bool Last_Dates_Read(const BsvRecord& BsvSatz, const char* EndDat, PersonWork* w, char* TagLst, char* ZtgLst) {
+  char tag_out[11] = "", ztg_out[11] = "";
+  int16_t tag_ind = 0, ztg_ind = 0;
+  SqlBatch& b = w->batch;
+  b.Clear();
+  const size_t tag = b.Add(kTagLstDay, {SqlStr(tag_out, sizeof tag_out, &tag_ind), SqlStr(BsvSatz.BsvPnr, 9)});
+  const size_t ztg = b.Add(kZtgLstDay, {SqlStr(ztg_out, sizeof ztg_out, &ztg_ind), SqlStr(BsvSatz.BsvPnr, 9)});
+  const size_t urv = Urv_Lst_Add(&w->urv, BsvSatz, &b);
+  if (!Run(&b)) return false;
+  if (b.items[tag].rc == 0) {
+    Str_Copy(TagLst, kDateRoom, tag_out);
+  } else {
+    RunLog_Printf("Error: Letzten Tagsatz ermitteln. %d" "Person: %s!\n", b.items[tag].rc, BsvSatz.BsvPnr);
+    Str_Copy(TagLst, kDateRoom, RunDate);
+  }
+  if (b.items[ztg].rc == 0) {
+    Str_Copy(ZtgLst, kDateRoom, ztg_out);
+  } else {
+    RunLog_Printf("Error: Letzten Ztgsatz ermitteln. %d" "Person: %s!\n", b.items[ztg].rc, BsvSatz.BsvPnr);
+    Str_Copy(ZtgLst, kDateRoom, RunDate);
+  }
+  Urv_Lst_Take(&w->urv, b.items[urv].rc, BsvSatz, EndDat);
+  return true;
+}
+
+// The window's calendar days, whether each has its day record, and the
+// existing time-group rows of the days after LastZtg. Returns false when
+// the session broke; *read_rc is the calendar read's end.
+bool Days_Read(const BsvRecord& BsvSatz, const char* WinBeg, const char* EndDat, const char* LastZtg,
+               PersonWork* w, int* read_rc) {
+  SqlBatch& b = w->batch;
+  b.Clear();
+  const size_t cal = Tag_Days_Open(BsvSatz, WinBeg, EndDat, &b);
+  size_t tag = 0, ztg = 0;
+  if (!g_per_day) {
+    tag = Tag_Sel_Range_Open(BsvSatz.BsvPnr, WinBeg, EndDat, &b);
+    ztg = Ztg_Sel_Range_Open(BsvSatz.BsvPnr, LastZtg, EndDat, &b);
+  }
+  if (!Run(&b)) return false;
+  *read_rc = Tag_Days_Fetch(b.items[cal].rc, BsvSatz, WinBeg, EndDat, &w->read);
+  if (Sql_Rt_Broken() != nullptr) return false;
+  w->days.resize(w->read.size());
+  for (size_t i = 0; i < w->read.size(); ++i) {
+    Tag_Day_Init(&w->days[i].tag, w->read[i]);
+    Ztg_Day_Init(&w->days[i].ztg, w->read[i], LastZtg);
+  }
+
+  if (g_per_day) {
+    b.Clear();
+    for (PnrDay& d : w->days) {
+      Tag_Sel_Add(&d.tag, &b);
+      if (d.ztg.due) Ztg_Sel_Add(&d.ztg, &b);
+    }
+    if (!Run(&b)) return false;
+    for (PnrDay& d : w->days) {
+      Tag_Sel_Take(&d.tag, b.items[d.tag.at].rc);
+      if (d.ztg.due) Ztg_Sel_Take(&d.ztg, b.items[d.ztg.at].rc, BsvSatz, d.tag.TagSatz);
+    }
+    return true;
+  }
+
+  int rc = Range_Read(b.items[tag].rc, &w->days, Tag_Sel_Range_Fetch, [](PnrDay*) {});
+  Tag_Sel_Range_Close();
+  if (Sql_Rt_Broken() != nullptr) return false;
+  for (PnrDay& d : w->days) Tag_Sel_Take(&d.tag, Range_Code(d, rc));
+
+  ZtgDay* row = &w->row;
+  rc = Range_Read(
+      b.items[ztg].rc, &w->days, [row](char(&stamp)[15]) { return Ztg_Sel_Range_Fetch(row, stamp); },
+      [row](PnrDay* d) { Ztg_Out_Take(&d->ztg, *row); });
+  Ztg_Sel_Range_Close();
+  if (Sql_Rt_Broken() != nullptr) return false;
+  for (PnrDay& d : w->days) {
+    if (d.ztg.due) Ztg_Sel_Take(&d.ztg, Range_Code(d, rc), BsvSatz, d.tag.TagSatz);
+  }
+  return true;
+}
+
+// The plan look-ups of the days in the batch, one statement per day, for
+// the days that `own` picks. False when the session broke.
+template <class Pick>
+bool Plans_Per_Day(PersonWork* w, Pick own) {
+  SqlBatch& b = w->batch;
+  b.Clear();
+  for (PnrDay& d : w->days) {
+    if (own(d)) Ztg_Wpl_Add(&d.ztg, &b);
+  }
+  if (b.items.empty()) return true;
+  if (!Run(&b)) return false;
+  for (PnrDay& d : w->days) {
+    if (own(d)) Ztg_Wpl_Take(&d.ztg, b.items[d.ztg.at].rc);
+  }
+  return true;
+}
+
+// The inserts of the missing day records, then the assignments and plans
+// of the days whose time group is built. False when the session broke.
+bool Days_Insert_And_Assign(const BsvRecord& BsvSatz, const char* WinBeg, const char* EndDat, PersonWork* w) {
+  SqlBatch& b = w->batch;
+  b.Clear();
+  for (PnrDay& d : w->days) {
+    if (Tag_Ins_Due(d.tag)) Tag_Ins_Add(&d.tag, &b);
+  }
+  size_t zuo = 0, wpl = 0;
+  if (g_per_day) {
+    for (PnrDay& d : w->days) {
+      if (Ztg_Day_Going(d.ztg)) Ztg_Zuo_Add(&d.ztg, &b);
+    }
+  } else {
+    zuo = Ztg_Zuo_Range_Open(BsvSatz.BsvPnr, WinBeg, EndDat, &b);
+    wpl = Ztg_Wpl_Range_Open(BsvSatz.BsvPnr, &b);
+  }
+  if (!Run(&b)) return false;
+  for (PnrDay& d : w->days) {
+    if (Tag_Ins_Due(d.tag)) Tag_Ins_Take(&d.tag, b.items[d.tag.at].rc);
+  }
+
+  if (g_per_day) {
+    for (PnrDay& d : w->days) {
+      if (Ztg_Day_Going(d.ztg)) Ztg_Zuo_Take(&d.ztg, b.items[d.ztg.at].rc);
+    }
+    return Plans_Per_Day(w, [](const PnrDay& d) { return Ztg_Day_Going(d.ztg); });
+  }
+
+  ZtgDay* row = &w->row;
+  const int rc = Range_Read(
+      b.items[zuo].rc, &w->days, [row](char(&stamp)[15]) { return Ztg_Zuo_Range_Fetch(row, stamp); },
+      [row](PnrDay* d) { Ztg_Out_Take(&d->ztg, *row); });
+  Ztg_Zuo_Range_Close();
+  if (Sql_Rt_Broken() != nullptr) return false;
+  for (PnrDay& d : w->days) {
+    if (Ztg_Day_Going(d.ztg)) Ztg_Zuo_Take(&d.ztg, Range_Code(d, rc));
+  }
+
+  const int plans_rc = b.items[wpl].rc;
+  w->plans.clear();
+  if (plans_rc == 0) {
+    WplRow p;
+    while (Ztg_Wpl_Range_Fetch(&p) != kSqlNoRow && Sql_Rt_Broken() == nullptr) w->plans.push_back(p);
+    Ztg_Wpl_Range_Close();
+    if (Sql_Rt_Broken() != nullptr) return false;
+  }
+  for (PnrDay& d : w->days) {
+    if (Ztg_Day_Going(d.ztg) && !Ztg_Wpl_Own(d.ztg)) {
+      Ztg_Wpl_Take(&d.ztg, plans_rc != 0 ? plans_rc : Ztg_Wpl_Match(&d.ztg, w->plans));
+    }
+  }
+  return Plans_Per_Day(w, [](const PnrDay& d) { return Ztg_Day_Going(d.ztg) && Ztg_Wpl_Own(d.ztg); });
+}
+
+// The last stage: the days' time-group writes in day order (the one that
+// meets a missing ZtgPnm decides for the days after it), then the
+// carry-over years. A write that finds no ZtgPnm column clears the flag
+// and ends the batch there (-904); it and everything after it go again,
+// without the column.
 bool Person_Writes(const BsvRecord& BsvSatz, PersonWork* w) {
   w->writes.clear();
   for (size_t i = 0; i < w->days.size(); ++i) {
@@ -131,7 +329,7 @@ bool Person_Writes(const BsvRecord& BsvSatz, PersonWork* w) {
         Urv_Ins_Add(&w->urv, static_cast<size_t>(-1 - e), BsvSatz, &b);
       }
     }
-    if (!Run(&b, ZtgPnmFlag ? -904 : 0)) return false;
+    if (!Run(&b, ZtgPnmFlag ? kSqlNoColumn : 0)) return false;
     w->again.clear();
     for (size_t k = 0; k < w->writes.size(); ++k) {
       const long e = w->writes[k];
@@ -152,20 +350,20 @@ bool Person_Writes(const BsvRecord& BsvSatz, PersonWork* w) {
 // One person's unit of work: window, day records with their time groups,
 // vacation years, commit.
 //
-// The statements run in stages, each stage one batch for all the person's
-// days: the latest days and year; the days of the window; the existence
-// checks of the day records and the reads of the time-group rows; the
-// inserts of the missing day records and the assignment look-ups; the plan
-// look-ups; the time-group writes and the carry-over years; the commit.
-// Every statement is the one the day-by-day order would run, with the same
-// inputs; only their order within the person changes. That gives the same
-// result because no statement of one day reads what a statement of another
-// day writes: the existence check and the time-group read look at their own
-// day's row only, the assignment look-up joins only its own day's record
-// (inserted in the stage before it), and the carry-over look-up reads a
-// table that only the carry-over inserts write, all after it. Keep it so.
-// The failure lines are collected per day and written in day order, as the
-// day-by-day order wrote them.
+// The statements run in stages, each a batch for all the person's days:
+// the latest days and year; the days of the window with the existing day
+// records and time-group rows; the inserts of the missing day records
+// with the assignments and plans; the time-group writes and the carry-over
+// years; the commit. A read that each day would make of its own rows is
+// one range read for all the days (ztg.cpp says why they agree); a write
+// is one statement per day, with the inputs the day-by-day order gives it.
+// Only the order within the person changes, and no statement of one day
+// reads what a statement of another day writes: the existence checks and
+// the row reads see their own day's row only, the assignment read follows
+// all the day records' inserts, and the carry-over look-up reads a table
+// that only the carry-over inserts write, after it. Keep it so. The failure
+// lines are collected per day and written in day order, as the day-by-day
+// order wrote them.
 void Pnr_Person_Work(const BsvRecord& BsvSatz, const char* BegDat, const char* EndDat,
                      const char* CapDat) {
   PersonWork& w = g_work;
@@ -176,27 +374,7 @@ void Pnr_Person_Work(const BsvRecord& BsvSatz, const char* BegDat, const char* E
 
   // A failure that breaks the session returns at once, unlogged: the caller
   // sees it in Sql_Rt_Broken.
-  char tag_out[11] = "", ztg_out[11] = "";
-  int16_t tag_ind = 0, ztg_ind = 0;
-  SqlBatch& b = w.batch;
-  b.Clear();
-  b.Add(kTagLstDay, {SqlStr(tag_out, sizeof tag_out, &tag_ind), SqlStr(BsvSatz.BsvPnr, 9)});
-  b.Add(kZtgLstDay, {SqlStr(ztg_out, sizeof ztg_out, &ztg_ind), SqlStr(BsvSatz.BsvPnr, 9)});
-  Urv_Lst_Add(&w.urv, BsvSatz, &b);
-  if (!Run(&b)) return;
-  if (b.items[0].rc == 0) {
-    Str_Copy(TagLst, sizeof TagLst, tag_out);
-  } else {
-    RunLog_Printf("Error: Letzten Tagsatz ermitteln. %d" "Person: %s!\n", b.items[0].rc, BsvSatz.BsvPnr);
-    std::memcpy(TagLst, RunDate, sizeof RunDate);
-  }
-  if (b.items[1].rc == 0) {
-    Str_Copy(ZtgLst, sizeof ZtgLst, ztg_out);
-  } else {
-    RunLog_Printf("Error: Letzten Ztgsatz ermitteln. %d" "Person: %s!\n", b.items[1].rc, BsvSatz.BsvPnr);
-    std::memcpy(ZtgLst, RunDate, sizeof RunDate);
-  }
-  Urv_Lst_Take(&w.urv, b.items[2].rc, BsvSatz, EndDat);
+  if (!Last_Dates_Read(BsvSatz, EndDat, &w, TagLst, ZtgLst)) return;
 
   // The window starts at the earlier of the two; ties take the day records.
   Str_Copy(WinBeg, sizeof WinBeg, std::strcmp(TagLst, ZtgLst) > 0 ? ZtgLst : TagLst);
@@ -210,53 +388,11 @@ void Pnr_Person_Work(const BsvRecord& BsvSatz, const char* BegDat, const char* E
   }
 
   int read_rc = kSqlNoRow;
-  w.read.clear();
-  if (std::strcmp(WinBeg, EndDat) < 0) read_rc = Tag_Days_Read(BsvSatz, WinBeg, EndDat, &w.read);
-  if (Sql_Rt_Broken() != nullptr) return;
-  w.days.resize(w.read.size());
-  for (size_t i = 0; i < w.read.size(); ++i) {
-    Tag_Day_Init(&w.days[i].tag, w.read[i]);
-    Ztg_Day_Init(&w.days[i].ztg, w.read[i], ZtgLst);
+  w.days.clear();
+  if (std::strcmp(WinBeg, EndDat) < 0) {
+    if (!Days_Read(BsvSatz, WinBeg, EndDat, ZtgLst, &w, &read_rc)) return;
+    if (!Days_Insert_And_Assign(BsvSatz, WinBeg, EndDat, &w)) return;
   }
-
-  b.Clear();
-  for (PnrDay& d : w.days) {
-    Tag_Sel_Add(&d.tag, &b);
-    if (d.ztg.due) Ztg_Sel_Add(&d.ztg, &b);
-  }
-  if (!Run(&b)) return;
-  size_t k = 0;
-  for (PnrDay& d : w.days) {
-    Tag_Sel_Take(&d.tag, b.items[k++].rc);
-    if (d.ztg.due) Ztg_Sel_Take(&d.ztg, b.items[k++].rc, BsvSatz, d.tag.TagSatz);
-  }
-
-  b.Clear();
-  for (PnrDay& d : w.days) {
-    if (Tag_Ins_Due(d.tag)) Tag_Ins_Add(&d.tag, &b);
-  }
-  for (PnrDay& d : w.days) {
-    if (Ztg_Day_Going(d.ztg)) Ztg_Zuo_Add(&d.ztg, &b);
-  }
-  if (!Run(&b)) return;
-  k = 0;
-  for (PnrDay& d : w.days) {
-    if (Tag_Ins_Due(d.tag)) Tag_Ins_Take(&d.tag, b.items[k++].rc);
-  }
-  for (PnrDay& d : w.days) {
-    if (Ztg_Day_Going(d.ztg)) Ztg_Zuo_Take(&d.ztg, b.items[k++].rc);
-  }
-
-  b.Clear();
-  for (PnrDay& d : w.days) {
-    if (Ztg_Day_Going(d.ztg)) Ztg_Wpl_Add(&d.ztg, &b);
-  }
-  if (!Run(&b)) return;
-  k = 0;
-  for (PnrDay& d : w.days) {
-    if (Ztg_Day_Going(d.ztg)) Ztg_Wpl_Take(&d.ztg, b.items[k++].rc);
-  }
-
   if (!Person_Writes(BsvSatz, &w)) return;
 
   long written = 0;
@@ -282,6 +418,8 @@ void Pnr_Person_Work(const BsvRecord& BsvSatz, const char* BegDat, const char* E
 }  // namespace
 
 void Pnr_Hook_Set(PnrHook hook) { g_hook = hook; }
+
+void Pnr_Day_Reads_Set(bool per_day) { g_per_day = per_day; }
 
 const char* Pnr_Broken_Pnr() { return g_broken_pnr; }
 

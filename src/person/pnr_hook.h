@@ -21,3 +21,9 @@ void Pnr_Hook_Set(PnrHook hook);
 
 // Called by the person modules; does nothing while no hook is set.
 void Pnr_Hook_Call(PnrStep step, const char* pnr);
+
+// Runs every look-up of a person's days as one statement per day (true)
+// instead of one range read per look-up (false, the job's way): the form
+// that the range reads stand for, which must give the same rows and log.
+// Like the hook, it stays until set again.
+void Pnr_Day_Reads_Set(bool per_day);

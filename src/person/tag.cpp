@@ -30,18 +30,17 @@ const char kTagNewDayIns[] =
     "(:b0,TO_Date(:b1,'yyyymmdd'),TO_DATE(:b2,'yyyymmdd'),TO_DATE(:b3,'yyyymmddHH24MISS'),TO_DATE(:b4,"
     "'yyyymmdd'),TO_DATE(:b5,'yyyymmddHH24MISS'),sysdate)";
 
-const char* PnrKal_Cur_Text() { return Ka2Flag ? kKa2Cur : kKalCur; }
+// The existence check's range form: every day record of the person in the
+// window, in one read, for the days whose checks would each read one of
+// them. A check finds the record of its own day at midnight; so a day with
+// one such row here has its record (0), one with none lacks it (1403), one
+// with several would have failed its check with -2112. The read runs before
+// the person's inserts, where the checks ran, and reads no row they write.
+const char kTagRange[] =
+    "select TO_CHAR(TagTag,'yyyymmddHH24MISS')  from Hrs327Tag where ((TagPnr=:b0 and "
+    "TagTag>TO_DATE(:b1,'yyyymmdd')) and TagTag<=TO_DATE(:b2,'yyyymmdd'))";
 
-// Opens the person's calendar-day cursor. The open that finds Hrs133Ka2
-// missing clears Ka2Flag and already opens the HRSYSTEM.Hrs133Kal cursor.
-int PnrKal_Cur_Open(const char* BsvKal, const char* WinStart, const char* EndDat) {
-  if (Ka2Flag) {
-    int rc = Sql_Cur_Open(kKa2Cur, {SqlStr(BsvKal, 4), SqlStr(WinStart, 11), SqlStr(EndDat, 11)});
-    if (rc == kSqlNoTable) Ka2Flag = false;
-    if (Ka2Flag) return rc;
-  }
-  return Sql_Cur_Open(kKalCur, {SqlStr(BsvKal, 4), SqlStr(WinStart, 11), SqlStr(EndDat, 11)});
-}
+const char* PnrKal_Cur_Text() { return Ka2Flag ? kKa2Cur : kKalCur; }
 
 // On 0 fills the day, its start and end and its day type; TagPnr stays.
 // Otherwise the record stays as it was. The buffers start empty so that a
@@ -64,7 +63,6 @@ int PnrKal_Cur_Fetch(TagRecord* TagSatz) {
   return rc;
 }
 
-int PnrKal_Cur_Close() { return Sql_Cur_Close(PnrKal_Cur_Text()); }
 
 // Joins a date and a time of day into yyyymmddhhmmss (dst has 15 bytes).
 void Tag_DateTime_Put(char* dst, const char* date, const char* time) {
@@ -75,31 +73,53 @@ void Tag_DateTime_Put(char* dst, const char* date, const char* time) {
 
 }  // namespace
 
-int Tag_Days_Read(const BsvRecord& BsvSatz, const char* WinStart, const char* EndDat,
-                  std::vector<TagRecord>* days) {
+size_t Tag_Days_Open(const BsvRecord& BsvSatz, const char* WinStart, const char* EndDat, SqlBatch* b) {
+  return b->Open(PnrKal_Cur_Text(), {SqlStr(BsvSatz.BsvKal, 4), SqlStr(WinStart, 11), SqlStr(EndDat, 11)});
+}
+
+int Tag_Days_Fetch(int open_rc, const BsvRecord& BsvSatz, const char* WinStart, const char* EndDat,
+                   std::vector<TagRecord>* days) {
+  // The open that finds Hrs133Ka2 missing clears Ka2Flag and already opens
+  // the HRSYSTEM.Hrs133Kal cursor.
+  if (Ka2Flag && open_rc == kSqlNoTable) {
+    Ka2Flag = false;
+    Sql_Cur_Open(kKalCur, {SqlStr(BsvSatz.BsvKal, 4), SqlStr(WinStart, 11), SqlStr(EndDat, 11)});
+  }
   days->clear();
   TagRecord TagSatz{};
   Str_Copy(TagSatz.TagPnr, sizeof TagSatz.TagPnr, BsvSatz.BsvPnr);
-  PnrKal_Cur_Open(BsvSatz.BsvKal, WinStart, EndDat);  // a failed open shows at the fetch
   int rc;
   while ((rc = PnrKal_Cur_Fetch(&TagSatz)) == 0) days->push_back(TagSatz);
-  PnrKal_Cur_Close();
+  Sql_Cur_Close(PnrKal_Cur_Text());
   return rc;
 }
 
 void Tag_Day_Init(TagDay* d, const TagRecord& TagSatz) {
   d->TagSatz = TagSatz;
+  d->at = 0;
   d->sel_rc = d->ins_rc = kSqlNotRun;
 }
 
 void Tag_Sel_Add(TagDay* d, SqlBatch* b) {
   d->sel_pnr[0] = d->sel_day[0] = '\0';
-  b->Add(kTagDaySel, {SqlStr(d->sel_pnr, sizeof d->sel_pnr, &d->sel_ind),
+  d->at = b->Add(kTagDaySel, {SqlStr(d->sel_pnr, sizeof d->sel_pnr, &d->sel_ind),
                       SqlStr(d->sel_day, sizeof d->sel_day, &d->sel_ind), SqlStr(d->TagSatz.TagPnr, 9),
                       SqlStr(d->TagSatz.TagTag, 11)});
 }
 
 void Tag_Sel_Take(TagDay* d, int rc) { d->sel_rc = rc; }
+
+size_t Tag_Sel_Range_Open(const char* TagPnr, const char* WinStart, const char* EndDat, SqlBatch* b) {
+  return b->Open(kTagRange, {SqlStr(TagPnr, 9), SqlStr(WinStart, 11), SqlStr(EndDat, 11)});
+}
+
+int Tag_Sel_Range_Fetch(char (&stamp)[15]) {
+  int16_t ind = 0;
+  stamp[0] = '\0';
+  return Sql_Cur_Fetch(kTagRange, {SqlStr(stamp, sizeof stamp, &ind)});
+}
+
+void Tag_Sel_Range_Close() { Sql_Cur_Close(kTagRange); }
 
 bool Tag_Ins_Due(const TagDay& d) { return d.sel_rc == kSqlNoRow; }
 
@@ -107,7 +127,7 @@ void Tag_Ins_Add(TagDay* d, SqlBatch* b) {
   const TagRecord& t = d->TagSatz;
   Tag_DateTime_Put(d->von, t.TagVon, t.TagUhr);
   Tag_DateTime_Put(d->bis, t.TagBis, t.TagEnd);
-  b->Add(kTagNewDayIns, {SqlStr(t.TagPnr, 9), SqlStr(t.TagTag, 11), SqlStr(t.TagVon, 11),
+  d->at = b->Add(kTagNewDayIns, {SqlStr(t.TagPnr, 9), SqlStr(t.TagTag, 11), SqlStr(t.TagVon, 11),
                          SqlStr(d->von, sizeof d->von), SqlStr(t.TagBis, 11), SqlStr(d->bis, sizeof d->bis)});
 }
 

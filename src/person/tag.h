@@ -35,20 +35,33 @@ struct TagDay {
   int16_t sel_ind;
   char von[15];  // the insert's TagUhr and TagEnd, yyyymmddhhmmss
   char bis[15];
+  size_t at;     // the day's item in the batch of its stage
   int sel_rc;
   int ins_rc;
 };
 
-// Reads the days after WinStart up to and including EndDat of calendar
-// BsvKal, in date order, into *days (the person's number in TagPnr).
-// Returns 1403 when every day was read, or the code of the fetch or open
-// that failed (the days before it are in *days).
-int Tag_Days_Read(const BsvRecord& BsvSatz, const char* WinStart, const char* EndDat,
-                  std::vector<TagRecord>* days);
+// The days after WinStart up to and including EndDat of calendar BsvKal, in
+// date order: Tag_Days_Open adds the open to the batch (the item's index);
+// Tag_Days_Fetch, given that item's code, reads them into *days (the
+// person's number in TagPnr) and closes the cursor. Returns 1403 when every
+// day was read, or the code of the fetch that failed (the days before it
+// are in *days); a failed open shows as a failed first fetch.
+size_t Tag_Days_Open(const BsvRecord& BsvSatz, const char* WinStart, const char* EndDat, SqlBatch* b);
+int Tag_Days_Fetch(int open_rc, const BsvRecord& BsvSatz, const char* WinStart, const char* EndDat,
+                   std::vector<TagRecord>* days);
 void Tag_Day_Init(TagDay* d, const TagRecord& TagSatz);
-// The existence check; a day without its record (1403) is then inserted.
+
+// The existence check of one day: a day without its record (1403) is then
+// inserted.
 void Tag_Sel_Add(TagDay* d, SqlBatch* b);
 void Tag_Sel_Take(TagDay* d, int rc);
+// The same check for all the window's days in one read: the person's day
+// records after WinStart up to and including EndDat. Each fetch gives the
+// next record's TagTag as yyyymmddhhmmss ("" when it could not be read).
+size_t Tag_Sel_Range_Open(const char* TagPnr, const char* WinStart, const char* EndDat, SqlBatch* b);
+int Tag_Sel_Range_Fetch(char (&stamp)[15]);
+void Tag_Sel_Range_Close();
+
 bool Tag_Ins_Due(const TagDay& d);
 void Tag_Ins_Add(TagDay* d, SqlBatch* b);
 void Tag_Ins_Take(TagDay* d, int rc);

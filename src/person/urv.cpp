@@ -10,10 +10,10 @@ const char kUrvNewJhrIns[] = "insert into Hrs332Urv (UrvPnr,UrvJhr) values (:b0,
 
 }  // namespace
 
-void Urv_Lst_Add(UrvWork* w, const BsvRecord& BsvSatz, SqlBatch* b) {
+size_t Urv_Lst_Add(UrvWork* w, const BsvRecord& BsvSatz, SqlBatch* b) {
   w->last = 0;
   w->ind = 0;
-  b->Add(kUrvLstJhrGet, {SqlInt(&w->last, &w->ind), SqlStr(BsvSatz.BsvPnr, 9)});
+  return b->Add(kUrvLstJhrGet, {SqlInt(&w->last, &w->ind), SqlStr(BsvSatz.BsvPnr, 9)});
 }
 
 void Urv_Lst_Take(UrvWork* w, int rc, const BsvRecord& BsvSatz, const char* EndDat) {

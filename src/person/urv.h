@@ -20,7 +20,7 @@ struct UrvWork {
   std::vector<int> rcs;        // each insert's code
 };
 
-void Urv_Lst_Add(UrvWork* w, const BsvRecord& BsvSatz, SqlBatch* b);
+size_t Urv_Lst_Add(UrvWork* w, const BsvRecord& BsvSatz, SqlBatch* b);
 // The highest stored year is looked up but does not move the start: every
 // run makes sure of all the years of the relationship, gaps included, from
 // the year of BsvGvo (of the run date when the look-up failed) up to and

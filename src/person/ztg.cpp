@@ -25,6 +25,35 @@ const char kZuoDayGet[] =
 const char kWplDayGet[] =
     "select WplAzt ,WplVra into :b0:b1,:b2:b3  from Hrs161Wpl where (WplAgr=:b4 and WplTag=:b5)";
 
+// The range forms of the three reads, one statement each for all the
+// person's days. Every day's own statement finds the rows of its own day
+// (the time-group row, the day record at midnight joined with the
+// assignments valid on it), or the plan rows of its group and rotation
+// day; each range read returns the rows all those statements would find
+// together, with the day (or the group and rotation day) as an output, so
+// that a day with one row gets that row's values (0), one without none
+// (1403) and one with several -2112, as its own statement would. The
+// person's transaction changes nothing that another day's read sees: the
+// row read runs before the person's writes, the assignment read after the
+// day records' inserts (where each day's assignment look-up ran), and the
+// plans are written by nobody. Keep it so.
+const char kZtgRange[] =
+    "select TO_CHAR(ZtgVon,'yyyymmddHH24MISS') ,ZtgAkr ,ZtgAbt ,ZtgKst ,ZtgKtr ,ZtgKrt ,ZtgAgr ,ZtgTag ,ZtgBsd "
+    ",ZtgVra ,ZtgAzt ,ZtgTtp  from Hrs329Ztg where ((ZtgPnr=:b0 and ZtgVon>TO_DATE(:b1,'yyyymmdd')) and "
+    "ZtgVon<=TO_DATE(:b2,'yyyymmdd'))";
+// The day's own look-up compares ZuoGvo and ZuoGbi with the day; here with
+// TagTag, which is the day for every row at midnight.
+const char kZuoRange[] =
+    "select TO_CHAR(TagTag,'yyyymmddHH24MISS') ,(MOD((((TAGTAG-ZUOSDT)+ZUOSTG)-1),AgrTge)+1) ,ZuoAgr ,ZuoAbt "
+    ",ZuoKst ,ZuoKrt ,ZuoKtr ,ZuoVra  from Hrs327Tag ,Hrs311Zuo ,Hrs160Agr where ((((((ZuoPnr=:b0 and "
+    "ZuoPnr=TagPnr) and TagTag>TO_DATE(:b1,'yyyymmdd')) and TagTag<=TO_DATE(:b2,'yyyymmdd')) and "
+    "ZuoGvo<=TagTag) and (ZuoGbi>=TagTag or ZuoGbi is null )) and AgrNum=ZuoAgr)";
+// A day's plan look-up asks for the group of its assignment, which is one
+// of the person's.
+const char kWplRange[] =
+    "select WplAgr ,WplTag ,WplAzt ,WplVra  from Hrs161Wpl where WplAgr in (select ZuoAgr  from Hrs311Zuo "
+    "where ZuoPnr=:b0)";
+
 const char kZtgNewDayIns[] =
     "insert into Hrs329Ztg (ZtgPnr,ZtgVon,ZtgAkr,ZtgAbt,ZtgKst,ZtgKtr,ZtgKrt,ZtgAgr,ZtgTag,ZtgBsd,ZtgVra,"
     "ZtgAzt,ZtgTtp,ZtgDat,ZtgSta,ZtgPnm) values "
@@ -80,17 +109,47 @@ void Ztg_Day_Init(ZtgDay* d, const TagRecord& TagSatz, const char* LastZtg) {
   d->sel_rc = d->zuo_rc = d->wpl_rc = d->write_rc = kSqlNotRun;
   Str_Copy(d->z.ZtgPnr, sizeof d->z.ZtgPnr, TagSatz.TagPnr);
   Str_Copy(d->z.ZtgVon, sizeof d->z.ZtgVon, TagSatz.TagTag);
+  d->agr_cut = false;
+  d->at = 0;
+}
+
+// The outputs of the row's read, into `d`'s read buffers.
+void Sel_Outputs(ZtgDay* d, SqlVar* v) {
+  auto* o = d->out;
+  int16_t* i = d->ind;
+  v[0] = SqlStr(o[kAkr], 6, &i[0]);
+  v[1] = SqlStr(o[kAbt], 16, &i[1]);
+  v[2] = SqlStr(o[kKst], 31, &i[2]);
+  v[3] = SqlStr(o[kKtr], 7, &i[3]);
+  v[4] = SqlStr(o[kKrt], 5, &i[4]);
+  v[5] = SqlStr(o[kAgr], 14, &i[5]);
+  v[6] = SqlInt(&d->out_tag, &i[6]);
+  v[7] = SqlStr(o[kBsd], 6, &i[7]);
+  v[8] = SqlStr(o[kVra], 14, &i[8]);
+  v[9] = SqlStr(o[kAzt], 6, &i[9]);
+  v[10] = SqlStr(o[kTtp], 4, &i[10]);
+}
+
+// The outputs of the assignment look-up, into `d`'s read buffers.
+void Zuo_Outputs(ZtgDay* d, SqlVar* v) {
+  auto* o = d->out;
+  int16_t* i = d->ind;
+  v[0] = SqlInt(&d->out_tag, &i[0]);
+  v[1] = SqlStr(o[kAgr], 14, &i[1]);
+  v[2] = SqlStr(o[kAbt], 16, &i[2]);
+  v[3] = SqlStr(o[kKst], 31, &i[3]);
+  v[4] = SqlStr(o[kKrt], 5, &i[4]);
+  v[5] = SqlStr(o[kKtr], 7, &i[5]);
+  v[6] = SqlStr(o[kVra], 14, &i[6]);
 }
 
 void Ztg_Sel_Add(ZtgDay* d, SqlBatch* b) {
   Clear_Outputs(d);
-  auto* o = d->out;
-  b->Add(kZtgDaySel,
-         {SqlStr(o[kAkr], 6, &d->ind[0]), SqlStr(o[kAbt], 16, &d->ind[1]), SqlStr(o[kKst], 31, &d->ind[2]),
-          SqlStr(o[kKtr], 7, &d->ind[3]), SqlStr(o[kKrt], 5, &d->ind[4]), SqlStr(o[kAgr], 14, &d->ind[5]),
-          SqlInt(&d->out_tag, &d->ind[6]), SqlStr(o[kBsd], 6, &d->ind[7]), SqlStr(o[kVra], 14, &d->ind[8]),
-          SqlStr(o[kAzt], 6, &d->ind[9]), SqlStr(o[kTtp], 4, &d->ind[10]), SqlStr(d->z.ZtgPnr, 9),
-          SqlStr(d->z.ZtgVon, 11)});
+  SqlVar v[13];
+  Sel_Outputs(d, v);
+  v[11] = SqlStr(d->z.ZtgPnr, 9);
+  v[12] = SqlStr(d->z.ZtgVon, 11);
+  d->at = b->Add(kZtgDaySel, v, 13);
 }
 
 // 0: the row exists and its eleven values are taken (NULL as empty); 1403:
@@ -125,19 +184,19 @@ bool Ztg_Day_Going(const ZtgDay& d) { return d.due && (d.sel_rc == 0 || d.sel_rc
 
 void Ztg_Zuo_Add(ZtgDay* d, SqlBatch* b) {
   Clear_Outputs(d);
-  auto* o = d->out;
   const char* day = d->z.ZtgVon;
-  b->Add(kZuoDayGet, {SqlInt(&d->out_tag, &d->ind[0]), SqlStr(o[kAgr], 14, &d->ind[1]),
-                      SqlStr(o[kAbt], 16, &d->ind[2]), SqlStr(o[kKst], 31, &d->ind[3]),
-                      SqlStr(o[kKrt], 5, &d->ind[4]), SqlStr(o[kKtr], 7, &d->ind[5]),
-                      SqlStr(o[kVra], 14, &d->ind[6]), SqlStr(d->z.ZtgPnr, 9), SqlStr(day, 11),
-                      SqlStr(day, 11), SqlStr(day, 11)});
+  SqlVar v[11];
+  Zuo_Outputs(d, v);
+  v[7] = SqlStr(d->z.ZtgPnr, 9);
+  v[8] = v[9] = v[10] = SqlStr(day, 11);
+  d->at = b->Add(kZuoDayGet, v, 11);
 }
 
 // On 0 the rotation day and the six assignment texts are taken; on any other
 // code those fields become empty and ZtgTag 0.
 void Ztg_Zuo_Take(ZtgDay* d, int rc) {
   d->zuo_rc = rc;
+  d->agr_cut = rc == 0 && d->ind[1] > 0;
   ZtgRecord& z = d->z;
   if (rc == 0) {
     const auto* o = d->out;
@@ -157,7 +216,7 @@ void Ztg_Zuo_Take(ZtgDay* d, int rc) {
 
 void Ztg_Wpl_Add(ZtgDay* d, SqlBatch* b) {
   Clear_Outputs(d);
-  b->Add(kWplDayGet, {SqlStr(d->out[kAzt], 6, &d->ind[0]), SqlStr(d->out[kVra], 14, &d->ind[1]),
+  d->at = b->Add(kWplDayGet, {SqlStr(d->out[kAzt], 6, &d->ind[0]), SqlStr(d->out[kVra], 14, &d->ind[1]),
                       SqlStr(d->z.ZtgAgr, 14), SqlInt(&d->z.ZtgTag)});
 }
 
@@ -169,6 +228,80 @@ void Ztg_Wpl_Take(ZtgDay* d, int rc) {
   if (d->ind[0] != -1 && d->out[kAzt][0] != '\0') Str_Copy(d->z.ZtgAzt, sizeof d->z.ZtgAzt, d->out[kAzt]);
   if (d->ind[1] != -1 && d->out[kVra][0] != '\0') Str_Copy(d->z.ZtgVra, sizeof d->z.ZtgVra, d->out[kVra]);
 }
+
+size_t Ztg_Sel_Range_Open(const char* ZtgPnr, const char* LastZtg, const char* EndDat, SqlBatch* b) {
+  return b->Open(kZtgRange, {SqlStr(ZtgPnr, 9), SqlStr(LastZtg, 11), SqlStr(EndDat, 11)});
+}
+
+int Ztg_Sel_Range_Fetch(ZtgDay* row, char (&stamp)[15]) {
+  Clear_Outputs(row);
+  int16_t ind = 0;
+  stamp[0] = '\0';
+  SqlVar v[12];
+  v[0] = SqlStr(stamp, sizeof stamp, &ind);
+  Sel_Outputs(row, v + 1);
+  return Sql_Cur_Fetch(kZtgRange, v, 12);
+}
+
+void Ztg_Sel_Range_Close() { Sql_Cur_Close(kZtgRange); }
+
+size_t Ztg_Zuo_Range_Open(const char* ZtgPnr, const char* WinStart, const char* EndDat, SqlBatch* b) {
+  return b->Open(kZuoRange, {SqlStr(ZtgPnr, 9), SqlStr(WinStart, 11), SqlStr(EndDat, 11)});
+}
+
+int Ztg_Zuo_Range_Fetch(ZtgDay* row, char (&stamp)[15]) {
+  Clear_Outputs(row);
+  int16_t ind = 0;
+  stamp[0] = '\0';
+  SqlVar v[8];
+  v[0] = SqlStr(stamp, sizeof stamp, &ind);
+  Zuo_Outputs(row, v + 1);
+  return Sql_Cur_Fetch(kZuoRange, v, 8);
+}
+
+void Ztg_Zuo_Range_Close() { Sql_Cur_Close(kZuoRange); }
+
+void Ztg_Out_Take(ZtgDay* d, const ZtgDay& row) {
+  std::memcpy(d->out, row.out, sizeof d->out);
+  std::memcpy(d->ind, row.ind, sizeof d->ind);
+  d->out_tag = row.out_tag;
+}
+
+size_t Ztg_Wpl_Range_Open(const char* ZtgPnr, SqlBatch* b) { return b->Open(kWplRange, {SqlStr(ZtgPnr, 9)}); }
+
+int Ztg_Wpl_Range_Fetch(WplRow* row) {
+  *row = WplRow{};
+  row->rc = Sql_Cur_Fetch(kWplRange, {SqlStr(row->agr, sizeof row->agr, &row->ind[0]), SqlInt(&row->tag, &row->ind[1]),
+                                      SqlStr(row->azt, sizeof row->azt, &row->ind[2]),
+                                      SqlStr(row->vra, sizeof row->vra, &row->ind[3])});
+  return row->rc;
+}
+
+void Ztg_Wpl_Range_Close() { Sql_Cur_Close(kWplRange); }
+
+// The day's look-up binds ZtgAgr (empty: NULL, which no plan row equals)
+// and ZtgTag. A plan row whose group came cut or NULL, or whose rotation day
+// is NULL or no 32-bit number (its fetch failed), equals nothing the
+// look-up can bind.
+int Ztg_Wpl_Match(ZtgDay* d, const std::vector<WplRow>& plans) {
+  Clear_Outputs(d);
+  const ZtgRecord& z = d->z;
+  if (z.ZtgAgr[0] == '\0') return kSqlNoRow;
+  int hits = 0;
+  for (const WplRow& p : plans) {
+    if (p.rc != 0 || p.ind[0] != 0 || p.ind[1] == -1 || p.tag != z.ZtgTag || std::strcmp(p.agr, z.ZtgAgr) != 0) {
+      continue;
+    }
+    if (++hits > 1) return kSqlTooManyRows;
+    Str_Copy(d->out[kAzt], sizeof p.azt, p.azt);
+    Str_Copy(d->out[kVra], sizeof p.vra, p.vra);
+    d->ind[0] = p.ind[2];
+    d->ind[1] = p.ind[3];
+  }
+  return hits == 0 ? kSqlNoRow : 0;
+}
+
+bool Ztg_Wpl_Own(const ZtgDay& d) { return d.agr_cut; }
 
 void Ztg_Write_Add(ZtgDay* d, SqlBatch* b) {
   ZtgRecord& z = d->z;

@@ -21,6 +21,7 @@ void PersonTest::SetUp() {
 
 void PersonTest::TearDown() {
   Pnr_Hook_Set(nullptr);
+  Pnr_Day_Reads_Set(false);
   DbTest::TearDown();
 }
 

@@ -103,6 +103,7 @@ TEST_P(TagTest, InsertFailuresAreLoggedExceptDuplicates) {
 TEST_P(TagTest, FailedExistenceCheckSkipsTheInsertAndIsLogged) {
   AddDays("Hrs133Ka2", "1", "2026-12-09", "2026-12-10", "AT");
   AddEmployee("00000001", "Check", "2026-01-01", "1");
+  Pnr_Day_Reads_Set(true);  // the fault strikes the first day's own check
   faults::Add("select TagPnr", faults::kExec, 1, -3113);
 
   Run("0", "2026");

@@ -1,4 +1,5 @@
-// A person's statements sent in batches against the same run with one
+// A person's look-ups as range reads and its statements sent in batches,
+// against the same run with every look-up one statement per day and one
 // statement per round trip: the same tables and the same DAYSET.LOG, with
 // failures of every kind provoked and rows already there.
 #include <gtest/gtest.h>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "db/sqlrt.h"
+#include "person/pnr_hook.h"
 #include "faultsession.h"
 #include "forkrun.h"
 #include "testdb.h"
@@ -25,19 +27,33 @@ class StagedTest : public ::testing::TestWithParam<Backend> {
     if (!why.empty()) GTEST_SKIP() << why;
   }
 
+  enum Case { kFaults, kNoKa2, kNoPlans };
+
   // A demo installation where days lack their plan, some persons have two
-  // assignments at once and Hrs329Ztg has no ZtgPnm (and, on a server, too
-  // short a ZtgAbt); or, with `no_ka2`, where the client's Hrs133Ka2 is
-  // missing.
-  std::unique_ptr<Database> Make(const std::string& name, bool no_ka2) {
+  // assignments at once, one has a group whose name is longer than ZtgAgr
+  // holds, and Hrs329Ztg has no ZtgPnm (and, on a server, too short a
+  // ZtgAbt); or where the client's Hrs133Ka2 is missing; or where the plan
+  // table is, so that every plan look-up fails.
+  std::unique_ptr<Database> Make(const std::string& name, Case c) {
     auto db = Database::Make(GetParam(), scratch_.file(name), false);
     std::string err;
     EXPECT_EQ(testdb::DemoMake(*db, scratch_.file(name), "--persons 8 --seed 3", &err), 0) << err;
-    if (no_ka2) {
+    if (c == kNoKa2) {
       db->DropTable("HRSYSTEM", "Hrs133Ka2");
       return db;
     }
+    if (c == kNoPlans) {
+      db->DropTable("HRSYSTEM", "Hrs161Wpl");
+      return db;
+    }
     db->Exec("HRSYSTEM", "delete from Hrs161Wpl where WplTag = 2");
+    // The day's own plan look-up asks for the group cut to 13 characters.
+    db->Exec("HRSYSTEM", "update Hrs311Zuo set ZuoAgr = 'GROUP-LONG-NAME' where ZuoPnr = '00000005'");
+    db->Exec("HRSYSTEM", "insert into Hrs160Agr (AgrNum, AgrTge) values ('GROUP-LONG-NAME', 7)");
+    for (int tag = 1; tag <= 7; ++tag) {
+      db->Exec("HRSYSTEM", "insert into Hrs161Wpl (WplAgr, WplTag, WplAzt, WplVra) values ('GROUP-LONG-NA', " +
+                               std::to_string(tag) + ", '0130', 'CUT')");
+    }
     db->Exec("HRSYSTEM",
              "insert into Hrs311Zuo select ZuoPnr, ZuoGvo, ZuoGbi, ZuoSdt, ZuoStg, ZuoAgr, 'X', ZuoKst, ZuoKrt, "
              "ZuoKtr, ZuoVra from Hrs311Zuo where ZuoPnr <= '00000003'");
@@ -50,12 +66,16 @@ class StagedTest : public ::testing::TestWithParam<Backend> {
     return db;
   }
 
-  // The job in a child process, batches on or off; the log it leaves.
-  std::string Run(const std::string& name, const std::string& year, bool batches) {
+  // The job in a child process, staged (range reads, batches) or day by
+  // day (one statement per look-up and day, one per round trip); the log it
+  // leaves.
+  std::string Run(const std::string& name, const std::string& year, bool staged) {
     const forkrun::Outcome o =
         forkrun::Run_Job(scratch_.file(name), {"0", year, "dayset.ini", "0", "0"},
-                         [batches](SqlOptions*) {
-                           if (!batches) faults::Batches_Set(false);
+                         [staged](SqlOptions*) {
+                           if (staged) return;
+                           faults::Batches_Set(false);
+                           Pnr_Day_Reads_Set(true);
                          });
     EXPECT_EQ(o.status, 0) << o.err;
     return o.log;
@@ -84,28 +104,36 @@ class StagedTest : public ::testing::TestWithParam<Backend> {
   testdb::TempDir scratch_;
 };
 
-TEST_P(StagedTest, BatchedRunEqualsOneStatementPerRoundTrip) {
+TEST_P(StagedTest, StagedRunEqualsDayByDay) {
   std::time_t now = std::time(nullptr);
   std::tm local{};
   localtime_r(&now, &local);
   const std::string year = std::to_string(local.tm_year + 1900 + 1);
   const std::string later = std::to_string(local.tm_year + 1900 + 2);
-  for (bool no_ka2 : {false, true}) {
-    SCOPED_TRACE(no_ka2 ? "no Hrs133Ka2" : "plans, assignments, ZtgPnm");
-    auto single = Make(no_ka2 ? "single-ka2" : "single", no_ka2);
-    auto batched = Make(no_ka2 ? "batched-ka2" : "batched", no_ka2);
+  for (Case c : {kFaults, kNoKa2, kNoPlans}) {
+    const std::string name = std::to_string(c);
+    SCOPED_TRACE(c == kNoKa2 ? "no Hrs133Ka2" : c == kNoPlans ? "no Hrs161Wpl" : "plans, assignments, ZtgPnm");
+    auto single = Make("single" + name, c);
+    auto staged = Make("staged" + name, c);
     // A first run, a rerun that finds every row, a run for one more year.
     for (const std::string& end : {year, year, later}) {
       SCOPED_TRACE("end year " + end);
-      const std::string ref = Run(no_ka2 ? "single-ka2" : "single", end, false);
-      const std::string log = Run(no_ka2 ? "batched-ka2" : "batched", end, true);
+      const std::string ref = Run("single" + name, end, false);
+      const std::string log = Run("staged" + name, end, true);
       EXPECT_EQ(log, ref);
       const std::vector<const char*> lines =
-          no_ka2 ? std::vector<const char*>{"Ka2-Tag ermitteln"}
-                 : std::vector<const char*>{"Zuordnung ermitteln. -2112", "Azt + Vra ermitteln. 1403",
-                                            GetParam() == Backend::kPostgres ? "Ztgsatz einf\xfcgen -20022" : ""};
+          c == kNoKa2     ? std::vector<const char*>{"Ka2-Tag ermitteln"}
+          : c == kNoPlans ? std::vector<const char*>{"Azt + Vra ermitteln. -942"}
+                          : std::vector<const char*>{"Zuordnung ermitteln. -2112", "Azt + Vra ermitteln. 1403",
+                                                     GetParam() == Backend::kPostgres ? "Ztgsatz einf\xfcgen -20022" : ""};
       for (const char* line : lines) EXPECT_NE(ref.find(line), std::string::npos) << line;
-      EXPECT_EQ(Tables(*batched), Tables(*single));
+      EXPECT_EQ(Tables(*staged), Tables(*single));
+    }
+    // The long group's days have the plan of the group cut to fit (on a
+    // server their rows fail on the short ZtgAbt; the log tells there).
+    if (c == kFaults && GetParam() == Backend::kSqlite) {
+      EXPECT_NE(single->Rows("HRSYSTEM", "select count(*) from Hrs329Ztg where ZtgVra = 'CUT'"),
+                (std::vector<std::string>{"0"}));
     }
   }
 }
