@@ -15,7 +15,12 @@
 // job (its workers included) and of the database server's processes. -j N
 // runs the person phase in N workers; --rerun runs the job a second time on
 // the same installation (a night on which nothing is new) and prints a line
-// for it too; --label adds a text to the lines.
+// for it too; --label adds a text to the lines. --analyze has the server
+// gather its statistics after loading, while the day and time-group tables
+// are still empty, as an administrator would after setting up or reloading.
+// --reference FILE runs, instead of the job, the set-based SQL of FILE (the
+// sqlite3 or psql script of ../shared/bench/) on the same installation and
+// prints its wall time.
 #include <dirent.h>
 #include <libpq-fe.h>
 #include <sys/resource.h>
@@ -121,8 +126,8 @@ int main(int argc, char** argv) {
     }
     return rc;
   }
-  bool postgres = false, rerun = false;
-  std::string jobs = "1", label;
+  bool postgres = false, rerun = false, analyze = false;
+  std::string jobs = "1", label, reference;
   int a = 1;
   for (; a < argc - 2; ++a) {
     if (std::strcmp(argv[a], "--postgres") == 0) {
@@ -133,12 +138,17 @@ int main(int argc, char** argv) {
       rerun = true;
     } else if (std::strcmp(argv[a], "--label") == 0 && a + 1 < argc - 2) {
       label = std::string(" ") + argv[++a];
+    } else if (std::strcmp(argv[a], "--analyze") == 0) {
+      analyze = true;
+    } else if (std::strcmp(argv[a], "--reference") == 0 && a + 1 < argc - 2) {
+      reference = std::filesystem::absolute(argv[++a]).string();
     } else {
       break;
     }
   }
   if (argc - a != 2) {
-    std::fprintf(stderr, "usage: dayset-bench [--postgres] [-j N] [--rerun] [--label TEXT] PERSONS DIR\n");
+    std::fprintf(stderr, "usage: dayset-bench [--postgres] [-j N] [--rerun] [--analyze] [--reference SQL] [--label TEXT] "
+                         "PERSONS DIR\n");
     return 2;
   }
   std::error_code ec0;
@@ -153,13 +163,13 @@ int main(int argc, char** argv) {
   fs::remove_all(dir, ec0);
   std::string make = "'" + demo.string() + "' --persons " + std::to_string(persons) + " --seed 1 --start " +
                      kStartDay + " ";
+  const std::string admin = Env("DAYSET_TEST_PG");
+  const std::string db = "bench" + std::to_string(persons);
   if (postgres) {
-    const std::string admin = Env("DAYSET_TEST_PG");
     if (admin.empty()) {
       std::fprintf(stderr, "dayset-bench: --postgres needs the DAYSET_TEST_PG* variables of tools/pg-cluster.sh\n");
       return 2;
     }
-    const std::string db = "bench" + std::to_string(persons);
     const std::string login = Env("DAYSET_TEST_PG_LOGIN");
     if (!Admin_Exec(admin, "drop database if exists " + db) || !Admin_Exec(admin, "create database " + db) ||
         !Admin_Exec(admin, "grant connect on database " + db + " to " + login)) {
@@ -172,6 +182,28 @@ int main(int argc, char** argv) {
   if (std::system(make.c_str()) != 0) {
     std::fprintf(stderr, "dayset-bench: %s failed\n", make.c_str());
     return 1;
+  }
+  if (postgres && analyze && !Admin_Exec(admin + " dbname=" + db, "analyze")) return 1;
+  if (!reference.empty()) {
+    // The job's run: its end year 2027, its clock on 1 January 2027.
+    std::string run;
+    if (postgres) {
+      run = "psql -X -q -v ON_ERROR_STOP=1 -v cap=2026-12-31 -v end=2027-12-31 -v today=2027-01-01 -f '" +
+            reference + "' '" + admin + " dbname=" + db + "' >/dev/null";
+    } else {
+      std::ofstream cmds(dir / "reference.cmds");
+      cmds << ".bail on\n.parameter set :cap \"'2026-12-31'\"\n.parameter set :end \"'2027-12-31'\"\n.read '"
+           << reference << "'\n";
+      run = "sqlite3 '" + (dir / "HRSYSTEM.db").string() + "' < '" + (dir / "reference.cmds").string() + "'";
+    }
+    const double server0 = postgres ? Server_Cpu() : 0;
+    const auto t0 = std::chrono::steady_clock::now();
+    const int rc = std::system(run.c_str());
+    const double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    std::printf("%s%s reference %s, persons %ld: exit %d, wall %.1f s, server %.1f s\n", postgres ? "PostgreSQL" : "SQLite",
+                label.c_str(), fs::path(reference).filename().c_str(), persons, rc, secs,
+                postgres ? Server_Cpu() - server0 : 0.0);
+    return rc == 0 ? 0 : 1;
   }
   if (postgres) {
     const std::string pass = Env("DAYSET_TEST_PG_PASSWORD");

@@ -9,6 +9,9 @@
 #   DELAY_US=1000 BACKENDS=postgres bench/run.sh
 #       the job reaches the server through bench/proxy (dayset-delay-proxy),
 #       which holds every request for DELAY_US microseconds
+#   ANALYZE=1 bench/run.sh 2000             # statistics gathered after loading (day tables empty)
+#   REFERENCE=DIR bench/run.sh 2000         # first the set-based SQL of DIR (setbased-*.sql) on a
+#                                           # fresh installation of the same size, then the job
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 "$top/tools/deps.sh"
@@ -45,11 +48,18 @@ for b in $backends; do
         fi
       fi
       label=${DELAY_US:+"(through a relay adding $DELAY_US µs per request)"}
+      if [ -n "${REFERENCE:-}" ]; then
+        "$top/build-bench/dayset-bench" --postgres ${ANALYZE:+--analyze} \
+          --reference "$REFERENCE/setbased-postgresql.sql" "$n" "$work/demo-pg-$n"
+      fi
       for j in ${JOBS:-1 2 4}; do
-        "$top/build-bench/dayset-bench" --postgres -j "$j" ${RERUN:+--rerun} ${label:+--label "$label"} \
-          "$n" "$work/demo-pg-$n" 2>/dev/null
+        "$top/build-bench/dayset-bench" --postgres -j "$j" ${RERUN:+--rerun} ${ANALYZE:+--analyze} \
+          ${label:+--label "$label"} "$n" "$work/demo-pg-$n" 2>/dev/null
       done
     else
+      if [ -n "${REFERENCE:-}" ]; then
+        "$top/build-bench/dayset-bench" --reference "$REFERENCE/setbased-sqlite.sql" "$n" "$work/demo-$n"
+      fi
       for j in ${JOBS_SQLITE:-1 2}; do
         "$top/build-bench/dayset-bench" -j "$j" ${RERUN:+--rerun} "$n" "$work/demo-$n" 2>/dev/null
       done
