@@ -78,7 +78,7 @@ int PgSession::Open(const char* login, const char* password, const std::string& 
   // unqualified table name resolves.
   const std::string settings = "-c search_path=pg_catalog -c DateStyle=ISO,YMD -c TimeZone=UTC "
                                "-c IntervalStyle=postgres -c standard_conforming_strings=on "
-                               "-c lock_timeout=" + std::to_string(options.lock_wait_ms);
+                               "-c enable_seqscan=off -c lock_timeout=" + std::to_string(options.lock_wait_ms);
   std::vector<const char*> keys = {"dbname", "user", "client_encoding", "options", "fallback_application_name"};
   std::vector<const char*> values = {dbname.c_str(), login, "UTF8", settings.c_str(), "dayset"};
   if (*password != '\0') {

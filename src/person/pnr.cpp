@@ -158,6 +158,7 @@ int Range_Code(const PnrDay& d, int read_rc) {
 // The latest day record, time-group row and carry-over year: the last two
 // dates, or RunDate where a look-up failed. False when the session broke.
 bool Last_Dates_Read(const BsvRecord& BsvSatz, const char* EndDat, PersonWork* w, char* TagLst, char* ZtgLst) {
+  static_assert(sizeof RunDate <= kDateRoom);
   char tag_out[11] = "", ztg_out[11] = "";
   int16_t tag_ind = 0, ztg_ind = 0;
   SqlBatch& b = w->batch;
@@ -170,13 +171,13 @@ bool Last_Dates_Read(const BsvRecord& BsvSatz, const char* EndDat, PersonWork* w
     Str_Copy(TagLst, kDateRoom, tag_out);
   } else {
     RunLog_Printf("Error: Letzten Tagsatz ermitteln. %d" "Person: %s!\n", b.items[tag].rc, BsvSatz.BsvPnr);
-    Str_Copy(TagLst, kDateRoom, RunDate);
+    std::memcpy(TagLst, RunDate, sizeof RunDate);
   }
   if (b.items[ztg].rc == 0) {
     Str_Copy(ZtgLst, kDateRoom, ztg_out);
   } else {
     RunLog_Printf("Error: Letzten Ztgsatz ermitteln. %d" "Person: %s!\n", b.items[ztg].rc, BsvSatz.BsvPnr);
-    Str_Copy(ZtgLst, kDateRoom, RunDate);
+    std::memcpy(ZtgLst, RunDate, sizeof RunDate);
   }
   Urv_Lst_Take(&w->urv, b.items[urv].rc, BsvSatz, EndDat);
   return true;
@@ -370,7 +371,6 @@ void Pnr_Person_Work(const BsvRecord& BsvSatz, const char* BegDat, const char* E
   char TagLst[kDateRoom];
   char ZtgLst[kDateRoom];
   char WinBeg[kDateRoom];
-  static_assert(sizeof RunDate <= kDateRoom);
 
   // A failure that breaks the session returns at once, unlogged: the caller
   // sees it in Sql_Rt_Broken.
