@@ -332,15 +332,18 @@ bool Person_Writes(const BsvRecord& BsvSatz, PersonWork* w) {
     }
     if (!Run(&b, ZtgPnmFlag ? kSqlNoColumn : 0)) return false;
     w->again.clear();
-    for (size_t k = 0; k < w->writes.size(); ++k) {
-      const long e = w->writes[k];
-      const int rc = b.items[k].rc;
+    for (long e : w->writes) {
       if (e >= 0) {
-        if (!Ztg_Write_Take(&w->days[static_cast<size_t>(e)].ztg, rc)) w->again.push_back(e);
-      } else if (rc == kSqlNotRun) {
+        ZtgDay& z = w->days[static_cast<size_t>(e)].ztg;
+        if (!Ztg_Write_Take(&z, b.items[z.at].rc)) w->again.push_back(e);
+        continue;
+      }
+      const size_t k = static_cast<size_t>(-1 - e);
+      const int rc = b.items[w->urv.at[k]].rc;
+      if (rc == kSqlNotRun) {
         w->again.push_back(e);
       } else {
-        w->urv.rcs[static_cast<size_t>(-1 - e)] = rc;
+        w->urv.rcs[k] = rc;
       }
     }
     w->writes.swap(w->again);

@@ -26,10 +26,11 @@ void Urv_Lst_Take(UrvWork* w, int rc, const BsvRecord& BsvSatz, const char* EndD
     w->years.push_back(static_cast<int32_t>(year));
   }
   w->rcs.assign(w->years.size(), kSqlNotRun);
+  w->at.assign(w->years.size(), 0);
 }
 
 void Urv_Ins_Add(UrvWork* w, size_t k, const BsvRecord& BsvSatz, SqlBatch* b) {
-  b->Add(kUrvNewJhrIns, {SqlStr(BsvSatz.BsvPnr, 9), SqlInt(&w->years[k])});
+  w->at[k] = b->Add(kUrvNewJhrIns, {SqlStr(BsvSatz.BsvPnr, 9), SqlInt(&w->years[k])});
 }
 
 void Urv_Log(const UrvWork& w, const BsvRecord& BsvSatz) {

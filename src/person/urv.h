@@ -18,6 +18,7 @@ struct UrvWork {
   int lst_rc;
   std::vector<int32_t> years;  // to insert, in order
   std::vector<int> rcs;        // each insert's code
+  std::vector<size_t> at;      // each insert's item in the batch of its stage
 };
 
 size_t Urv_Lst_Add(UrvWork* w, const BsvRecord& BsvSatz, SqlBatch* b);

@@ -327,14 +327,14 @@ void Ztg_Write_Add(ZtgDay* d, SqlBatch* b) {
                pnr = SqlStr(z.ZtgPnr, 9), von = SqlStr(z.ZtgVon, 11);
   if (d->is_new) {
     if (d->pnm) {
-      b->Add(kZtgNewDayIns, {pnr, von, akr, abt, kst, ktr, krt, agr, tag, bsd, vra, azt, ttp, pnm});
+      d->at = b->Add(kZtgNewDayIns, {pnr, von, akr, abt, kst, ktr, krt, agr, tag, bsd, vra, azt, ttp, pnm});
     } else {
-      b->Add(kZtgNewDayInsNoPnm, {pnr, von, akr, abt, kst, ktr, krt, agr, tag, bsd, vra, azt, ttp});
+      d->at = b->Add(kZtgNewDayInsNoPnm, {pnr, von, akr, abt, kst, ktr, krt, agr, tag, bsd, vra, azt, ttp});
     }
   } else if (d->pnm) {
-    b->Add(kZtgDayUpd, {akr, abt, kst, ktr, krt, agr, tag, bsd, vra, azt, ttp, pnm, pnr, von});
+    d->at = b->Add(kZtgDayUpd, {akr, abt, kst, ktr, krt, agr, tag, bsd, vra, azt, ttp, pnm, pnr, von});
   } else {
-    b->Add(kZtgDayUpdNoPnm, {akr, abt, kst, ktr, krt, agr, tag, bsd, vra, azt, ttp, pnr, von});
+    d->at = b->Add(kZtgDayUpdNoPnm, {akr, abt, kst, ktr, krt, agr, tag, bsd, vra, azt, ttp, pnr, von});
   }
 }
 
