@@ -320,6 +320,8 @@ bool PgSession::Send_Run(size_t k, size_t span, int* count) {
     send_values_[p] = a.c_str();
   }
   const int slot = (*count)++;
+  slots_[static_cast<size_t>(slot)].want = true;
+  run_slots_.push_back(slot);
   for (size_t j = k; j < k + span; ++j) {
     batch_[pending_[j]].slot = slot;
     batch_[pending_[j]].merged = true;
@@ -340,8 +342,9 @@ bool PgSession::Send_Run(size_t k, size_t span, int* count) {
 // at the head of the pipeline that sends the items again.
 //
 // A run of executions of one write goes as one statement (PgRun), which
-// fails unless each execution wrote exactly one row: then each of them has
-// the outcome it has alone (0; an insert's key did not exist). When it
+// fails unless each execution wrote exactly one row or none did: then each
+// of them has the outcome it has alone (0, or -1 for an insert whose key
+// exists). When it
 // fails, nothing tells which execution would have: the run is undone like
 // a failed item, and its items go again one by one, to meet the failure
 // (and the stop code) where the server does.
@@ -365,6 +368,7 @@ int PgSession::Batch_Run(int stop_code) {
     slots_.clear();
     slots_.resize(6 + 4 * pending.size());
     run_prepares_.clear();
+    run_slots_.clear();
     int count = 0;
     bool sent = !undo || (Send_Frame("dayset_undo", &count) && Send_Frame("dayset_release", &count));
     sent = sent && (!begin || Send_Frame("dayset_begin", &count));
@@ -405,6 +409,13 @@ int PgSession::Batch_Run(int stop_code) {
       continue;
     }
     undo = false;
+    // What a run wrote: a row for each of its items, or none.
+    for (int slot : run_slots_) {
+      Slot& sl = slots_[static_cast<size_t>(slot)];
+      sl.none = sl.keep != nullptr && PQntuples(sl.keep) == 1 && std::strcmp(PQgetvalue(sl.keep, 0, 0), "0") == 0;
+      PQclear(sl.keep);
+      sl.keep = nullptr;
+    }
     // The item that failed: the first whose messages reach the first
     // message that did not succeed. The items before it ran; those after
     // it were skipped by the server.
@@ -424,7 +435,9 @@ int PgSession::Batch_Run(int stop_code) {
       if (k < failed) {
         PQclear(b.result);
         b.result = sl.keep;
-        b.rc = 0;
+        // A run's insert that met existing keys only: each of them alone
+        // would have reported its key.
+        b.rc = b.merged && sl.none && b.run->ignore ? kSqlDupKey : 0;
       } else {
         PQclear(sl.keep);
       }
@@ -588,6 +601,7 @@ int PgSession::Prepare_Once(const SqlParsed& parsed, std::unique_ptr<Statement>*
     for (int p = 0; p < PQnparams(desc); ++p) params.emplace_back(Pg_Type_Name(PQparamtype(desc, p)));
     run.sql = Pg_Run_Sql(tr, params);
     run.name = name + "_run";
+    run.ignore = tr.ignore;
   }
   PQclear(slots[describe].keep);
   *out = std::make_unique<PgStatement>(this, name, parsed.write, std::move(tr), std::move(types), std::move(run));

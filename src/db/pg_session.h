@@ -52,6 +52,7 @@ struct PgRun {
   std::string sql;  // empty: the write's runs go item by item
   std::string name;
   bool prepared = false;
+  bool ignore = false;  // an insert that reports an existing key without failing
 };
 
 class PgSession : public Session {
@@ -92,6 +93,7 @@ class PgSession : public Session {
     std::string sqlstate;
     PGresult* keep = nullptr;  // the query's result, when asked for
     bool want = false;
+    bool none = false;  // a run's statement that wrote no row
   };
   int Sync(Slot* slots, int count);
   // One query of the session's own with text parameters, in a round trip
@@ -130,6 +132,7 @@ class PgSession : public Session {
   std::vector<size_t> pending_, again_;  // items still to send
   std::vector<std::string> arrays_;       // a run's parameters, one array each
   std::vector<std::pair<int, PgRun*>> run_prepares_;  // slot of a run's prepare in the pipeline
+  std::vector<int> run_slots_;                         // slots of the runs' statements
 
   PGconn* conn_ = nullptr;
   bool in_txn_ = false;

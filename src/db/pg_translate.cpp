@@ -550,22 +550,22 @@ std::string Pg_Run_Sql(const PgTranslation& tr, const std::vector<std::string>& 
   const std::string items = "cardinality($1::" + types[0] + "[])";
   const std::string& s = tr.sql;
   // The written rows come back to a count that fails the statement when it
-  // is not one per execution, so that the server skips what follows in the
-  // pipeline as after any failure.
+  // is neither one per execution nor none, so that the server skips what
+  // follows in the pipeline as after any failure.
   std::string out = "WITH dayset_w AS (";
   if (update) {
     Run_Params(s, 0, tr.run_cut, &out);
     out += " FROM " + rows + " ";
     Run_Params(s, tr.run_cut, s.size(), &out);
-    out += " RETURNING dayset_u.dayset_k) SELECT 1 / (count(*) = " + items +
-           " AND count(DISTINCT dayset_k) = count(*))::int FROM dayset_w";
+    out += " RETURNING dayset_u.dayset_k) SELECT count(*) / ((count(*) = " + items +
+           " AND count(DISTINCT dayset_k) = count(*)) OR count(*) = 0)::int FROM dayset_w";
   } else {
     Run_Params(s, 0, tr.run_cut, &out);
     out += "SELECT ";
     Run_Params(s, tr.run_row, tr.run_row_end, &out);
     out += " FROM " + rows;
     Run_Params(s, tr.run_row_end + 1, s.size(), &out);
-    out += " RETURNING 1) SELECT 1 / (count(*) = " + items + ")::int FROM dayset_w";
+    out += " RETURNING 1) SELECT count(*) / (count(*) = " + items + " OR count(*) = 0)::int FROM dayset_w";
   }
   return out;
 }

@@ -69,11 +69,15 @@ PgTranslation Pg_Translate(const SqlParsed& parsed, const PgCatalog& catalog, bo
 // statement: parameter $k is an array of element type types[k-1] (a type
 // name of the server, the type the single statement infers for $k), each
 // execution one element of every array, all of the same length n; the rows
-// come from unnest in that order. The statement fails (division by zero)
-// unless every execution wrote exactly one row: an insert whose key exists
-// (also within the run), an update that finds no row, two rows or a row
-// that another execution of the run updates too. Its one result row is of
-// no interest. Empty when types does not give one name per parameter.
+// come from unnest in that order. Its one row holds the number of rows
+// written: n when every execution wrote exactly one, 0 when none wrote any
+// (an insert whose every key exists, an update whose every row is
+// missing), which is what each of them does alone then too. Anything else
+// fails the statement (division by zero): an insert whose key exists
+// while others go in (also a key twice within the run), an update that
+// finds no row while others do, two rows, or a row that another execution
+// of the run updates too. Empty when types does not give one name per
+// parameter.
 std::string Pg_Run_Sql(const PgTranslation& tr, const std::vector<std::string>& types);
 
 // The name as PostgreSQL folds an unquoted identifier (ASCII lower case).

@@ -771,6 +771,11 @@ TEST_P(SqlRtPgTest, RunOfOneWriteIsOneStatementWithTheOutcomeOfEach) {
        0, {0, 0, 0, 0}, 1},
       {"updates", {{true, "0000001", "20270101", "{\"}", "", 7}, {true, "0000002", "20270101", "", "\\\\", 8}}, 0,
        {0, 0}, 1},
+      // Nothing written by any: what each does alone too.
+      {"keys that all exist",
+       {{false, "0000001", "20270101", "x", "x", 9}, {false, "0000001", "20270102", "x", "x", 9}}, 0, {-1, -1}, 1},
+      {"updates that all find no row",
+       {{true, "0000009", "20270101", "x", "x", 9}, {true, "0000001", "20271231", "x", "x", 9}}, 0, {0, 0}, 1},
       {"keys that exist, also within the run",
        {{false, "0000001", "20270104", "n", "n", 1},
         {false, "0000001", "20270101", "old", "old", 1},
