@@ -57,6 +57,41 @@ PgType Pg_Type_Of_Oid(Oid oid) {
   }
 }
 
+// The type of a parameter as a run's array names its elements, or "" for a
+// type whose runs go item by item.
+const char* Pg_Type_Name(Oid oid) {
+  switch (oid) {
+    case kOidBool:
+      return "bool";
+    case kOidInt8:
+      return "int8";
+    case kOidInt2:
+      return "int2";
+    case kOidInt4:
+      return "int4";
+    case kOidText:
+      return "text";
+    case kOidFloat4:
+      return "float4";
+    case kOidFloat8:
+      return "float8";
+    case kOidBpchar:
+      return "bpchar";
+    case kOidVarchar:
+      return "varchar";
+    case kOidDate:
+      return "date";
+    case kOidTimestamp:
+      return "timestamp";
+    case kOidTimestampTz:
+      return "timestamptz";
+    case kOidNumeric:
+      return "numeric";
+    default:
+      return "";
+  }
+}
+
 // The fixed statements of the transaction frame, prepared once per session.
 constexpr const char* kFrame[][2] = {
     {"dayset_begin", "BEGIN"},
@@ -188,7 +223,7 @@ int PgSession::Execute(const std::string& name, bool write, int n, const char* c
                        PGresult** result) {
   if (broken_ != nullptr) return broken_code_;
   Batch_Begin();
-  Batch_Queue(&name, write, n, values, lengths);
+  Batch_Queue(&name, write, nullptr, n, values, lengths);
   const int rc = Batch_Run(0);
   if (rc != 0) return rc;
   return Batch_Take(0, result);
@@ -204,11 +239,12 @@ void PgSession::Batch_Clear() {
 
 void PgSession::Batch_Begin() { Batch_Clear(); }
 
-int PgSession::Batch_Queue(const std::string* name, bool write, int n, const char* const* values,
+int PgSession::Batch_Queue(const std::string* name, bool write, PgRun* run, int n, const char* const* values,
                            const int* lengths) {
   BatchItem item;
   item.name = name;
   item.write = write;
+  item.run = run;
   item.first = param_off_.size();
   item.count = n;
   for (int i = 0; i < n; ++i) {
@@ -228,6 +264,72 @@ int PgSession::Batch_Take(int item, PGresult** result) {
   return b.rc;
 }
 
+size_t PgSession::Run_Span(size_t k) const {
+  const BatchItem& b = batch_[pending_[k]];
+  if (!b.write || b.run == nullptr || b.run->sql.empty() || b.solo) return 1;
+  size_t j = k + 1;
+  while (j < pending_.size() && batch_[pending_[j]].run == b.run && !batch_[pending_[j]].solo) ++j;
+  return j - k;
+}
+
+bool PgSession::Send_Item(size_t item, int* count) {
+  BatchItem& b = batch_[item];
+  b.slot = (*count)++;
+  b.merged = false;
+  slots_[static_cast<size_t>(b.slot)].want = true;
+  send_values_.resize(static_cast<size_t>(b.count));
+  for (int p = 0; p < b.count; ++p) {
+    const size_t q = b.first + static_cast<size_t>(p);
+    send_values_[static_cast<size_t>(p)] = param_len_[q] < 0 ? nullptr : param_bytes_.data() + param_off_[q];
+  }
+  return PQsendQueryPrepared(conn_, b.name->c_str(), b.count, send_values_.data(), param_len_.data() + b.first,
+                             nullptr, 0) == 1;
+}
+
+// Each parameter as an array in text form, an element per item: quoted,
+// with '"' and '\' escaped, NULL unquoted.
+bool PgSession::Send_Run(size_t k, size_t span, int* count) {
+  const BatchItem& head = batch_[pending_[k]];
+  PgRun* run = head.run;
+  if (!run->prepared) {
+    run_prepares_.emplace_back((*count)++, run);
+    if (PQsendPrepare(conn_, run->name.c_str(), run->sql.c_str(), 0, nullptr) != 1) return false;
+  }
+  const size_t np = static_cast<size_t>(head.count);
+  if (arrays_.size() < np) arrays_.resize(np);
+  send_values_.resize(np);
+  for (size_t p = 0; p < np; ++p) {
+    std::string& a = arrays_[p];
+    a.assign(1, '{');
+    for (size_t j = k; j < k + span; ++j) {
+      const size_t q = batch_[pending_[j]].first + p;
+      if (j > k) a += ',';
+      if (param_len_[q] < 0) {
+        a += "NULL";
+        continue;
+      }
+      a += '"';
+      const char* v = param_bytes_.data() + param_off_[q];
+      for (const char* e = v + param_len_[q]; v < e; ++v) {
+        if (*v == '"' || *v == '\\') a += '\\';
+        a += *v;
+      }
+      a += '"';
+    }
+    a += '}';
+    send_values_[p] = a.c_str();
+  }
+  const int slot = (*count)++;
+  slots_[static_cast<size_t>(slot)].want = true;
+  run_slots_.push_back(slot);
+  for (size_t j = k; j < k + span; ++j) {
+    batch_[pending_[j]].slot = slot;
+    batch_[pending_[j]].merged = true;
+  }
+  return PQsendQueryPrepared(conn_, run->name.c_str(), static_cast<int>(np), send_values_.data(), nullptr, nullptr,
+                             0) == 1;
+}
+
 // The items go out in one pipeline, inside a transaction under one
 // savepoint for them all. A failure makes the server skip the rest of the
 // pipeline; the savepoint then undoes the whole batch so far, and the items
@@ -236,13 +338,26 @@ int PgSession::Batch_Take(int item, PGresult** result) {
 // then those after it, from then on each under a savepoint of its own, so
 // that a second failure undoes only itself. Every item thus has its effect
 // once, in order, as if sent alone, and a batch without failures pays two
-// messages for its rollback point, not two per statement.
+// messages for its rollback point, not two per statement. The undo travels
+// at the head of the pipeline that sends the items again.
+//
+// A run of executions of one write goes as one statement (PgRun), which
+// fails unless each execution wrote exactly one row or none did: then each
+// of them has the outcome it has alone (0, or -1 for an insert whose key
+// exists). When it
+// fails, nothing tells which execution would have: the run is undone like
+// a failed item, and its items go again one by one, to meet the failure
+// (and the stop code) where the server does.
 int PgSession::Batch_Run(int stop_code) {
   const size_t n = batch_.size();
   std::vector<size_t>& pending = pending_;
   pending.clear();
-  for (size_t i = 0; i < n; ++i) pending.push_back(i);
+  for (size_t i = 0; i < n; ++i) {
+    pending.push_back(i);
+    batch_[i].solo = false;
+  }
   bool each = false;  // a savepoint per item
+  bool undo = false;  // the last failure is still to undo
   while (!pending.empty()) {
     if (broken_ != nullptr) break;
     // Inside a transaction, or starting one, the items are guarded; reads
@@ -251,23 +366,19 @@ int PgSession::Batch_Run(int stop_code) {
     for (size_t k = 0; k < pending.size() && !guard; ++k) guard = batch_[pending[k]].write;
     const bool begin = guard && !in_txn_;
     slots_.clear();
-    slots_.resize(4 + 3 * pending.size());
+    slots_.resize(6 + 4 * pending.size());
+    run_prepares_.clear();
+    run_slots_.clear();
     int count = 0;
-    bool sent = !begin || Send_Frame("dayset_begin", &count);
+    bool sent = !undo || (Send_Frame("dayset_undo", &count) && Send_Frame("dayset_release", &count));
+    sent = sent && (!begin || Send_Frame("dayset_begin", &count));
     if (sent && guard && !each) sent = Send_Frame("dayset_sp", &count);
-    for (size_t k = 0; k < pending.size() && sent; ++k) {
-      BatchItem& b = batch_[pending[k]];
+    for (size_t k = 0; k < pending.size() && sent;) {
+      const size_t span = Run_Span(k);
       if (guard && each) sent = Send_Frame("dayset_sp", &count);
-      b.slot = count++;
-      slots_[static_cast<size_t>(b.slot)].want = true;
-      send_values_.resize(static_cast<size_t>(b.count));
-      for (int p = 0; p < b.count; ++p) {
-        const size_t q = b.first + static_cast<size_t>(p);
-        send_values_[static_cast<size_t>(p)] = param_len_[q] < 0 ? nullptr : param_bytes_.data() + param_off_[q];
-      }
-      sent = sent && PQsendQueryPrepared(conn_, b.name->c_str(), b.count, send_values_.data(),
-                                         param_len_.data() + b.first, nullptr, 0) == 1;
+      sent = sent && (span > 1 ? Send_Run(k, span, &count) : Send_Item(pending[k], &count));
       if (sent && guard && each) sent = Send_Frame("dayset_release", &count);
+      k += span;
     }
     if (sent && guard && !each) sent = Send_Frame("dayset_release", &count);
     if (!sent) {
@@ -276,6 +387,35 @@ int PgSession::Batch_Run(int stop_code) {
     }
     const int rc = Sync(slots_.data(), count);
     if (begin && slots_[0].status == PGRES_COMMAND_OK) in_txn_ = true;
+    for (const auto& [slot, run] : run_prepares_) {
+      const ExecStatusType st = slots_[static_cast<size_t>(slot)].status;
+      if (st == PGRES_COMMAND_OK) {
+        run->prepared = true;
+      } else if (st != PGRES_PIPELINE_ABORTED && broken_ == nullptr) {
+        run->sql.clear();  // the server refuses the text: item by item from now on
+      }
+    }
+    if (undo && broken_ == nullptr && (slots_[0].status != PGRES_COMMAND_OK || slots_[1].status != PGRES_COMMAND_OK)) {
+      // The transaction cannot be saved: it ends here, and the next commit
+      // says so. What was to go, goes in a new one.
+      for (Slot& sl : slots_) {
+        PQclear(sl.keep);
+        sl.keep = nullptr;
+      }
+      Frame("dayset_rollback");
+      in_txn_ = false;
+      txn_lost_ = true;
+      undo = false;
+      continue;
+    }
+    undo = false;
+    // What a run wrote: a row for each of its items, or none.
+    for (int slot : run_slots_) {
+      Slot& sl = slots_[static_cast<size_t>(slot)];
+      sl.none = sl.keep != nullptr && PQntuples(sl.keep) == 1 && std::strcmp(PQgetvalue(sl.keep, 0, 0), "0") == 0;
+      PQclear(sl.keep);
+      sl.keep = nullptr;
+    }
     // The item that failed: the first whose messages reach the first
     // message that did not succeed. The items before it ran; those after
     // it were skipped by the server.
@@ -295,7 +435,9 @@ int PgSession::Batch_Run(int stop_code) {
       if (k < failed) {
         PQclear(b.result);
         b.result = sl.keep;
-        b.rc = 0;
+        // A run's insert that met existing keys only: each of them alone
+        // would have reported its key.
+        b.rc = b.merged && sl.none && b.run->ignore ? kSqlDupKey : 0;
       } else {
         PQclear(sl.keep);
       }
@@ -307,11 +449,20 @@ int PgSession::Batch_Run(int stop_code) {
       break;
     }
     BatchItem& f = batch_[pending[failed]];
-    PQclear(f.result);
-    f.result = nullptr;
-    f.rc = rc;
-    if (guard && in_txn_) Undo();
-    // What goes again: the writes that the undo took back (all of the
+    size_t rest = failed + 1;  // what the server skipped
+    bool stop = false;
+    if (f.merged) {
+      rest = failed;
+      for (size_t k = failed; k < pending.size() && batch_[pending[k]].slot == f.slot; ++k) {
+        batch_[pending[k]].solo = true;
+      }
+    } else {
+      PQclear(f.result);
+      f.result = nullptr;
+      f.rc = rc;
+      stop = stop_code != 0 && rc == stop_code;  // the rest stays kSqlNotRun
+    }
+    // What goes again: the writes that the undo takes back (all of the
     // batch's so far, under one savepoint), then what the server skipped.
     again_.clear();
     if (guard && !each) {
@@ -319,8 +470,14 @@ int PgSession::Batch_Run(int stop_code) {
         if (batch_[pending[k]].write) again_.push_back(pending[k]);
       }
     }
-    const bool stop = stop_code != 0 && rc == stop_code;  // the rest stays kSqlNotRun
-    if (!stop) again_.insert(again_.end(), pending.begin() + static_cast<std::ptrdiff_t>(failed) + 1, pending.end());
+    if (!stop) again_.insert(again_.end(), pending.begin() + static_cast<std::ptrdiff_t>(rest), pending.end());
+    if (guard && in_txn_) {
+      if (again_.empty()) {
+        Undo();
+      } else {
+        undo = true;
+      }
+    }
     pending.swap(again_);
     each = true;
   }
@@ -432,10 +589,22 @@ int PgSession::Prepare_Once(const SqlParsed& parsed, std::unique_ptr<Statement>*
     if (broken_ == nullptr && guard) Undo();
     return rc;
   }
+  const PGresult* desc = slots[describe].keep;
   std::vector<Oid> types;
-  for (int c = 0; c < PQnfields(slots[describe].keep); ++c) types.push_back(PQftype(slots[describe].keep, c));
+  for (int c = 0; c < PQnfields(desc); ++c) types.push_back(PQftype(desc, c));
+  // A run takes its arrays' element types from what the server infers for
+  // the statement's own parameters, so that it converts and compares the
+  // values as each execution would.
+  PgRun run;
+  if (tr.run != PgTranslation::kRunNone) {
+    std::vector<std::string> params;
+    for (int p = 0; p < PQnparams(desc); ++p) params.emplace_back(Pg_Type_Name(PQparamtype(desc, p)));
+    run.sql = Pg_Run_Sql(tr, params);
+    run.name = name + "_run";
+    run.ignore = tr.ignore;
+  }
   PQclear(slots[describe].keep);
-  *out = std::make_unique<PgStatement>(this, name, parsed.write, std::move(tr), std::move(types));
+  *out = std::make_unique<PgStatement>(this, name, parsed.write, std::move(tr), std::move(types), std::move(run));
   return 0;
 }
 

@@ -11,6 +11,11 @@
 // costs a second one, ROLLBACK TO SAVEPOINT, so that a failed statement
 // undoes its own effect alone and the transaction goes on. A commit without
 // a write before it sends nothing.
+//
+// Batches: a run of consecutive executions of one insert or update goes as
+// one statement over arrays (Pg_Run_Sql), exactly when it has the effect
+// and the codes of the executions one by one; otherwise the run goes again
+// item by item (PgSession::Batch_Run).
 #pragma once
 
 #include <libpq-fe.h>
@@ -41,6 +46,15 @@ constexpr Oid kOidTimestamp = 1114;
 constexpr Oid kOidTimestampTz = 1184;
 constexpr Oid kOidNumeric = 1700;
 
+// How the runs of one write in a batch go to the server: as one statement
+// over arrays, prepared in the session when its first run goes out.
+struct PgRun {
+  std::string sql;  // empty: the write's runs go item by item
+  std::string name;
+  bool prepared = false;
+  bool ignore = false;  // an insert that reports an existing key without failing
+};
+
 class PgSession : public Session {
  public:
   ~PgSession() override {
@@ -65,8 +79,10 @@ class PgSession : public Session {
   void Batch_Begin() override;
   int Batch_Run(int stop_code) override;
   // Adds an execution of a prepared statement to the batch; its values are
-  // copied. Returns the item's index.
-  int Batch_Queue(const std::string* name, bool write, int n, const char* const* values, const int* lengths);
+  // copied. run: how runs of the statement go (null: item by item), kept
+  // by the caller. Returns the item's index.
+  int Batch_Queue(const std::string* name, bool write, PgRun* run, int n, const char* const* values,
+                  const int* lengths);
   // The item's code, and its result (now the caller's) on 0.
   int Batch_Take(int item, PGresult** result);
 
@@ -77,6 +93,7 @@ class PgSession : public Session {
     std::string sqlstate;
     PGresult* keep = nullptr;  // the query's result, when asked for
     bool want = false;
+    bool none = false;  // a run's statement that wrote no row
   };
   int Sync(Slot* slots, int count);
   // One query of the session's own with text parameters, in a round trip
@@ -93,13 +110,19 @@ class PgSession : public Session {
   struct BatchItem {
     const std::string* name;
     bool write;
+    PgRun* run;
     size_t first;  // in param_off_, param_len_
     int count;
     int slot = -1;  // of its execution in the pipeline last sent
+    bool merged = false;  // that execution was its run's statement
+    bool solo = false;    // its run failed: it goes alone
     int rc = kSqlNotRun;
     PGresult* result = nullptr;
   };
   void Batch_Clear();
+  size_t Run_Span(size_t k) const;  // items from pending_[k] on that go as one
+  bool Send_Item(size_t item, int* count);
+  bool Send_Run(size_t k, size_t span, int* count);
   std::vector<BatchItem> batch_;
   std::string param_bytes_;
   std::vector<size_t> param_off_;
@@ -107,6 +130,9 @@ class PgSession : public Session {
   std::vector<const char*> send_values_;
   std::vector<Slot> slots_;
   std::vector<size_t> pending_, again_;  // items still to send
+  std::vector<std::string> arrays_;       // a run's parameters, one array each
+  std::vector<std::pair<int, PgRun*>> run_prepares_;  // slot of a run's prepare in the pipeline
+  std::vector<int> run_slots_;                         // slots of the runs' statements
 
   PGconn* conn_ = nullptr;
   bool in_txn_ = false;
@@ -127,8 +153,13 @@ class PgSession : public Session {
 // that says how its parameters are made and the types of its columns.
 class PgStatement : public Statement {
  public:
-  PgStatement(PgSession* s, std::string name, bool write, PgTranslation tr, std::vector<Oid> types)
-      : s_(s), name_(std::move(name)), write_(write), tr_(std::move(tr)), types_(std::move(types)) {
+  PgStatement(PgSession* s, std::string name, bool write, PgTranslation tr, std::vector<Oid> types, PgRun run)
+      : s_(s),
+        name_(std::move(name)),
+        write_(write),
+        tr_(std::move(tr)),
+        types_(std::move(types)),
+        run_(std::move(run)) {
     const size_t n = tr_.params.size();
     values_.resize(n);
     null_.assign(n, 1);
@@ -155,6 +186,7 @@ class PgStatement : public Statement {
   bool write_;
   PgTranslation tr_;
   std::vector<Oid> types_;
+  PgRun run_;
   // Parameter values, kept between executions so that their buffers are
   // reused; null_ marks those sent as NULL.
   std::vector<std::string> values_;

@@ -47,7 +47,7 @@ void PgStatement::Reset() {
 
 int PgStatement::Queue() {
   Values();
-  return s_->Batch_Queue(&name_, write_, static_cast<int>(ptrs_.size()), ptrs_.data(), lens_.data());
+  return s_->Batch_Queue(&name_, write_, &run_, static_cast<int>(ptrs_.size()), ptrs_.data(), lens_.data());
 }
 
 int PgStatement::Adopt(int item) {

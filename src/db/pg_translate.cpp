@@ -453,7 +453,122 @@ class Translator {
   PgTranslation tr_;
 };
 
+// Where a write's parts are for Pg_Run_Sql; tr->run stays kRunNone for
+// any other shape. A subquery would see the rows of the whole run at once
+// instead of those of the executions before it, so none is allowed.
+void Run_Shape(PgTranslation* tr) {
+  const std::string& s = tr->sql;
+  if (tr->params.empty()) return;
+  PgTranslation::RunKind kind = PgTranslation::kRunNone;
+  size_t cut = 0, row = 0, row_end = 0;
+  int depth = 0;
+  bool row_next = false;  // insert: the row's '(' is the next token
+  for (size_t pos = 0;;) {
+    const SqlToken t = Sql_Token_At(s, pos);
+    if (t.kind == SqlToken::kEnd) break;
+    pos = t.end;
+    if (t.kind == SqlToken::kSpace) continue;
+    const bool top = depth == 0;
+    if (row_next && !(t.kind == SqlToken::kOther && s[t.begin] == '(')) return;
+    if (t.kind == SqlToken::kOther && s[t.begin] == '(') {
+      if (row_end != 0) return;
+      if (row_next) row = t.end;
+      row_next = false;
+      ++depth;
+      continue;
+    }
+    if (t.kind == SqlToken::kOther && s[t.begin] == ')') {
+      if (--depth == 0 && row != 0 && row_end == 0) row_end = t.begin;
+      continue;
+    }
+    if (kind == PgTranslation::kRunNone) {
+      if (Sql_Word_Is(s, t, "insert")) {
+        kind = PgTranslation::kRunInsert;
+      } else if (Sql_Word_Is(s, t, "update")) {
+        kind = PgTranslation::kRunUpdate;
+      } else {
+        return;
+      }
+      continue;
+    }
+    if (Sql_Word_Is(s, t, "select") || Sql_Word_Is(s, t, "returning") || Sql_Word_Is(s, t, "current")) return;
+    if (kind == PgTranslation::kRunInsert) {
+      if (row_end != 0) {
+        // After the row only the conflict clause: a second row is no run.
+        if (!Sql_Word_Is(s, t, "on") && !Sql_Word_Is(s, t, "conflict") && !Sql_Word_Is(s, t, "do") &&
+            !Sql_Word_Is(s, t, "nothing")) {
+          return;
+        }
+      } else if (top && Sql_Word_Is(s, t, "values")) {
+        if (cut != 0) return;
+        cut = t.begin;
+        row_next = true;
+      }
+    } else if (top && Sql_Word_Is(s, t, "from")) {
+      return;  // an update that joins already
+    } else if (top && cut == 0 && Sql_Word_Is(s, t, "where")) {
+      cut = t.begin;
+    }
+  }
+  if (depth != 0 || cut == 0) return;
+  if (kind == PgTranslation::kRunInsert && row_end == 0) return;
+  tr->run = kind;
+  tr->run_cut = cut;
+  tr->run_row = row;
+  tr->run_row_end = row_end;
+}
+
+// s[begin, end) with each parameter $k as the column of the run's rows
+// that carries it.
+void Run_Params(const std::string& s, size_t begin, size_t end, std::string* out) {
+  for (size_t pos = begin; pos < end;) {
+    const SqlToken t = Sql_Token_At(s, pos);
+    pos = t.end;
+    if (t.kind == SqlToken::kOther && s[t.begin] == '$' && pos < end && s[pos] >= '0' && s[pos] <= '9') {
+      *out += "dayset_u.dayset_p";
+      while (pos < end && s[pos] >= '0' && s[pos] <= '9') *out += s[pos++];
+      continue;
+    }
+    out->append(s, t.begin, t.end - t.begin);
+  }
+}
+
 }  // namespace
+
+std::string Pg_Run_Sql(const PgTranslation& tr, const std::vector<std::string>& types) {
+  const size_t n = tr.params.size();
+  if (tr.run == PgTranslation::kRunNone || n == 0 || types.size() != n) return std::string();
+  const bool update = tr.run == PgTranslation::kRunUpdate;
+  std::string rows = "unnest(";
+  for (size_t k = 0; k < n; ++k) {
+    if (types[k].empty()) return std::string();
+    rows += (k > 0 ? ", $" : "$") + std::to_string(k + 1) + "::" + types[k] + "[]";
+  }
+  rows += update ? ") WITH ORDINALITY AS dayset_u(" : ") AS dayset_u(";
+  for (size_t k = 0; k < n; ++k) rows += (k > 0 ? ", dayset_p" : "dayset_p") + std::to_string(k + 1);
+  rows += update ? ", dayset_k)" : ")";
+  const std::string items = "cardinality($1::" + types[0] + "[])";
+  const std::string& s = tr.sql;
+  // The written rows come back to a count that fails the statement when it
+  // is neither one per execution nor none, so that the server skips what
+  // follows in the pipeline as after any failure.
+  std::string out = "WITH dayset_w AS (";
+  if (update) {
+    Run_Params(s, 0, tr.run_cut, &out);
+    out += " FROM " + rows + " ";
+    Run_Params(s, tr.run_cut, s.size(), &out);
+    out += " RETURNING dayset_u.dayset_k) SELECT count(*) / ((count(*) = " + items +
+           " AND count(DISTINCT dayset_k) = count(*)) OR count(*) = 0)::int FROM dayset_w";
+  } else {
+    Run_Params(s, 0, tr.run_cut, &out);
+    out += "SELECT ";
+    Run_Params(s, tr.run_row, tr.run_row_end, &out);
+    out += " FROM " + rows;
+    Run_Params(s, tr.run_row_end + 1, s.size(), &out);
+    out += " RETURNING 1) SELECT count(*) / (count(*) = " + items + " OR count(*) = 0)::int FROM dayset_w";
+  }
+  return out;
+}
 
 std::string Pg_Fold_Name(const std::string& name) {
   std::string out = name;
@@ -495,6 +610,7 @@ PgTranslation Pg_Translate(const SqlParsed& parsed, const PgCatalog& catalog, bo
     tr.sql += " ON CONFLICT DO NOTHING";
     tr.ignore = true;
   }
+  if (tr.error == 0 && parsed.write) Run_Shape(&tr);
   return tr;
 }
 

@@ -52,12 +52,33 @@ struct PgTranslation {
   std::vector<PgParam> params;  // the inputs in order, then the clock's
   int inputs = 0;
   int error = 0;  // a code the statement fails with (a date or format the job cannot read)
+  // Whether consecutive executions of the write can go to the server as one
+  // statement over arrays (Pg_Run_Sql): an insert of one VALUES row, or an
+  // update with a WHERE, without a subquery; where its parts are in sql.
+  enum RunKind { kRunNone, kRunInsert, kRunUpdate } run = kRunNone;
+  size_t run_cut = 0;  // insert: the word VALUES; update: the word WHERE
+  size_t run_row = 0, run_row_end = 0;  // insert: inside the row's parentheses
 };
 
 // Translates a parsed statement. sunday_first: TO_CHAR(d, 'D') counts from
 // Sunday (Ora_Territory_Sunday_First), else from Monday. On a non-zero
 // error the text is not to be prepared.
 PgTranslation Pg_Translate(const SqlParsed& parsed, const PgCatalog& catalog, bool sunday_first);
+
+// The text that runs n executions of a write (tr.run not kRunNone) as one
+// statement: parameter $k is an array of element type types[k-1] (a type
+// name of the server, the type the single statement infers for $k), each
+// execution one element of every array, all of the same length n; the rows
+// come from unnest in that order. Its one row holds the number of rows
+// written: n when every execution wrote exactly one, 0 when none wrote any
+// (an insert whose every key exists, an update whose every row is
+// missing), which is what each of them does alone then too. Anything else
+// fails the statement (division by zero): an insert whose key exists
+// while others go in (also a key twice within the run), an update that
+// finds no row while others do, two rows, or a row that another execution
+// of the run updates too. Empty when types does not give one name per
+// parameter.
+std::string Pg_Run_Sql(const PgTranslation& tr, const std::vector<std::string>& types);
 
 // The name as PostgreSQL folds an unquoted identifier (ASCII lower case).
 std::string Pg_Fold_Name(const std::string& name);

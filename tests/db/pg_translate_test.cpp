@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "db/oradate.h"
 #include "db/pg_error.h"
@@ -312,3 +313,43 @@ TEST(PgError, BySqlstate) {
 }
 
 }  // namespace
+
+// A run of executions of one write as one statement over arrays: the job's
+// day insert and time-group update as the server is to prepare them, and
+// the shapes whose runs go item by item.
+TEST(PgTranslate, RunOfOneWrite) {
+  const PgTranslation ins = Translate(
+      "insert into Hrs332Urv (UrvPnr,UrvJhr,UrvDat) values (:b0,:b1+1,sysdate)", kJobCatalog, false);
+  EXPECT_EQ(sqlrt::Pg_Run_Sql(ins, {"varchar", "int4", "timestamp"}),
+            "WITH dayset_w AS (insert into Hrs332Urv(UrvPnr,UrvJhr,UrvDat) SELECT dayset_u.dayset_p1,"
+            "dayset_u.dayset_p2+1,dayset_u.dayset_p3::timestamp FROM unnest($1::varchar[], $2::int4[], "
+            "$3::timestamp[]) AS dayset_u(dayset_p1, dayset_p2, dayset_p3) ON CONFLICT DO NOTHING RETURNING 1) "
+            "SELECT count(*) / (count(*) = cardinality($1::varchar[]) OR count(*) = 0)::int FROM dayset_w");
+  EXPECT_EQ(sqlrt::Pg_Run_Sql(ins, {"varchar", "int4"}), "");  // a type per parameter or nothing
+  EXPECT_EQ(sqlrt::Pg_Run_Sql(ins, {"varchar", "", "timestamp"}), "");
+  const PgTranslation upd = Translate(
+      "update Hrs329Ztg  set ZtgAkr=:b0:b1,ZtgDat=sysdate where (ZtgPnr=:b2 and ZtgVon=TO_DATE(:b3,'yyyymmdd') "
+      "and ZtgAkr<>'$1')",
+      kJobCatalog, false);
+  EXPECT_EQ(sqlrt::Pg_Run_Sql(upd, {"varchar", "varchar", "timestamp", "timestamp"}),
+            "WITH dayset_w AS (update Hrs329Ztg  set ZtgAkr=dayset_u.dayset_p1,ZtgDat=dayset_u.dayset_p4::timestamp "
+            " FROM unnest($1::varchar[], $2::varchar[], $3::timestamp[], $4::timestamp[]) WITH ORDINALITY AS "
+            "dayset_u(dayset_p1, dayset_p2, dayset_p3, dayset_p4, dayset_k) where (ZtgPnr=dayset_u.dayset_p2 and "
+            "ZtgVon=dayset_u.dayset_p3::timestamp and ZtgAkr<>'$1') RETURNING dayset_u.dayset_k) SELECT count(*) / "
+            "((count(*) = cardinality($1::varchar[]) AND count(DISTINCT dayset_k) = count(*)) OR count(*) = 0)::int "
+            "FROM dayset_w");
+  const char* const alone[] = {
+      "insert into Hrs332Urv (UrvPnr,UrvJhr) values (:b0,1),(:b1,2)",
+      "insert into Hrs332Urv (UrvPnr,UrvJhr) select PnrNum,:b0 from Hrs300Pnr",
+      "insert into Hrs332Urv (UrvPnr,UrvJhr) values (:b0,(select max(UrvJhr) from Hrs332Urv))",
+      "insert into Hrs332Urv (UrvPnr,UrvJhr) values ('1',2)",
+      "update Hrs332Urv set UrvJhr=:b0",
+      "update Hrs332Urv set UrvJhr=:b0 where UrvPnr in (select PnrNum from Hrs300Pnr)",
+      "delete from Hrs332Urv where UrvPnr=:b0",
+      "select UrvJhr into :b0 from Hrs332Urv where UrvPnr=:b1",
+  };
+  for (const char* text : alone) {
+    const PgTranslation t = Translate(text, kJobCatalog, false);
+    EXPECT_EQ(sqlrt::Pg_Run_Sql(t, std::vector<std::string>(t.params.size(), "int4")), "") << text;
+  }
+}

@@ -730,6 +730,110 @@ TEST_P(SqlRtPgTest, EachStatementCostsOneRoundTrip) {
   EXPECT_EQ(Rows("select count(*) from Hrs332Urv"), Rows_t{"9"});
 }
 
+// A run of one insert or update in a batch is one statement on the server
+// when each of its executions writes its one row; otherwise they go again
+// one by one. Either way each gets the code and the effect it has alone:
+// the rows and codes of the same batches run one statement at a time.
+TEST_P(SqlRtPgTest, RunOfOneWriteIsOneStatementWithTheOutcomeOfEach) {
+  // The server counts the statements that write Hrs329Ztg (a failed one's
+  // count is undone with it).
+  Exec("create table dayset_stmts (n int); create function hrsystem.dayset_count() returns trigger "
+       "language plpgsql security definer as $$begin insert into hrsystem.dayset_stmts values (1); "
+       "return null; end$$; create trigger dayset_count after insert or update on hrsystem.hrs329ztg "
+       "for each statement execute function hrsystem.dayset_count()");
+  const char kIns[] =
+      "insert into Hrs329Ztg (ZtgPnr,ZtgVon,ZtgAkr,ZtgAbt,ZtgTag,ZtgDat,ZtgSta) values "
+      "(:b0,TO_DATE(:b1,'yyyymmdd'),:b2:b3,:b4:b5,:b6,sysdate,1)";
+  const char kUpd[] =
+      "update Hrs329Ztg  set ZtgAkr=:b0:b1,ZtgAbt=:b2:b3,ZtgTag=:b4,ZtgDat=sysdate where (ZtgPnr=:b5 and "
+      "ZtgVon=TO_DATE(:b6,'yyyymmdd'))";
+  struct Item {
+    bool update;
+    const char* pnr;  // after the mode's letter; "" a NULL key
+    const char* day;
+    const char* akr;  // "" NULL
+    const char* abt;
+    int32_t tag;
+  };
+  struct Case {
+    const char* what;
+    std::vector<Item> items;
+    int stop;
+    std::vector<int> rc;
+    long statements;  // batched
+  };
+  const Case cases[] = {
+      {"inserts",
+       {{false, "0000001", "20270101", "a\"b", "c\\d", 1},
+        {false, "0000001", "20270102", "x,y", "{z}", -2},
+        {false, "0000001", "20270103", "NULL", "", 3},
+        {false, "0000002", "20270101", " lead ", "\xc3\xa4\"\\,{}", 2147483647}},
+       0, {0, 0, 0, 0}, 1},
+      {"updates", {{true, "0000001", "20270101", "{\"}", "", 7}, {true, "0000002", "20270101", "", "\\\\", 8}}, 0,
+       {0, 0}, 1},
+      // Nothing written by any: what each does alone too.
+      {"keys that all exist",
+       {{false, "0000001", "20270101", "x", "x", 9}, {false, "0000001", "20270102", "x", "x", 9}}, 0, {-1, -1}, 1},
+      {"updates that all find no row",
+       {{true, "0000009", "20270101", "x", "x", 9}, {true, "0000001", "20271231", "x", "x", 9}}, 0, {0, 0}, 1},
+      {"keys that exist, also within the run",
+       {{false, "0000001", "20270104", "n", "n", 1},
+        {false, "0000001", "20270101", "old", "old", 1},
+        {false, "0000001", "20270104", "twice", "twice", 1},
+        {false, "0000001", "20270105", "n", "n", 1}},
+       0, {0, -1, -1, 0}, 4},
+      {"updates of no row and of one row twice",
+       {{true, "0000001", "20270109", "none", "", 1},
+        {true, "0000001", "20270102", "first", "", 1},
+        {true, "0000001", "20270102", "second", "", 2}},
+       0, {0, 0, 0}, 3},
+      {"a failure, then a run",
+       {{false, "", "20270101", "n", "n", 1}, {true, "0000001", "20270103", "u", "", 1},
+        {false, "0000003", "20270101", "", "", 1}, {false, "0000003", "20270102", "", "", 1}},
+       0, {kSqlNotNull, 0, 0, 0}, 2},
+      {"a stop code inside a run",
+       {{false, "0000004", "20270101", "", "", 1}, {false, "", "20270102", "", "", 1},
+        {false, "0000004", "20270103", "", "", 1}},
+       kSqlNotNull, {0, kSqlNotNull, kSqlNotRun}, 1},
+  };
+  const auto statements = [&] { return std::stol(Rows("select count(*) from dayset_stmts")[0]); };
+  for (bool together : {true, false}) {
+    faults::Batches_Set(together);
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(together ? "batched: " : "one by one: ") + c.what);
+      std::vector<std::string> pnr;
+      for (const Item& it : c.items) pnr.push_back(*it.pnr == '\0' ? "" : (together ? "B" : "S") + std::string(it.pnr));
+      const long before = statements();
+      SqlBatch b;
+      for (size_t i = 0; i < c.items.size(); ++i) {
+        const Item& it = c.items[i];
+        const SqlVar key[2] = {SqlStr(pnr[i].c_str(), 9), SqlStr(it.day, 9)};
+        if (it.update) {
+          b.Add(kUpd, {SqlStr(it.akr, 51), SqlStr(it.abt, 51), SqlInt(&it.tag), key[0], key[1]});
+        } else {
+          b.Add(kIns, {key[0], key[1], SqlStr(it.akr, 51), SqlStr(it.abt, 51), SqlInt(&it.tag)});
+        }
+      }
+      EXPECT_EQ(Sql_Exec_Batch(&b, c.stop), 0);
+      std::vector<int> rc;
+      for (const auto& item : b.items) rc.push_back(item.rc);
+      EXPECT_EQ(rc, c.rc);
+      ASSERT_EQ(Sql_Rt_Commit(), 0);
+      if (together) {
+        EXPECT_EQ(statements() - before, c.statements);
+      }
+    }
+  }
+  faults::Batches_Set(true);
+  const auto rows = [&](const char* mode) {
+    return Rows(std::string("select substr(ZtgPnr, 2), to_char(ZtgVon, 'yyyymmdd'), ZtgAkr, ZtgAbt, ZtgTag, "
+                            "to_char(ZtgDat, 'yyyymmddhh24miss') from Hrs329Ztg where ZtgPnr like '") +
+                mode + "%' order by 1, 2");
+  };
+  EXPECT_EQ(rows("B").size(), 9u);
+  EXPECT_EQ(rows("B"), rows("S"));
+}
+
 // A batch gives each statement the code and the effect it has alone, in
 // order, whatever fails among them; a stop code ends it there.
 TEST_P(SqlRtTest, BatchRunsAsSingleStatementsWould) {
