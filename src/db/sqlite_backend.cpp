@@ -29,8 +29,8 @@
 // closes, and no checkpoint can restart the WAL, which then grows with every
 // person of the run. Kept rows give Oracle's read consistency as of the
 // open instead, and the job's writes to a table a cursor reads cannot
-// disturb it. The largest cursor, the employment scan, keeps about a hundred
-// bytes per employment.
+// disturb it. The largest cursor, the employment scan, keeps about ninety
+// bytes per employment (db/rowstore.h).
 //
 // Durability: every schema file runs in WAL mode with synchronous=NORMAL. A
 // committed transaction is in the WAL file before COMMIT returns, so it
@@ -77,6 +77,7 @@
 #include "db/backend.h"
 #include "db/hostvar.h"
 #include "db/oradate.h"
+#include "db/rowstore.h"
 #include "db/sqlite_functions.h"
 #include "db/sqlparse.h"
 
@@ -216,21 +217,11 @@ class SqliteStatement : public Statement {
   bool write_;
   bool started_ = false;
   std::vector<char> date_col_;
-  // Kept rows of a materialized cursor: the cells row by row, their texts
-  // in one buffer at Cell::off. Both keep their capacity for the next open.
-  struct Cell {  // 16 bytes: the employment scan keeps one per column and row
-    int32_t type;
-    uint32_t len;
-    union {
-      long long i;
-      double d;
-      uint64_t off;
-    };
-  };
+  // Kept rows of a materialized cursor; the store keeps its room for the
+  // next open.
   bool kept_ = false;
-  std::vector<Cell> cells_;
-  std::vector<char> texts_;
-  size_t next_row_ = 0;  // the row the next Step makes current
+  RowStore rows_;
+  std::vector<RowValue> row_;  // the row being kept
 };
 
 int SqliteStatement::Bind(int index, const SqlVar& var) {
@@ -270,10 +261,7 @@ int SqliteStatement::Step_Native() {
 
 int SqliteStatement::Step() {
   if (!kept_) return Step_Native();
-  const size_t cols = date_col_.size();
-  if (cols == 0 || next_row_ * cols >= cells_.size()) return 1403;
-  ++next_row_;
-  return 0;
+  return rows_.Next() ? 0 : 1403;
 }
 
 // The current row's column `c` as the statement holds it.
@@ -300,32 +288,30 @@ Value Column_Value(sqlite3_stmt* st, int c) {
 }
 
 int SqliteStatement::Materialize() {
-  cells_.clear();
-  texts_.clear();
-  const int cols = Columns();
+  const size_t cols = date_col_.size();
+  rows_.Clear(cols);
+  row_.resize(cols);
   int rc;
   while ((rc = Step_Native()) == 0) {
-    for (int c = 0; c < cols; ++c) {
-      const Value v = Column_Value(st_, c);
-      Cell cell{};
-      cell.type = v.type;
-      if (v.type == SQLITE_INTEGER) {
-        cell.i = v.i;
-      } else if (v.type == SQLITE_FLOAT) {
-        cell.d = v.d;
-      } else if (v.len > 0) {
-        cell.len = static_cast<uint32_t>(v.len);
-        cell.off = texts_.size();
-        texts_.insert(texts_.end(), v.text, v.text + v.len);
-      }
-      cells_.push_back(cell);
+    for (size_t c = 0; c < cols; ++c) {
+      const Value v = Column_Value(st_, static_cast<int>(c));
+      RowValue& r = row_[c];
+      r.kind = v.type == SQLITE_INTEGER ? RowValue::kInt
+               : v.type == SQLITE_FLOAT ? RowValue::kReal
+               : v.type == SQLITE_TEXT  ? RowValue::kText
+               : v.type == SQLITE_BLOB  ? RowValue::kBlob
+                                        : RowValue::kNull;
+      r.i = v.i;
+      r.d = v.d;
+      r.text = v.text;
+      r.len = v.len;
     }
+    rows_.Add(row_.data());
   }
   sqlite3_reset(st_);  // ends the read: no snapshot stays behind
   started_ = false;
   if (rc != 1403) return rc;
   kept_ = true;
-  next_row_ = 0;
   return 0;
 }
 
@@ -333,9 +319,9 @@ int SqliteStatement::Column(int index, const SqlVar& out) {
   const bool date_col = date_col_[static_cast<size_t>(index)];
   Value v{};
   if (kept_) {
-    const Cell& c = cells_[(next_row_ - 1) * date_col_.size() + static_cast<size_t>(index)];
-    v = Value{c.type, c.type == SQLITE_INTEGER ? c.i : 0, c.type == SQLITE_FLOAT ? c.d : 0.0,
-              c.len > 0 ? texts_.data() + c.off : "", c.len};
+    static const int kTypes[] = {SQLITE_NULL, SQLITE_INTEGER, SQLITE_FLOAT, SQLITE_TEXT, SQLITE_BLOB};
+    const RowValue r = rows_.Get(static_cast<size_t>(index));
+    v = Value{kTypes[r.kind], r.i, r.d, r.text, r.len};
   } else {
     v = Column_Value(st_, index);
   }
