@@ -36,7 +36,7 @@
 // committed transaction is in the WAL file before COMMIT returns, so it
 // survives any later kill of the process. A power loss or operating-system
 // crash can lose the transactions committed since the last checkpoint (at
-// most the last WAL's worth, about 1000 pages or 4 MB), never corrupt the
+// most the last WAL's worth, about 10000 pages or 40 MB), never corrupt the
 // file; a rerun of the job redoes them. A transaction that writes to two
 // schema files is atomic in each file, not across both (the job's units of
 // work never span two files). A file that cannot run in WAL mode falls back
@@ -382,6 +382,11 @@ int SqliteSession::Open(const char* target, const SqlOptions& options) {
   if (rc != SQLITE_OK) return -10000 - (rc & 0xff);
   sqlite3_extended_result_codes(db_, 1);
   sqlite3_busy_timeout(db_, options.lock_wait_ms);
+  // A checkpoint every 10000 pages rather than 1000: a page that several
+  // persons' commits change goes into the database file once per
+  // checkpoint, and fewer checkpoints wait for the disk (a fifth less time
+  // for the person phase, measured; a far larger WAL is slower to search).
+  sqlite3_wal_autocheckpoint(db_, 10000);
   func_.sunday_first = Ora_Territory_Sunday_First(options.territory.c_str());
   system_ = options.system_schema;
   if (Sqlite_Functions_Register(db_, &func_) != SQLITE_OK) return -10000 - (sqlite3_errcode(db_) & 0xff);
