@@ -294,6 +294,21 @@ int Ora_Date_Format(double jd, const char* fmt, size_t fmtlen, bool sunday_first
   if (!Ora_Jd_Valid(jd)) return kOraBadYear;
   const OraCivil c = Civil_Of(jd);
   Out o{out, outsize, 0};
+  bool with_time;
+  if (Fast_Format(fmt, fmtlen, &with_time)) {
+    // The job's own formats, digits only: every day record and time-group
+    // row of a range read comes through here.
+    o.Num(c.year, 4);
+    o.Num(c.month, 2);
+    o.Num(c.day, 2);
+    if (with_time) {
+      o.Num(c.hour, 2);
+      o.Num(c.minute, 2);
+      o.Num(c.second, 2);
+    }
+    if (outsize > 0) out[o.len < outsize ? o.len : outsize - 1] = '\0';
+    return static_cast<int>(o.len);
+  }
   size_t fp = 0;
   while (fp < fmtlen) {
     const size_t start = fp;
@@ -358,7 +373,14 @@ int Ora_Date_Default(double jd, char* out) {
   out[0] = '\0';
   if (!Ora_Jd_Valid(jd)) return kOraBadYear;
   const OraCivil c = Civil_Of(jd);
-  return std::snprintf(out, 10, "%02d-%s-%02d", c.day, kMonths[c.month - 1], c.year % 100);
+  Out o{out, 10, 0};
+  o.Num(c.day, 2);
+  o.Put("-", 1);
+  o.Put(kMonths[c.month - 1], 3);
+  o.Put("-", 1);
+  o.Num(c.year % 100, 2);
+  out[o.len] = '\0';
+  return static_cast<int>(o.len);
 }
 
 bool Ora_Territory_Sunday_First(const char* territory) {
