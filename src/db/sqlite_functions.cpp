@@ -31,11 +31,16 @@ bool Value_Jd(sqlite3_value* v, double* jd) {
 }
 
 void Fn_Sysdate(sqlite3_context* ctx, int, sqlite3_value**) {
+  SqliteFuncContext* fc = static_cast<SqliteFuncContext*>(sqlite3_user_data(ctx));
   const std::time_t now = Clock_Now();
-  std::tm t{};
-  localtime_r(&now, &t);
-  const OraCivil c{t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec};
-  sqlite3_result_double(ctx, Ora_Jd_From_Civil(c));
+  if (static_cast<long long>(now) != fc->sysdate_at) {
+    std::tm t{};
+    localtime_r(&now, &t);
+    const OraCivil c{t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec};
+    fc->sysdate_jd = Ora_Jd_From_Civil(c);
+    fc->sysdate_at = static_cast<long long>(now);
+  }
+  sqlite3_result_double(ctx, fc->sysdate_jd);
 }
 
 // TO_DATE(text, fmt); TO_DATE(date) is the date's day; TO_DATE(text) reads

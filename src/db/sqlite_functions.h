@@ -16,6 +16,10 @@ namespace sqlrt {
 struct SqliteFuncContext {
   bool sunday_first = true;  // TO_CHAR(d, 'D') counts from Sunday, else from Monday
   int error = 0;             // Oracle code of the last failed function call; the session clears it
+  // sysdate of the last call and the clock's second it is for: most calls
+  // fall in the same second as the one before.
+  long long sysdate_at = -1;
+  double sysdate_jd = 0;
 };
 
 // Registers the functions on `db` with `context` as their user data, which

@@ -295,8 +295,11 @@ bool Days_Insert_And_Assign(const BsvRecord& BsvSatz, const char* WinBeg, const 
   const int plans_rc = b.items[wpl].rc;
   w->plans.clear();
   if (plans_rc == 0) {
+    // Every fetch moves on, the ones that fail too (WplRow::rc).
     WplRow p;
-    while (Ztg_Wpl_Range_Fetch(&p) != kSqlNoRow && Sql_Rt_Broken() == nullptr) w->plans.push_back(p);
+    for (int rc; (rc = Ztg_Wpl_Range_Fetch(&p)) != kSqlNoRow && rc != kSqlInvalidCursor && Sql_Rt_Broken() == nullptr;) {
+      w->plans.push_back(p);
+    }
     Ztg_Wpl_Range_Close();
     if (Sql_Rt_Broken() != nullptr) return false;
   }
