@@ -68,6 +68,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -189,7 +190,8 @@ int Value_Copy(const Value& v, bool date_col, const SqlVar& out);
 
 class SqliteStatement : public Statement {
  public:
-  SqliteStatement(SqliteSession* s, sqlite3_stmt* st, bool write) : s_(s), st_(st), write_(write) {
+  SqliteStatement(SqliteSession* s, sqlite3_stmt* st, bool write, std::vector<std::string> date_fmt)
+      : s_(s), st_(st), write_(write), date_fmt_(std::move(date_fmt)) {
     const int n = sqlite3_column_count(st);
     date_col_.resize(static_cast<size_t>(n));
     for (int i = 0; i < n; ++i) {
@@ -215,6 +217,9 @@ class SqliteStatement : public Statement {
   SqliteSession* s_;
   sqlite3_stmt* st_;
   bool write_;
+  // Per input: the format of the TO_DATE that took it (Date_Params_Fold),
+  // or empty.
+  std::vector<std::string> date_fmt_;
   bool started_ = false;
   std::vector<char> date_col_;
   // Kept rows of a materialized cursor; the store keeps its room for the
@@ -228,6 +233,35 @@ int SqliteStatement::Bind(int index, const SqlVar& var) {
   const int pos = index + 1;
   int rc;
   const bool null = var.ind != nullptr && *var.ind < 0;
+  const std::string* fmt =
+      static_cast<size_t>(index) < date_fmt_.size() && !date_fmt_[static_cast<size_t>(index)].empty()
+          ? &date_fmt_[static_cast<size_t>(index)]
+          : nullptr;
+  if (fmt != nullptr) {
+    // TO_DATE(?, fmt) worked out here, as the SQL function would: NULL or
+    // an empty text gives NULL, anything else must read under the format.
+    if (var.data == nullptr || (var.kind == SqlVar::kString && var.size <= 0)) return kSqlBadVariable;
+    char digits[16];
+    const char* text = digits;
+    size_t len = 0;
+    if (null) {
+      len = 0;
+    } else if (var.kind == SqlVar::kString) {
+      text = static_cast<const char*>(var.data);
+      len = strnlen(text, static_cast<size_t>(var.size));
+    } else {
+      len = static_cast<size_t>(std::snprintf(digits, sizeof digits, "%d", *static_cast<const int32_t*>(var.data)));
+    }
+    if (len == 0) {
+      rc = sqlite3_bind_null(st_, pos);
+    } else {
+      double jd;
+      const int code = Ora_Date_Parse(text, len, fmt->data(), fmt->size(), &jd);
+      if (code != 0) return code;
+      rc = sqlite3_bind_double(st_, pos, jd);
+    }
+    return rc == SQLITE_OK ? 0 : s_->Map_Error(rc);
+  }
   if (var.kind == SqlVar::kString) {
     if (var.data == nullptr || var.size <= 0) return kSqlBadVariable;
     const char* text = static_cast<const char*>(var.data);
@@ -592,6 +626,52 @@ bool Is_Clause_Keyword(const std::string& text, const SqlToken& t) {
   return false;
 }
 
+// TO_DATE(?, 'fmt') of an input becomes the input itself, converted when it
+// is bound (SqliteStatement::Bind): the same value, the same refusal of a
+// text that is no date under the format, without an SQL function call per
+// execution (five per day record). *fmts gets one entry per '?' in order:
+// the format, or empty for an input that is not converted.
+std::string Date_Params_Fold(const std::string& in, std::vector<std::string>* fmts) {
+  fmts->clear();
+  std::string out;
+  out.reserve(in.size());
+  size_t pos = 0;
+  for (;;) {
+    const SqlToken t = Sql_Token_At(in, pos);
+    if (t.kind == SqlToken::kEnd) break;
+    pos = t.end;
+    if (t.kind == SqlToken::kOther && in[t.begin] == '?') fmts->emplace_back();
+    if (t.kind == SqlToken::kWord && Sql_Word_Is(in, t, "to_date")) {
+      // The tokens after the name, blanks skipped: ( ? , 'fmt' )
+      SqlToken u[5];
+      size_t at = t.end;
+      bool ok = true;
+      for (SqlToken& x : u) {
+        do {
+          x = Sql_Token_At(in, at);
+          at = x.end;
+        } while (x.kind == SqlToken::kSpace);
+      }
+      const auto is = [&in](const SqlToken& x, char c) { return x.kind == SqlToken::kOther && in[x.begin] == c; };
+      ok = is(u[0], '(') && is(u[1], '?') && is(u[2], ',') && u[3].kind == SqlToken::kLiteral &&
+           u[3].end - u[3].begin >= 3 && in[u[3].end - 1] == '\'' && is(u[4], ')');
+      if (ok) {
+        std::string fmt;
+        for (size_t i = u[3].begin + 1; i + 1 < u[3].end; ++i) {
+          fmt += in[i];
+          if (in[i] == '\'') ++i;  // '' stands for one quote
+        }
+        fmts->push_back(fmt);
+        out += "?";
+        pos = u[4].end;
+        continue;
+      }
+    }
+    out.append(in, t.begin, t.end - t.begin);
+  }
+  return out;
+}
+
 std::string SqliteSession::Translate(const std::string& in) const {
   // Unqualified names before any switch address a schema that is never
   // attached, so that they fail with -942.
@@ -673,7 +753,8 @@ std::string SqliteSession::Translate(const std::string& in) const {
 }
 
 int SqliteSession::Prepare(const SqlParsed& parsed, std::unique_ptr<Statement>* out) {
-  const std::string sql = Translate(parsed.sql);
+  std::vector<std::string> date_fmt;
+  const std::string sql = Translate(Date_Params_Fold(parsed.sql, &date_fmt));
   sqlite3_stmt* st = nullptr;
   const char* tail = nullptr;
   const int rc = sqlite3_prepare_v2(db_, sql.c_str(), static_cast<int>(sql.size()), &st, &tail);
@@ -686,7 +767,7 @@ int SqliteSession::Prepare(const SqlParsed& parsed, std::unique_ptr<Statement>* 
     sqlite3_finalize(st);
     return kSqlBindMismatch;
   }
-  *out = std::make_unique<SqliteStatement>(this, st, parsed.write || !sqlite3_stmt_readonly(st));
+  *out = std::make_unique<SqliteStatement>(this, st, parsed.write || !sqlite3_stmt_readonly(st), std::move(date_fmt));
   return 0;
 }
 
