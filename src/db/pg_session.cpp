@@ -35,61 +35,40 @@ namespace sqlrt {
 
 namespace {
 
-PgType Pg_Type_Of_Oid(Oid oid) {
-  switch (oid) {
-    case kOidDate:
-    case kOidTimestamp:
-    case kOidTimestampTz:
-      return PgType::kDate;
-    case kOidInt2:
-    case kOidInt4:
-    case kOidInt8:
-    case kOidFloat4:
-    case kOidFloat8:
-    case kOidNumeric:
-      return PgType::kNum;
-    case kOidText:
-    case kOidVarchar:
-    case kOidBpchar:
-      return PgType::kText;
-    default:
-      return PgType::kUnknown;
+// The built-in types the job meets: how the translator treats a column of
+// the type, and how a run's array names its elements.
+struct PgBuiltin {
+  Oid oid;
+  PgType type;
+  const char* name;
+};
+constexpr PgBuiltin kBuiltins[] = {
+    {kOidBool, PgType::kUnknown, "bool"},     {kOidInt2, PgType::kNum, "int2"},
+    {kOidInt4, PgType::kNum, "int4"},         {kOidInt8, PgType::kNum, "int8"},
+    {kOidFloat4, PgType::kNum, "float4"},     {kOidFloat8, PgType::kNum, "float8"},
+    {kOidNumeric, PgType::kNum, "numeric"},   {kOidText, PgType::kText, "text"},
+    {kOidVarchar, PgType::kText, "varchar"},  {kOidBpchar, PgType::kText, "bpchar"},
+    {kOidDate, PgType::kDate, "date"},        {kOidTimestamp, PgType::kDate, "timestamp"},
+    {kOidTimestampTz, PgType::kDate, "timestamptz"},
+};
+
+const PgBuiltin* Pg_Builtin(Oid oid) {
+  for (const PgBuiltin& b : kBuiltins) {
+    if (b.oid == oid) return &b;
   }
+  return nullptr;
+}
+
+PgType Pg_Type_Of_Oid(Oid oid) {
+  const PgBuiltin* b = Pg_Builtin(oid);
+  return b != nullptr ? b->type : PgType::kUnknown;
 }
 
 // The type of a parameter as a run's array names its elements, or "" for a
 // type whose runs go item by item.
 const char* Pg_Type_Name(Oid oid) {
-  switch (oid) {
-    case kOidBool:
-      return "bool";
-    case kOidInt8:
-      return "int8";
-    case kOidInt2:
-      return "int2";
-    case kOidInt4:
-      return "int4";
-    case kOidText:
-      return "text";
-    case kOidFloat4:
-      return "float4";
-    case kOidFloat8:
-      return "float8";
-    case kOidBpchar:
-      return "bpchar";
-    case kOidVarchar:
-      return "varchar";
-    case kOidDate:
-      return "date";
-    case kOidTimestamp:
-      return "timestamp";
-    case kOidTimestampTz:
-      return "timestamptz";
-    case kOidNumeric:
-      return "numeric";
-    default:
-      return "";
-  }
+  const PgBuiltin* b = Pg_Builtin(oid);
+  return b != nullptr ? b->name : "";
 }
 
 // The fixed statements of the transaction frame, prepared once per session.

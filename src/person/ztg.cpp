@@ -113,6 +113,8 @@ void Ztg_Day_Init(ZtgDay* d, const TagRecord& TagSatz, const char* LastZtg) {
   d->at = 0;
 }
 
+namespace {
+
 // The outputs of the row's read, into `d`'s read buffers.
 void Sel_Outputs(ZtgDay* d, SqlVar* v) {
   auto* o = d->out;
@@ -142,6 +144,8 @@ void Zuo_Outputs(ZtgDay* d, SqlVar* v) {
   v[5] = SqlStr(o[kKtr], 7, &i[5]);
   v[6] = SqlStr(o[kVra], 14, &i[6]);
 }
+
+}  // namespace
 
 void Ztg_Sel_Add(ZtgDay* d, SqlBatch* b) {
   Clear_Outputs(d);
@@ -233,15 +237,23 @@ size_t Ztg_Sel_Range_Open(const char* ZtgPnr, const char* LastZtg, const char* E
   return b->Open(kZtgRange, {SqlStr(ZtgPnr, 9), SqlStr(LastZtg, 11), SqlStr(EndDat, 11)});
 }
 
-int Ztg_Sel_Range_Fetch(ZtgDay* row, char (&stamp)[15]) {
+namespace {
+
+// The next row of range read `text`: its day, then `n` outputs laid out by
+// `outputs` as the day's own statement reads them.
+int Range_Fetch(const char* text, void (*outputs)(ZtgDay*, SqlVar*), size_t n, ZtgDay* row, char (&stamp)[15]) {
   Clear_Outputs(row);
   int16_t ind = 0;
   stamp[0] = '\0';
   SqlVar v[12];
   v[0] = SqlStr(stamp, sizeof stamp, &ind);
-  Sel_Outputs(row, v + 1);
-  return Sql_Cur_Fetch(kZtgRange, v, 12);
+  outputs(row, v + 1);
+  return Sql_Cur_Fetch(text, v, n + 1);
 }
+
+}  // namespace
+
+int Ztg_Sel_Range_Fetch(ZtgDay* row, char (&stamp)[15]) { return Range_Fetch(kZtgRange, Sel_Outputs, 11, row, stamp); }
 
 void Ztg_Sel_Range_Close() { Sql_Cur_Close(kZtgRange); }
 
@@ -249,15 +261,7 @@ size_t Ztg_Zuo_Range_Open(const char* ZtgPnr, const char* WinStart, const char* 
   return b->Open(kZuoRange, {SqlStr(ZtgPnr, 9), SqlStr(WinStart, 11), SqlStr(EndDat, 11)});
 }
 
-int Ztg_Zuo_Range_Fetch(ZtgDay* row, char (&stamp)[15]) {
-  Clear_Outputs(row);
-  int16_t ind = 0;
-  stamp[0] = '\0';
-  SqlVar v[8];
-  v[0] = SqlStr(stamp, sizeof stamp, &ind);
-  Zuo_Outputs(row, v + 1);
-  return Sql_Cur_Fetch(kZuoRange, v, 8);
-}
+int Ztg_Zuo_Range_Fetch(ZtgDay* row, char (&stamp)[15]) { return Range_Fetch(kZuoRange, Zuo_Outputs, 7, row, stamp); }
 
 void Ztg_Zuo_Range_Close() { Sql_Cur_Close(kZuoRange); }
 
