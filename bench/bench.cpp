@@ -26,6 +26,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -121,7 +122,7 @@ int main(int argc, char** argv) {
     const int rc = Dayset_Main(argc, argv);
     if (FILE* f = std::fopen(Env(kWorkerStats).c_str(), "a")) {
       const SqlStats s = Sql_Stats();
-      std::fprintf(f, "%ld %ld %ld\n", s.executions, s.round_trips, s.prepares);
+      std::fprintf(f, "%ld %ld %ld %ld\n", s.executions, s.round_trips, s.prepares, s.longest_wait_ms);
       std::fclose(f);
     }
     return rc;
@@ -279,11 +280,12 @@ int main(int argc, char** argv) {
     // The driver's session (the calendar phases, the split) and the workers'.
     SqlStats stats = Sql_Stats();
     if (FILE* f = std::fopen(worker_stats.c_str(), "r")) {
-      long e = 0, r = 0, p = 0;
-      while (std::fscanf(f, "%ld %ld %ld", &e, &r, &p) == 3) {
+      long e = 0, r = 0, p = 0, w = 0;
+      while (std::fscanf(f, "%ld %ld %ld %ld", &e, &r, &p, &w) == 4) {
         stats.executions += e;
         stats.round_trips += r;
         stats.prepares += p;
+        stats.longest_wait_ms = std::max(stats.longest_wait_ms, w);
       }
       std::fclose(f);
     }
@@ -301,11 +303,13 @@ int main(int argc, char** argv) {
     const double per_person = persons_done > 0 ? 1.0 / static_cast<double>(persons_done) : 0.0;
     std::printf("%s%s -j %s, persons %ld, %s: exit %d, wall %.1f s, %ld person-days, %.0f person-days/s, "
                 "%.2f statements/person-day, %.2f round trips/person-day, %.1f round trips/person, "
-                "%ld prepares, peak RSS %.1f MiB, CPU job %.1f s, server %.1f s\n",
+                "%ld prepares, peak RSS %.1f MiB, CPU job %.1f s, server %.1f s, longest wait for an answer "
+                "%.2f s\n",
                 postgres ? "PostgreSQL" : "SQLite", label.c_str(), jobs.c_str(), persons,
                 run == 0 ? "first run" : "rerun", rc, secs, days, days / (secs > 0 ? secs : 1),
                 double(stats.executions) * per_day, double(stats.round_trips) * per_day,
-                double(stats.round_trips) * per_person, stats.prepares, self.ru_maxrss / 1024.0, job_cpu, server);
+                double(stats.round_trips) * per_person, stats.prepares, self.ru_maxrss / 1024.0, job_cpu, server,
+                static_cast<double>(stats.longest_wait_ms) / 1000.0);
     std::fflush(stdout);
   }
   return rc;

@@ -78,6 +78,10 @@ class Session {
   // Waits for the server's answer since the session opened: one per
   // message batch sent to a database server; 0 for the embedded database.
   virtual long Round_Trips() const { return 0; }
+  // The longest wait for an answer of the server since the session opened,
+  // in milliseconds (the benchmark's measure of the reply timeout's
+  // margin); 0 for the embedded database.
+  virtual long Longest_Wait_Ms() const { return 0; }
   // The condition that leaves the session unable to do anything more, or
   // null while it can go on (Sql_Rt_Broken in sqlrt.h).
   //

@@ -17,6 +17,8 @@ constexpr char kServerDiskFull[] = "Datentraeger des Datenbankservers voll";
 constexpr char kServerNoMemory[] = "Datenbankserver ohne Speicher";
 constexpr char kServerIo[] = "E/A-Fehler auf dem Datenbankserver";
 constexpr char kServerShutdown[] = "Datenbankserver wird heruntergefahren";
+constexpr char kNoAnswer[] = "Datenbankserver antwortet nicht (Zeitlimit ueberschritten)";
+constexpr char kStopped[] = "Lauf durch Signal beendet";
 
 // A row names one SQLSTATE, or with two characters a whole class; the
 // SQLSTATEs come first.
@@ -55,6 +57,30 @@ bool Digit(char c) { return c >= '0' && c <= '9'; }
 }  // namespace
 
 PgError Pg_Error_Lost() { return PgError{kPgConnectionLost, kLost}; }
+
+PgError Pg_Error_No_Answer() { return PgError{kPgNoAnswer, kNoAnswer}; }
+
+PgError Pg_Error_Stopped() { return PgError{kSqlCancelled, kStopped}; }
+
+int Pg_Connect_Error(const char* message, bool password_involved) {
+  // The SQLSTATE follows the (translated) severity and two blanks, alone
+  // on its line.
+  char state[6] = "";
+  for (const char* p = std::strstr(message, ":  "); p != nullptr; p = std::strstr(p + 1, ":  ")) {
+    const char* s = p + 3;
+    size_t n = 0;
+    while (n < 5 && ((s[n] >= '0' && s[n] <= '9') || (s[n] >= 'A' && s[n] <= 'Z'))) ++n;
+    if (n == 5 && (s[5] == '\n' || s[5] == '\0')) {
+      std::memcpy(state, s, 5);
+      break;
+    }
+  }
+  if (std::strcmp(state, "53300") == 0) return kSqlTooManySessions;
+  if (std::strcmp(state, "3D000") == 0) return kSqlNoDatabase;
+  if (std::strcmp(state, "57P03") == 0) return kSqlStartingUp;
+  if (std::strncmp(state, "28", 2) == 0 || password_involved) return kSqlLoginRefused;
+  return kSqlNoListener;
+}
 
 PgError Pg_Error_Of(const char* state) {
   if (state == nullptr || std::strlen(state) != 5) return Pg_Error_Lost();

@@ -17,6 +17,10 @@
 //   -1653  53100 disk full      -4030 53200 out of memory   -1114 58030 I/O
 //   -1089  57P01..57P03 server shutting down
 //   -1017  connect: authentication failed   -12541 connect: no server
+//     -18  connect: 53300 no connection slot left   -12514 connect: 3D000
+//          no such database   -1033 connect: 57P03 starting up
+//  -12170  connect: no answer in time  -12609 no answer to a request in
+//          time (the session is then broken)
 //  -20000 - NN  any other failure of SQLSTATE class NN (numeric classes), or
 //  -20099 for the others
 //
@@ -35,6 +39,7 @@ constexpr int kPgDiskFull = -1653;        // unable to extend
 constexpr int kPgNoMemory = -4030;        // out of process memory
 constexpr int kPgIoError = -1114;         // I/O error writing a block
 constexpr int kPgShutdown = -1089;        // immediate shutdown in progress
+constexpr int kPgNoAnswer = -12609;       // receive timeout: a request got no answer in time
 
 // A failure as the runtime sees it.
 struct PgError {
@@ -50,5 +55,21 @@ PgError Pg_Error_Of(const char* state);
 // The lost connection, where no SQLSTATE comes with it (a message that could
 // not be sent, a missing answer).
 PgError Pg_Error_Lost();
+
+// A request that got no answer within the reply timeout: the session is
+// broken, since nothing tells what the server did with it.
+PgError Pg_Error_No_Answer();
+
+// A wait cut short by a stop signal (base/stop.h): the session is given up
+// as the runtime gives it up for a stop (-1013).
+PgError Pg_Error_Stopped();
+
+// The status of a connect that failed, from libpq's message of it (made with
+// the PQERRORS_SQLSTATE verbosity, so that the server's refusal carries its
+// SQLSTATE as "SEVERITY:  XXXXX") and whether a password was asked for or
+// used. A refusal the server gave names its cause (no slot left, no such
+// database, starting up, authentication); one without a SQLSTATE (refused,
+// unreachable, closed) is -12541.
+int Pg_Connect_Error(const char* message, bool password_involved);
 
 }  // namespace sqlrt

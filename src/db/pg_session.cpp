@@ -21,12 +21,18 @@
 // Statements are translated by pg_translate.h with the column types of the
 // current schema and of hrsystem, read from the catalog once per schema;
 // their failures map by pg_error.h.
+#include <poll.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "base/stop.h"
 #include "db/oradate.h"
 #include "db/pg_net.h"
 #include "db/pg_session.h"
@@ -72,7 +78,10 @@ const char* Pg_Type_Name(Oid oid) {
 }
 
 // The fixed statements of the transaction frame, prepared once per session.
+// dayset_nowait: no lock wait for the rest of the transaction (1 ms; 0
+// would mean none at all).
 constexpr const char* kFrame[][2] = {
+    {"dayset_nowait", "SET LOCAL lock_timeout = 1"},
     {"dayset_begin", "BEGIN"},
     {"dayset_sp", "SAVEPOINT dayset_stmt"},
     {"dayset_release", "RELEASE SAVEPOINT dayset_stmt"},
@@ -81,38 +90,131 @@ constexpr const char* kFrame[][2] = {
     {"dayset_rollback", "ROLLBACK"},
 };
 
+// A stop signal is looked for at least this often while a wait goes on.
+constexpr int kStopLookMs = 200;
+
 }  // namespace
+
+PgWait Pg_Wait(int fd, short events, const Deadline& deadline) {
+  for (;;) {
+    if (Stop_Signal() != 0) return PgWait::kStop;
+    const long left = deadline.Left_Ms();
+    if (left <= 0) return PgWait::kTimeout;
+    pollfd p{fd, events, 0};
+    const int n = poll(&p, 1, static_cast<int>(std::min<long>(left, kStopLookMs)));
+    if (n > 0) return PgWait::kReady;  // readiness, an error or a hang-up: libpq tells which
+    if (n < 0 && errno != EINTR) return PgWait::kReady;
+  }
+}
 
 int PgSession::Open(const char* login, const char* password, const std::string& dbname,
                     const SqlOptions& options) {
   sunday_first_ = Ora_Territory_Sunday_First(options.territory.c_str());
   system_ = Pg_Fold_Name(options.system_schema);
+  reply_ms_ = std::max(options.reply_timeout_s, 1) * 1000L;
 
   // Nothing of the server's defaults is relied on; before the switch no
   // unqualified table name resolves.
   const std::string settings = "-c search_path=pg_catalog -c DateStyle=ISO,YMD -c TimeZone=UTC "
                                "-c IntervalStyle=postgres -c standard_conforming_strings=on "
                                "-c enable_seqscan=off -c lock_timeout=" + std::to_string(options.lock_wait_ms);
-  std::vector<const char*> keys = {"dbname", "user", "client_encoding", "options", "fallback_application_name"};
-  std::vector<const char*> values = {dbname.c_str(), login, "UTF8", settings.c_str(), "dayset"};
+  // A true partition is seen by the kernel: keepalives on an idle
+  // connection, and the user timeout on data the server never acknowledges.
+  // A relay that stops forwarding acknowledges everything, so the job also
+  // bounds its own wait for every answer (Await). They come before dbname,
+  // so that a URI's own settings win.
+  const std::string user_timeout = std::to_string(std::min(reply_ms_, 60000L));
+  const std::string connect_timeout = std::to_string(std::max(options.connect_timeout_s, 1));
+  std::vector<const char*> keys = {"keepalives",       "keepalives_idle", "keepalives_interval", "keepalives_count",
+                                   "tcp_user_timeout", "connect_timeout", "dbname",              "user",
+                                   "client_encoding",  "options",         "fallback_application_name"};
+  std::vector<const char*> values = {"1", "30", "10", "3", user_timeout.c_str(), connect_timeout.c_str(),
+                                     dbname.c_str(), login, "UTF8", settings.c_str(), "dayset"};
   if (*password != '\0') {
     keys.push_back("password");
     values.push_back(password);
   }
   keys.push_back(nullptr);
   values.push_back(nullptr);
-  conn_ = PQconnectdbParams(keys.data(), values.data(), 1);
+  conn_ = PQconnectStartParams(keys.data(), values.data(), 1);
   if (conn_ == nullptr) return kPgNoMemory;
-  if (PQstatus(conn_) != CONNECTION_OK) {
-    return PQconnectionNeedsPassword(conn_) || PQconnectionUsedPassword(conn_) ? kSqlLoginRefused : kSqlNoListener;
-  }
-  if (PQenterPipelineMode(conn_) != 1) return kPgConnectionLost;
+  // A refusal by the server then carries its SQLSTATE (Pg_Connect_Error).
+  PQsetErrorVerbosity(conn_, PQERRORS_SQLSTATE);
+  const int rc = Connect_Wait(std::max(options.connect_timeout_s, 1) * 1000L);
+  if (rc != 0) return rc;
+  PQsetErrorVerbosity(conn_, PQERRORS_DEFAULT);
+  // From here on no call of libpq blocks: every wait is Await's or Flush's.
+  if (PQsetnonblocking(conn_, 1) != 0 || PQenterPipelineMode(conn_) != 1) return kPgConnectionLost;
   constexpr int kCount = sizeof kFrame / sizeof kFrame[0];
   Slot slots[kCount];
   for (int i = 0; i < kCount; ++i) {
     if (PQsendPrepare(conn_, kFrame[i][0], kFrame[i][1], 0, nullptr) != 1) return Fail_Broken(Pg_Error_Lost());
   }
   return Sync(slots, kCount);
+}
+
+// libpq's connect, polled: the whole of it (every address tried, the
+// authentication, the server's start-up answer) within timeout_ms, and cut
+// short by a stop signal.
+int PgSession::Connect_Wait(long timeout_ms) {
+  if (PQstatus(conn_) == CONNECTION_BAD) {
+    return Pg_Connect_Error(PQerrorMessage(conn_), PQconnectionNeedsPassword(conn_) != 0);
+  }
+  const Deadline deadline(timeout_ms);
+  PostgresPollingStatusType st = PGRES_POLLING_WRITING;
+  for (;;) {
+    if (st == PGRES_POLLING_OK) return 0;
+    if (st == PGRES_POLLING_FAILED) {
+      return Pg_Connect_Error(PQerrorMessage(conn_),
+                              PQconnectionNeedsPassword(conn_) != 0 || PQconnectionUsedPassword(conn_) != 0);
+    }
+    switch (Pg_Wait(PQsocket(conn_), st == PGRES_POLLING_READING ? POLLIN : POLLOUT, deadline)) {
+      case PgWait::kReady:
+        break;
+      case PgWait::kTimeout:
+        return kSqlConnectTimeout;
+      case PgWait::kStop:
+        return kSqlCancelled;
+    }
+    st = PQconnectPoll(conn_);
+  }
+}
+
+// Sends what libpq holds for the server, reading what comes meanwhile (a
+// server that answers while the client still sends must not be left
+// waiting). False when the session broke.
+bool PgSession::Flush() {
+  Deadline deadline(reply_ms_);
+  for (;;) {
+    const int f = PQflush(conn_);
+    if (f == 0) return true;
+    if (f < 0) return Fail_Broken(Pg_Error_Lost()), false;
+    const PgWait w = Pg_Wait(PQsocket(conn_), POLLOUT | POLLIN, deadline);
+    if (w == PgWait::kTimeout) return Fail_Broken(Pg_Error_No_Answer()), false;
+    if (w == PgWait::kStop) return Fail_Broken(Pg_Error_Stopped()), false;
+    if (PQconsumeInput(conn_) != 1) return Fail_Broken(Pg_Error_Lost()), false;
+    deadline = Deadline(reply_ms_);  // the server takes what is sent
+  }
+}
+
+// Waits until PQgetResult has what it needs, without blocking: at most the
+// reply timeout without a byte from the server, and not past a stop signal.
+// False when the session broke.
+bool PgSession::Await() {
+  if (!PQisBusy(conn_)) return true;
+  Deadline deadline(reply_ms_);
+  const auto started = deadline.start;
+  while (PQisBusy(conn_)) {
+    const PgWait w = Pg_Wait(PQsocket(conn_), POLLIN, deadline);
+    if (w == PgWait::kTimeout) return Fail_Broken(Pg_Error_No_Answer()), false;
+    if (w == PgWait::kStop) return Fail_Broken(Pg_Error_Stopped()), false;
+    if (PQconsumeInput(conn_) != 1) return Fail_Broken(Pg_Error_Lost()), false;
+    deadline = Deadline(reply_ms_);
+  }
+  const long waited = static_cast<long>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count());
+  if (waited > longest_wait_ms_) longest_wait_ms_ = waited;
+  return true;
 }
 
 // REQUIRES: error.broken is set.
@@ -131,11 +233,15 @@ int PgSession::Sync(Slot* slots, int count) {
   if (broken_ != nullptr) return broken_code_;
   ++round_trips_;
   if (PQpipelineSync(conn_) != 1) return Fail_Broken(Pg_Error_Lost());
+  if (!Flush()) return broken_code_;
   PgError first{0, nullptr};
   for (int i = 0; i < count; ++i) {
     Slot& s = slots[i];
     bool got = false;
-    while (PGresult* r = PQgetResult(conn_)) {
+    for (;;) {
+      if (!Await()) return broken_code_;
+      PGresult* r = PQgetResult(conn_);
+      if (r == nullptr) break;
       if (!got) {
         got = true;
         s.status = PQresultStatus(r);
@@ -153,7 +259,7 @@ int PgSession::Sync(Slot* slots, int count) {
       first = s.status == PGRES_PIPELINE_ABORTED ? Pg_Error_Lost() : Pg_Error_Of(s.sqlstate.c_str());
     }
   }
-  PGresult* r = PQgetResult(conn_);
+  PGresult* r = Await() ? PQgetResult(conn_) : nullptr;
   const bool synced = r != nullptr && PQresultStatus(r) == PGRES_PIPELINE_SYNC;
   PQclear(r);
   if (!synced || PQstatus(conn_) != CONNECTION_OK) {
@@ -164,6 +270,9 @@ int PgSession::Sync(Slot* slots, int count) {
     return Fail_Broken(Pg_Error_Lost());
   }
   if (first.broken != nullptr) return Fail_Broken(first);
+  // A lock not granted within the wait: the rest of the transaction does
+  // not wait again (Send_Undo).
+  if (first.code == kSqlLocked) nowait_due_ = true;
   return first.code;
 }
 
@@ -179,11 +288,19 @@ bool PgSession::Send_Frame(const char* stmt, int* count) {
   return PQsendQueryPrepared(conn_, stmt, 0, nullptr, nullptr, nullptr, 0) == 1;
 }
 
+bool PgSession::Send_Undo(int* count) {
+  if (!Send_Frame("dayset_undo", count) || !Send_Frame("dayset_release", count)) return false;
+  // Outside every savepoint, so that no later undo takes it back.
+  if (!nowait_due_ || nowait_) return true;
+  nowait_ = true;
+  return Send_Frame("dayset_nowait", count);
+}
+
 void PgSession::Undo() {
   // The failed statement's own effect goes; the transaction stays.
-  Slot undo[2];
+  Slot undo[3];
   int count = 0;
-  if (!Send_Frame("dayset_undo", &count) || !Send_Frame("dayset_release", &count)) {
+  if (!Send_Undo(&count)) {
     Fail_Broken(Pg_Error_Lost());
     return;
   }
@@ -349,7 +466,8 @@ int PgSession::Batch_Run(int stop_code) {
     run_prepares_.clear();
     run_slots_.clear();
     int count = 0;
-    bool sent = !undo || (Send_Frame("dayset_undo", &count) && Send_Frame("dayset_release", &count));
+    bool sent = !undo || Send_Undo(&count);
+    if (begin) nowait_due_ = nowait_ = false;
     sent = sent && (!begin || Send_Frame("dayset_begin", &count));
     if (sent && guard && !each) sent = Send_Frame("dayset_sp", &count);
     for (size_t k = 0; k < pending.size() && sent;) {

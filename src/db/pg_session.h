@@ -20,6 +20,7 @@
 
 #include <libpq-fe.h>
 
+#include <chrono>
 #include <memory>
 #include <string>
 #include <utility>
@@ -55,6 +56,22 @@ struct PgRun {
   bool ignore = false;  // an insert that reports an existing key without failing
 };
 
+// A point in time a wait must not pass.
+struct Deadline {
+  explicit Deadline(long ms) : start(std::chrono::steady_clock::now()), end(start + std::chrono::milliseconds(ms)) {}
+  long Left_Ms() const {
+    return static_cast<long>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now()).count());
+  }
+  std::chrono::steady_clock::time_point start, end;
+};
+
+enum class PgWait { kReady, kTimeout, kStop };
+
+// Waits until socket `fd` is ready for `events` (poll's), the deadline has
+// passed or a stop signal has come (base/stop.h), whichever is first.
+PgWait Pg_Wait(int fd, short events, const Deadline& deadline);
+
 class PgSession : public Session {
  public:
   ~PgSession() override {
@@ -67,6 +84,7 @@ class PgSession : public Session {
   int Rollback() override;
   unsigned Name_Generation() const override { return generation_; }
   long Round_Trips() const override { return round_trips_; }
+  long Longest_Wait_Ms() const override { return longest_wait_ms_; }
   const char* Broken() const override { return broken_; }
 
   // Runs a prepared statement with its values inside the transaction frame
@@ -95,6 +113,9 @@ class PgSession : public Session {
     bool want = false;
     bool none = false;  // a run's statement that wrote no row
   };
+  int Connect_Wait(long timeout_ms);
+  bool Flush();
+  bool Await();
   int Sync(Slot* slots, int count);
   // One query of the session's own with text parameters, in a round trip
   // of its own; on 0 its result is in slot->keep.
@@ -105,6 +126,7 @@ class PgSession : public Session {
   int Frame(const char* name);  // one fixed statement in a pipeline of its own
   bool Send_Frame(const char* stmt, int* count);  // queues a fixed statement
   void Undo();  // rolls back to the statement's savepoint after a failure
+  bool Send_Undo(int* count);  // queues that rollback (and dayset_nowait when due)
 
   // A batch: its items in order, their parameters one after the other.
   struct BatchItem {
@@ -147,6 +169,12 @@ class PgSession : public Session {
   std::string system_;  // the schema the statements name with a prefix, folded
   long next_name_ = 0;
   long round_trips_ = 0;
+  long reply_ms_ = 180000;
+  long longest_wait_ms_ = 0;  // the longest wait for an answer
+  // A statement of the open transaction met the lock wait: once the undo
+  // of it has gone, the transaction waits for no lock (dayset_nowait).
+  bool nowait_due_ = false;
+  bool nowait_ = false;  // dayset_nowait sent in the open transaction
 };
 
 // A statement prepared on the server under `name`, with the translation

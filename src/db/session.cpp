@@ -64,6 +64,17 @@ const char* Sql_Connect_Reason(int32_t rc) {
       return "LOGIN, PASS und NET8 zusammen zu lang (hoechstens 98 Zeichen) oder das Schema laenger als 67";
     case kSqlNetRefused:
       return "der Netzdienstname enthaelt Benutzer oder Passwort";
+    case kSqlConnectTimeout:
+      return "der Datenbankserver antwortet nicht (Zeitlimit der Anmeldung, --connect-timeout)";
+    case kSqlTooManySessions:
+      return "alle Verbindungen des Datenbankservers (oder des Benutzers) sind belegt; weniger Teile (-j) oder "
+             "spaeter erneut";
+    case kSqlNoDatabase:
+      return "die Datenbank im Netzdienstnamen gibt es auf dem Server nicht";
+    case kSqlStartingUp:
+      return "der Datenbankserver startet gerade oder faehrt herunter; spaeter erneut";
+    case kSqlCancelled:
+      return "durch ein Signal abgebrochen";
     default:
       return nullptr;
   }

@@ -236,7 +236,10 @@ void Sql_Rt_Disconnect() {
   rt.dyn_rc = 0;
   rt.dry = false;
   // The counters stay readable until the next connect.
-  if (rt.session != nullptr) rt.stats.round_trips = rt.session->Round_Trips();
+  if (rt.session != nullptr) {
+    rt.stats.round_trips = rt.session->Round_Trips();
+    rt.stats.longest_wait_ms = rt.session->Longest_Wait_Ms();
+  }
   rt.session.reset();  // rolls back what is not committed
   rt.wrapped = nullptr;
 }
@@ -533,6 +536,9 @@ const char* Sql_Rt_Broken() { return rt.broken_what; }
 
 SqlStats Sql_Stats() {
   SqlStats s = rt.stats;
-  if (rt.session != nullptr) s.round_trips = rt.session->Round_Trips();
+  if (rt.session != nullptr) {
+    s.round_trips = rt.session->Round_Trips();
+    s.longest_wait_ms = rt.session->Longest_Wait_Ms();
+  }
   return s;
 }

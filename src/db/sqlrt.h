@@ -79,6 +79,10 @@ constexpr int kSqlLoginRefused = -1017;        // connect: invalid username/pass
 constexpr int kSqlNoListener = -12541;         // connect: no server listens at that address
 constexpr int kSqlBadOption = -922;            // missing or invalid option (a schema name)
 constexpr int kSqlCancelled = -1013;           // the run was asked to stop (a signal, base/stop.h)
+constexpr int kSqlConnectTimeout = -12170;     // connect: no answer within SqlOptions::connect_timeout_s
+constexpr int kSqlTooManySessions = -18;       // connect: the server has no connection slot left
+constexpr int kSqlNoDatabase = -12514;         // connect: the server knows no database of that name
+constexpr int kSqlStartingUp = -1033;          // connect: the server is starting up or shutting down
 
 constexpr int kSqlLocked = -54;         // resource busy: a lock not granted within the wait
 constexpr int kSqlDeadlock = -60;       // deadlock detected while waiting for a resource
@@ -115,10 +119,27 @@ inline SqlVar SqlInt(const int32_t* v, int16_t* ind = nullptr) {
 using SqlVars = std::initializer_list<SqlVar>;
 
 // Settings of a session, handed to the backend when it opens one.
+//
+// Every wait of the session on a database server is bounded, so that a
+// night that goes wrong ends the job instead of hanging it; the bounds are
+// set here and nowhere else (the job's --connect-timeout and
+// --reply-timeout change them).
 struct SqlOptions {
   // How long a statement waits for a lock held by another connection
-  // before it fails with -54.
+  // before it fails with -54. On a database server, once a statement of a
+  // transaction has met that, its later statements do not wait at all (a
+  // locked row fails them at once with -54), so that a unit of work costs
+  // at most one lock wait.
   int lock_wait_ms = 10000;
+  // How long a connect may take, in seconds, before it fails with -12170:
+  // a server that accepts the connection and never answers.
+  int connect_timeout_s = 60;
+  // How long a request to a database server may go without any answer, in
+  // seconds, before the session counts as broken: a frozen network, a
+  // relay that stops forwarding. The longest statement of a healthy run
+  // stays far below it (bench/README.md). The embedded database has no
+  // server to wait for: its only wait is the lock wait.
+  int reply_timeout_s = 180;
   // The territory an Oracle client would use (NLS_TERRITORY): the weekday
   // numbering of TO_CHAR(d, 'D'). Empty: Sunday is day 1.
   std::string territory;
@@ -252,5 +273,6 @@ struct SqlStats {
   long executions = 0;
   long prepares = 0;
   long round_trips = 0;
+  long longest_wait_ms = 0;  // the longest wait for one answer of the server
 };
 SqlStats Sql_Stats();

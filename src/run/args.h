@@ -38,7 +38,14 @@ struct RunOptions {
   bool verbose = false;
   bool far_end_year = false;  // an end year beyond kEndeJahrFar is meant
   int jobs = 1;  // -j N: workers of the person phase, 1 to kJobsMax
+  // The session's bounds on waiting for a database server (SqlOptions), in
+  // seconds; 0 when not given (the defaults hold).
+  int connect_timeout = 0;
+  int reply_timeout = 0;
 };
+
+constexpr int kConnectTimeoutMax = 3600;
+constexpr int kReplyTimeoutMax = 86400;
 
 // One option of the job. Exactly one of flag and number is set: a switch
 // sets *flag; an option with a value reads a decimal number in [min, max].

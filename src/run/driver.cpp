@@ -125,7 +125,7 @@ int Config_Connect(const char* Pfad, const SqlOptions& options, char* schema) {
 // The person phase split over `jobs` workers (Workers_*): the parts of the
 // range, one worker each, their logs merged in order. One part, or a range
 // that cannot be read, runs here as with one worker.
-int Persons_Parallel(int jobs, const char* BegDat, const char* EndDat, const char* Pfad, const char* PnrVon,
+int Persons_Parallel(int jobs, const SqlOptions& options, const char* BegDat, const char* EndDat, const char* Pfad, const char* PnrVon,
                      const char* PnrBis) {
   std::vector<PnrRange> parts;
   const int split = Pnr_Range_Split(PnrVon, PnrBis, jobs, &parts);
@@ -138,8 +138,9 @@ int Persons_Parallel(int jobs, const char* BegDat, const char* EndDat, const cha
   const std::string clock = std::to_string(static_cast<long long>(Clock_Fixed()));
   const std::string year(EndDat, 4);
   std::vector<std::vector<std::string>> argvs;
+  const std::string waits = std::to_string(options.connect_timeout_s) + "," + std::to_string(options.reply_timeout_s);
   for (size_t k = 0; k < parts.size(); ++k) {
-    argvs.push_back({"dayset", kWorkerOption, std::to_string(k + 1), RunDate, clock, BegDat, year, Pfad,
+    argvs.push_back({"dayset", kWorkerOption, std::to_string(k + 1), RunDate, clock, waits, BegDat, year, Pfad,
                      parts[k].PnrVon, parts[k].PnrBis});
   }
   // The workers report each finished person through a pipe, for the
@@ -250,7 +251,7 @@ int Run(const RunOptions& opts, const SqlOptions& options, int argc, char** argv
   int status = kExitOk;
   // A dry run's calendar rows are not committed: workers would not see them.
   if (opts.jobs > 1 && !opts.dry_run) {
-    status = Persons_Parallel(opts.jobs, BegDat, EndDat, Pfad, PnrVon, PnrBis);
+    status = Persons_Parallel(opts.jobs, options, BegDat, EndDat, Pfad, PnrVon, PnrBis);
     if (Stopped()) return status;
   } else {
     Pnr_Days_Extend(BegDat, EndDat, PnrVon, PnrBis);
@@ -310,12 +311,18 @@ int Log_Close(const char* name, int rc) {
 }
 
 // A worker of a parallel run, as Persons_Parallel starts it:
-//   dayset --worker K RUNDATE CLOCK BegDat EndeJahr Pfad PnrVon PnrBis
-// The person phase for PnrVon..PnrBis in a session of its own, its log
-// lines into DAYSET.LOG.K. The arguments were checked by the run.
+//   dayset --worker K RUNDATE CLOCK CONNECT,REPLY BegDat EndeJahr Pfad PnrVon PnrBis
+// (CONNECT and REPLY: the run's connect and reply timeouts in seconds). The
+// person phase for PnrVon..PnrBis in a session of its own, its log lines
+// into DAYSET.LOG.K. The arguments were checked by the run.
 int Worker_Main(int argc, char** argv) {
-  if (argc != 10 || std::strlen(argv[3]) != 8 || Arg_EndeJahr_Check(argv[6]) != nullptr ||
-      !Arg_Fits(argv[7], kPfadRoom) || !Arg_Fits(argv[8], kArgRoom) || !Arg_Fits(argv[9], kArgRoom)) {
+  SqlOptions options = Sql_Options_Default();
+  int consumed = 0;
+  if (argc != 11 || std::strlen(argv[3]) != 8 ||
+      std::sscanf(argv[5], "%d,%d%n", &options.connect_timeout_s, &options.reply_timeout_s, &consumed) != 2 ||
+      argv[5][consumed] != '\0' || options.connect_timeout_s < 1 || options.reply_timeout_s < 1 ||
+      Arg_EndeJahr_Check(argv[7]) != nullptr || !Arg_Fits(argv[8], kPfadRoom) || !Arg_Fits(argv[9], kArgRoom) ||
+      !Arg_Fits(argv[10], kArgRoom)) {
     std::fprintf(stderr, "dayset: %s: internal use of a parallel run\n", kWorkerOption);
     return kExitUsage;
   }
@@ -341,12 +348,12 @@ int Worker_Main(int argc, char** argv) {
     return kExitFailed;
   }
   char EndDat[kDateYmdSize] = {};
-  std::snprintf(EndDat, sizeof EndDat, "%s1231", argv[6]);
+  std::snprintf(EndDat, sizeof EndDat, "%s1231", argv[7]);
   char schema[kCfgSchemaRoom + 1] = {};
-  int rc = Config_Connect(argv[7], Sql_Options_Default(), schema);
+  int rc = Config_Connect(argv[8], options, schema);
   if (rc == 0) {
     Pnr_Run_Init();
-    Pnr_Days_Extend(argv[5], EndDat, argv[8], argv[9]);
+    Pnr_Days_Extend(argv[6], EndDat, argv[9], argv[10]);
     rc = Stopped() ? Stop_Broken("Personen", Pnr_Broken_Pnr()) : kExitOk;
     Sql_Rt_Disconnect();
   }
@@ -392,6 +399,9 @@ int Dayset_Main(int argc, char** argv, const SqlOptions& options) {
   // The parts a killed parallel run left behind belong to the log just
   // replaced.
   for (int k = 1; k <= kJobsMax; ++k) unlink(Workers_Log_Name(k).c_str());
-  int rc = first < 0 ? Refuse("Option", bad, 0, allowed) : Run(opts, options, argc - first + 1, argv + first - 1);
+  SqlOptions session = options;
+  if (opts.connect_timeout != 0) session.connect_timeout_s = opts.connect_timeout;
+  if (opts.reply_timeout != 0) session.reply_timeout_s = opts.reply_timeout;
+  int rc = first < 0 ? Refuse("Option", bad, 0, allowed) : Run(opts, session, argc - first + 1, argv + first - 1);
   return Log_Close(kLogName, rc);
 }

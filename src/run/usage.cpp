@@ -75,7 +75,7 @@ void Usage_Help_Print() {
       std::snprintf(names, sizeof names, "    --%s%s%s", o.long_name, o.value_name ? " " : "",
                     o.value_name ? o.value_name : "");
     }
-    std::printf("  %-20s %s\n", names, o.help);
+    std::printf("  %-23s %s\n", names, o.help);
   }
   std::printf(
       "\n"

@@ -105,6 +105,7 @@ class FaultSession : public sqlrt::Session {
   void Batch_Begin() override { real_->Batch_Begin(); }
   int Batch_Run(int stop_code) override { return real_->Batch_Run(stop_code); }
   long Round_Trips() const override { return real_->Round_Trips(); }
+  long Longest_Wait_Ms() const override { return real_->Longest_Wait_Ms(); }
   const char* Broken() const override { return real_->Broken(); }
 
  private:
