@@ -21,103 +21,17 @@
 #include "db/pg_error.h"
 #include "db/session.h"
 #include "db/sqlrt.h"
+#include "../support/relay.h"
 #include "../support/testdb.h"
 
 namespace {
 
+using testdb::Listen;
+using testdb::Relay;
 using Clock = std::chrono::steady_clock;
 using testdb::DbTest;
 
 double Seconds_Since(Clock::time_point t0) { return std::chrono::duration<double>(Clock::now() - t0).count(); }
-
-// A listening socket on 127.0.0.1 at a free port.
-int Listen(int* port) {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof a;
-  if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(fd, 8) != 0 ||
-      getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
-    ADD_FAILURE() << "no listening socket";
-    return -1;
-  }
-  *port = ntohs(a.sin_port);
-  return fd;
-}
-
-// A relay on loopback in front of the test's server. Until Freeze it passes
-// everything on both ways; from then on it reads nothing more and passes
-// nothing on, yet keeps every connection open, so the kernel goes on
-// acknowledging what fits its buffers: a proxy whose far side hangs, as no
-// keepalive or user timeout sees it.
-class Relay {
- public:
-  explicit Relay(int target_port) : target_(target_port) {
-    listen_ = Listen(&port_);
-    thread_ = std::thread([this] { Loop(); });
-  }
-  ~Relay() {
-    done_ = true;
-    thread_.join();
-    for (int fd : fds_) close(fd);
-    if (listen_ >= 0) close(listen_);
-  }
-  int port() const { return port_; }
-  void Freeze() { frozen_ = true; }
-
- private:
-  void Loop() {
-    while (!done_) {
-      std::vector<pollfd> p{{listen_, POLLIN, 0}};
-      if (!frozen_) {
-        for (int fd : fds_) p.push_back({fd, POLLIN, 0});
-      }
-      if (poll(p.data(), p.size(), 50) <= 0) continue;
-      if (p[0].revents & POLLIN) Accept();
-      for (size_t i = 1; i < p.size(); ++i) {
-        if ((p[i].revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
-        const size_t k = i - 1;
-        const int peer = fds_[k ^ 1];
-        char buf[65536];
-        const ssize_t n = read(fds_[k], buf, sizeof buf);
-        if (n <= 0) {
-          shutdown(peer, SHUT_WR);
-          continue;
-        }
-        for (ssize_t off = 0; off < n;) {
-          const ssize_t w = write(peer, buf + off, static_cast<size_t>(n - off));
-          if (w <= 0) break;
-          off += w;
-        }
-      }
-    }
-  }
-  void Accept() {
-    const int client = accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC);
-    if (client < 0) return;
-    const int server = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(static_cast<uint16_t>(target_));
-    if (connect(server, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-      close(client);
-      close(server);
-      return;
-    }
-    fds_.push_back(client);  // pairs: fds_[2i] and fds_[2i + 1]
-    fds_.push_back(server);
-  }
-
-  int target_;
-  int listen_ = -1;
-  int port_ = 0;
-  std::vector<int> fds_;
-  std::atomic<bool> frozen_{false};
-  std::atomic<bool> done_{false};
-  std::thread thread_;
-};
 
 // Sends SIGTERM to the process after `ms`, with the job's handler in place;
 // the handler and the flag are as before once it is destroyed.

@@ -16,7 +16,9 @@
 #include <thread>
 #include <vector>
 
+#include "config/ini.h"
 #include "../support/forkrun.h"
+#include "../support/relay.h"
 #include "../support/testdb.h"
 
 namespace {
@@ -32,11 +34,17 @@ std::string NextYear() {
   return std::to_string(local.tm_year + 1900 + 1);
 }
 
-// Starts the job in `dir` for end year `year`; returns its process id.
-pid_t Start(const std::string& dir, const std::string& year) {
+// Starts the job in `dir` for end year `year`, with `option` (one
+// argument) when given; returns its process id.
+pid_t Start(const std::string& dir, const std::string& year, const std::string& option = "") {
   const std::string job = testdb::BinaryPath("dayset");
   return forkrun::Start(dir, [&] {
-    execl(job.c_str(), "dayset", "0", year.c_str(), "dayset.ini", "0", "0", static_cast<char*>(nullptr));
+    if (option.empty()) {
+      execl(job.c_str(), "dayset", "0", year.c_str(), "dayset.ini", "0", "0", static_cast<char*>(nullptr));
+    } else {
+      execl(job.c_str(), "dayset", option.c_str(), "0", year.c_str(), "dayset.ini", "0", "0",
+            static_cast<char*>(nullptr));
+    }
   });
 }
 
@@ -328,6 +336,54 @@ TEST_P(ServerRefusesTest, ReadOnlyServerEndsTheRunAtTheFirstWrite) {
   status = Wait(Start(ro.dir, year));
   ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   EXPECT_EQ(testdb::Dump(*ro.db, "HRSYSTEM", false), testdb::Dump(*whole.db, "HRSYSTEM", false));
+}
+
+// The network freezes in the middle of the person phase (a relay that stops
+// forwarding, acknowledging everything): the run gives up after its reply
+// timeout with status 1 and one line naming the condition, and once the
+// frozen connection is gone a rerun completes.
+TEST_P(ServerRefusesTest, FrozenNetworkEndsTheRunAfterTheReplyTimeout) {
+  const std::string year = NextYear();
+  Install whole = Make("whole"), frozen = Make("frozen");
+  ASSERT_FALSE(HasFailure());
+  int status = Wait(Start(whole.dir, year));
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+
+  testdb::PgServer server;
+  std::string why;
+  ASSERT_TRUE(testdb::PgServer::FromEnv(&server, &why)) << why;
+  const std::string ini = frozen.dir + "/dayset.ini";
+  const std::string net = frozen.db->Net();
+  {
+    testdb::Relay relay(std::stoi(server.port));
+    std::string via = net;
+    via.replace(via.find(":" + server.port), server.port.size() + 1, ":" + std::to_string(relay.port()));
+    ASSERT_EQ(Ini_Record_Put(ini.c_str(), "DB", Ini_Number_Free(ini.c_str(), "NET8"), "NET8", via.c_str()), 0);
+    const pid_t pid = Start(frozen.dir, year, "--reply-timeout=2");
+    Wait_Committed(*frozen.db, Size_Of(GetParam()).kill_after);
+    relay.Freeze();
+    const auto t0 = std::chrono::steady_clock::now();
+    status = Wait(pid, std::chrono::seconds(60));
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(10));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << "status " << status;
+    const std::vector<std::string> m = Stop_Line(testdb::ReadFile(frozen.dir + "/DAYSET.LOG"));
+    if (m.size() > 3) {
+      EXPECT_EQ(m[1], "Datenbankserver antwortet nicht (Zeitlimit ueberschritten)");
+      EXPECT_EQ(m[2], "-12609");
+      EXPECT_EQ(m[3], "Personen");
+    }
+  }
+  // The relay closed the frozen connection: its transaction ends on the server.
+  for (int i = 0; i < 500; ++i) {
+    const Rows left = frozen.db->Rows("HRSYSTEM", "select count(*) from pg_stat_activity where datname = "
+                                                  "current_database() and usename = '" + frozen.db->Login() + "'");
+    if (left == Rows{"0"}) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_EQ(Ini_Record_Put(ini.c_str(), "DB", Ini_Number_Free(ini.c_str(), "NET8"), "NET8", net.c_str()), 0);
+  status = Wait(Start(frozen.dir, year));
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(testdb::Dump(*frozen.db, "HRSYSTEM", false), testdb::Dump(*whole.db, "HRSYSTEM", false));
 }
 
 INSTANTIATE_TEST_SUITE_P(, ServerRefusesTest, testdb::OnlyPostgres(), testdb::BackendName);
