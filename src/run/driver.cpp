@@ -1,6 +1,7 @@
 #include "run/driver.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <csignal>
@@ -94,6 +95,23 @@ int Stop_Broken(const char* phase, const char* person) {
 // Whether the run must end here: the session broke, or a signal asks to stop.
 bool Stopped() { return Sql_Rt_Broken() != nullptr || Stop_Signal() != 0; }
 
+// What stands at Pfad when it is no regular file, for the refusal.
+const char* File_Type_Refused(unsigned type) {
+  switch (type) {
+    case S_IFIFO:
+      return "eine gewoehnliche Datei, kein FIFO";
+    case S_IFDIR:
+      return "eine gewoehnliche Datei, kein Verzeichnis";
+    case S_IFCHR:
+    case S_IFBLK:
+      return "eine gewoehnliche Datei, kein Geraet";
+    case S_IFSOCK:
+      return "eine gewoehnliche Datei, kein Socket";
+    default:
+      return "eine gewoehnliche Datei";
+  }
+}
+
 // Connects through the configuration file `Pfad` (Cfg_Connect); the schema
 // goes to CurrentSchema. Returns 0, or the exit status after the refusal or
 // the connect failure has been logged.
@@ -106,16 +124,31 @@ int Config_Connect(const char* Pfad, const SqlOptions& options, char* schema) {
       const std::string what = std::string("Konfigurationswert ") + c.name;
       return Refuse(what.c_str(), c.hidden ? nullptr : c.shown.c_str(), c.length, c.allowed.c_str());
     }
-    case kCfgConnectFailed:
+    case kCfgFileRefused:
+      // A FIFO would hold the job in its open, a device or a directory is
+      // no configuration: refused before any connect.
+      return Refuse("Parameter Pfad", Pfad, 0, File_Type_Refused(c.file_type));
+    case kCfgConnectFailed: {
       RunLog_Printf("Fehler(DB-Connect)! RC:%d ", c.rc);
       RunLog_Printf("Name:%s Pwd:*** Net:%s \n", c.login, c.net);
-      if (const char* reason = Sql_Connect_Reason(c.rc)) {
+      // A file that could not be read connected with empty values: the
+      // file is the cause, not what the empty values make of the connect.
+      std::string reason;
+      if (c.file_errno != 0) {
+        reason = "Konfigurationsdatei \"" + Str_Shown(Pfad, 120) + "\" " +
+                 (c.file_errno == ENOENT || c.file_errno == ENOTDIR ? "fehlt" : "nicht lesbar") + " (" +
+                 std::strerror(c.file_errno) + ")";
+      } else if (const char* text = Sql_Connect_Reason(c.rc)) {
+        reason = text;
+      }
+      if (!reason.empty()) {
         std::fprintf(stderr, "dayset: Verbindung zur Datenbank fehlgeschlagen (RC %d): %s; siehe DAYSET.LOG\n",
-                     c.rc, reason);
+                     c.rc, reason.c_str());
       } else {
         std::fprintf(stderr, "dayset: Verbindung zur Datenbank fehlgeschlagen (RC %d), siehe DAYSET.LOG\n", c.rc);
       }
       return kExitFailed;
+    }
   }
   Str_Copy(schema, kCfgSchemaRoom + 1, c.schema);
   Str_Copy(CurrentSchema, sizeof CurrentSchema, c.schema);
