@@ -95,6 +95,14 @@ int Stop_Broken(const char* phase, const char* person) {
 // Whether the run must end here: the session broke, or a signal asks to stop.
 bool Stopped() { return Sql_Rt_Broken() != nullptr || Stop_Signal() != 0; }
 
+// The line of a signal that ends the run before it has its session
+// (Stop_Install_At_Once): nothing was done, nothing is rolled back.
+constexpr char kStopAtOnceLine[] = "Error: Lauf durch %s abgebrochen, nichts getan! Phase: Anmeldung!\n";
+
+// Catches the stop signals so that each ends the process at once, writing
+// its line to standard error and, once it is open, to RunLog.
+void Stop_At_Once() { Stop_Install_At_Once(kStopAtOnceLine); }
+
 // What stands at Pfad when it is no regular file, for the refusal.
 const char* File_Type_Refused(unsigned type) {
   switch (type) {
@@ -248,6 +256,9 @@ int Run(const RunOptions& opts, const SqlOptions& options, int argc, char** argv
   char schema[kCfgSchemaRoom + 1] = {};
   if (int rc = Config_Connect(Pfad, options, schema)) return rc;
   RunLog_Printf("Aktuelles Schema: %s \n", schema);
+  // From here a signal stops at the next safe point (a signal that came
+  // just now is seen by the check below or by the next statement).
+  Stop_Defer();
   if (Stopped()) return Stop_Broken("Anmeldung", "");
 
   if (std::strcmp(PnrVon, "0") == 0 || std::strcmp(PnrBis, "0") == 0) {
@@ -329,6 +340,7 @@ int Run(const RunOptions& opts, const SqlOptions& options, int argc, char** argv
 // error; the phases' work stays committed. A run stopped by a signal ends
 // here by that signal.
 int Log_Close(const char* name, int rc) {
+  Stop_Log_Fd(-1);  // its descriptor is closed now
   RunLog_Close();
   int err = 0;
   if (const long lost = RunLog_Lost(&err); lost > 0) {
@@ -354,7 +366,7 @@ int Worker_Main(int argc, char** argv) {
   }
   Str_Copy(RunDate, sizeof RunDate, argv[3]);
   if (const long long fixed = std::atoll(argv[4]); fixed != 0) Clock_Fix(static_cast<std::time_t>(fixed));
-  Stop_Install();
+  Stop_At_Once();
   // The run reads the persons this worker finishes from the pipe it names.
   if (const char* fd = std::getenv(kWorkersProgressEnv); fd != nullptr) {
     char* end = nullptr;
@@ -373,12 +385,14 @@ int Worker_Main(int argc, char** argv) {
     std::fprintf(stderr, "dayset: %s kann nicht angelegt werden: %s\n", log.c_str(), why.c_str());
     return kExitFailed;
   }
+  Stop_Log_Fd(fileno(RunLog));
   char EndDat[kDateYmdSize] = {};
   std::snprintf(EndDat, sizeof EndDat, "%s1231", argv[6]);
   char schema[kCfgSchemaRoom + 1] = {};
   int rc = Config_Connect(argv[7], Sql_Options_Default(), schema);
   if (rc == 0) {
     Pnr_Run_Init();
+    Stop_Defer();  // the session stands: from here a stop rolls back
     Pnr_Days_Extend(argv[5], EndDat, argv[8], argv[9]);
     rc = Stopped() ? Stop_Broken("Personen", Pnr_Broken_Pnr()) : kExitOk;
     Sql_Rt_Disconnect();
@@ -404,11 +418,12 @@ int Dayset_Main(int argc, char** argv, const SqlOptions& options) {
     return kExitOk;
   }
 
-  Stop_Install();
+  Stop_At_Once();
   RunDate_Init();
   std::string why;
   long holder = 0;
   RunLog = RunLog_Open(kLogName, LogOpen::kRun, &why, &holder);
+  if (RunLog != nullptr) Stop_Log_Fd(fileno(RunLog));
   RunLog_Tally_Reset();
   Progress_Init();
 

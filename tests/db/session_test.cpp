@@ -4,8 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -109,6 +111,20 @@ TEST_P(SessionSqliteTest, PasswordAndLoginAreNotChecked) {
   EXPECT_EQ(Sql_Connect("other", "p@ss/word", Net().c_str(), "HRSYSTEM"), 0);
   EXPECT_EQ(Pnr_Ins("00000001"), 0);
   EXPECT_EQ(Sql_Commit(), 1);
+}
+
+// The embedded lock wait lasts its time, and then gives up (-54).
+TEST_P(SessionSqliteTest, LockWaitLastsItsTime) {
+  SqlOptions wait = Sql_Options_Default();
+  wait.lock_wait_ms = 400;
+  ASSERT_EQ(Reconnect("HRSYSTEM", wait), 0);
+  std::unique_ptr<testdb::TableLock> lock = db_->Lock("HRSYSTEM", "Hrs300Pnr");
+  const auto t0 = std::chrono::steady_clock::now();
+  EXPECT_EQ(Pnr_Ins("00000001"), -54);
+  const auto took = std::chrono::steady_clock::now() - t0;
+  EXPECT_GE(took, std::chrono::milliseconds(400));
+  EXPECT_LT(took, std::chrono::milliseconds(3000));
+  lock->Release();
 }
 
 TEST_P(SessionTest, CommitReturnsOne) {
