@@ -78,11 +78,13 @@
 #include <vector>
 
 #include "base/stop.h"
+#include "base/text.h"
 #include "db/backend.h"
 #include "db/hostvar.h"
 #include "db/oradate.h"
 #include "db/rowstore.h"
 #include "db/sqlite_functions.h"
+#include "db/sqlite_backend.h"
 #include "db/sqlparse.h"
 
 namespace sqlrt {
@@ -805,6 +807,35 @@ int SqliteSession::Prepare(const SqlParsed& parsed, std::unique_ptr<Statement>* 
 }
 
 bool Sqlite_Owns(const char* net) { return Sql_Net_Has_Scheme(net, "sqlite:"); }
+
+}  // namespace
+
+std::string Sqlite_Connect_Missing(int32_t rc, const char* net, const char* schema) {
+  if (!Sqlite_Owns(net)) return "";
+  const std::string dir = net + std::strlen("sqlite:");
+  const auto quoted = [](const std::string& text) { return "\"" + Str_Shown(text.c_str(), 200) + "\""; };
+  struct stat sb;
+  if (rc == kSqlUnknownService) {
+    if (dir.empty()) return "im Netzdienstnamen fehlt das Verzeichnis der eingebetteten Datenbank (sqlite:VERZEICHNIS)";
+    const std::string what = "das Verzeichnis " + quoted(dir) + " der eingebetteten Datenbank";
+    if (stat(dir.c_str(), &sb) != 0) {
+      if (errno == ENOENT || errno == ENOTDIR) return what + " fehlt";
+      return what + " ist nicht zugaenglich (" + std::strerror(errno) + ")";
+    }
+    return S_ISDIR(sb.st_mode) ? "" : quoted(dir) + " ist kein Verzeichnis";
+  }
+  if (rc == kSqlNoSchema) {
+    const std::string what = "die Schemadatei " + quoted(dir + "/" + schema + ".db");
+    if (stat((dir + "/" + schema + ".db").c_str(), &sb) != 0) {
+      if (errno == ENOENT || errno == ENOTDIR) return what + " fehlt";
+      return what + " ist nicht zugaenglich (" + std::strerror(errno) + ")";
+    }
+    return S_ISREG(sb.st_mode) ? "" : what + " ist keine gewoehnliche Datei";
+  }
+  return "";
+}
+
+namespace {
 
 // A directory holds no secret: every such name may be used and shown.
 const char* Sqlite_Net_Check(const char*) { return nullptr; }

@@ -146,8 +146,8 @@ int Config_Connect(const char* Pfad, const SqlOptions& options, char* schema) {
         reason = "Konfigurationsdatei \"" + Str_Shown(Pfad, 120) + "\" " +
                  (c.file_errno == ENOENT || c.file_errno == ENOTDIR ? "fehlt" : "nicht lesbar") + " (" +
                  std::strerror(c.file_errno) + ")";
-      } else if (const char* text = Sql_Connect_Reason(c.rc)) {
-        reason = text;
+      } else {
+        reason = Sql_Connect_Cause(c.rc, c.net, c.schema);
       }
       if (!reason.empty()) {
         std::fprintf(stderr, "dayset: Verbindung zur Datenbank fehlgeschlagen (RC %d): %s; siehe DAYSET.LOG\n",

@@ -113,6 +113,41 @@ TEST_P(SessionSqliteTest, PasswordAndLoginAreNotChecked) {
   EXPECT_EQ(Sql_Commit(), 1);
 }
 
+// What standard error says of a failed connect to the embedded database
+// names what is missing, as the net service name gives it; Sql_Connect's
+// own codes agree.
+TEST_P(SessionSqliteTest, ConnectCauseNamesWhatIsMissing) {
+  std::filesystem::create_directory(dir_.file("nodb"));
+  const std::string missing = "sqlite:" + dir_.file("missing");
+  const std::string esc = "sqlite:" + dir_.file("m\033[2J");
+  const std::string nodb = "sqlite:" + dir_.file("nodb");
+  const std::string dot = "sqlite:" + dir_.path();
+  const struct {
+    std::string net;
+    const char* schema;
+    int32_t code;
+    std::string cause;
+  } cases[] = {
+      {missing, "HRSYSTEM", -12154,
+       "Netzdienstname unbekannt: das Verzeichnis \"" + dir_.file("missing") + "\" der eingebetteten Datenbank fehlt"},
+      {esc, "HRSYSTEM", -12154,
+       "Netzdienstname unbekannt: das Verzeichnis \"" + dir_.file("m\\x1b[2J") +
+           "\" der eingebetteten Datenbank fehlt"},
+      {nodb, "HRSYSTEM", -1435,
+       std::string(Sql_Connect_Reason(-1435)) + ": die Schemadatei \"" + dir_.file("nodb") + "/HRSYSTEM.db\" fehlt"},
+      {dot, "HRNONE", -1435,
+       std::string(Sql_Connect_Reason(-1435)) + ": die Schemadatei \"" + dir_.file("HRNONE.db") + "\" fehlt"},
+      // Nothing is missing: the general words alone.
+      {dot, "", kSqlBadOption, Sql_Connect_Reason(kSqlBadOption)},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(Sql_Connect("dayset", "secret", c.net.c_str(), c.schema), c.code) << c.net;
+    EXPECT_EQ(Sql_Connect_Cause(c.code, c.net.c_str(), c.schema), c.cause) << c.net;
+  }
+  // Another backend's name gets the general words.
+  EXPECT_EQ(Sql_Connect_Cause(-12154, "oracle:PROD", "HRSYSTEM"), Sql_Connect_Reason(-12154));
+}
+
 // The embedded lock wait lasts its time, and then gives up (-54).
 TEST_P(SessionSqliteTest, LockWaitLastsItsTime) {
   SqlOptions wait = Sql_Options_Default();
