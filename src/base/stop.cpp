@@ -18,12 +18,14 @@ constexpr int kSignalCount = sizeof kSignals / sizeof kSignals[0];
 
 // The at-once stop's lines, made before the handler may need them: the
 // handler only writes them.
+constexpr char kErrPrefix[] = "dayset: ";
+template <size_t kRoom>
 struct Line {
-  char text[256];
+  char text[kRoom];
   size_t length;
 };
-Line log_lines[kSignalCount];
-Line err_lines[kSignalCount];
+Line<256> log_lines[kSignalCount];
+Line<256 + sizeof kErrPrefix> err_lines[kSignalCount];
 
 // Writes all of it or gives up: inside the handler nobody is left to tell
 // of a failed write.
@@ -72,11 +74,11 @@ void Stop_Install() {
 
 void Stop_Install_At_Once(const char* format) {
   for (int i = 0; i < kSignalCount; ++i) {
-    Line& log = log_lines[i];
-    Line& err = err_lines[i];
+    auto& log = log_lines[i];
+    auto& err = err_lines[i];
     std::snprintf(log.text, sizeof log.text, format, Stop_Signal_Name(kSignals[i]));
     log.length = std::strlen(log.text);
-    std::snprintf(err.text, sizeof err.text, "dayset: %s", log.text);
+    std::snprintf(err.text, sizeof err.text, "%s%s", kErrPrefix, log.text);
     err.length = std::strlen(err.text);
   }
   at_once = 1;
