@@ -1,5 +1,6 @@
-// The stop signals in a process of their own: at once with the prepared
-// line until Stop_Defer, the flag after it.
+// The stop signals in a process of their own: at once until Stop_Defer
+// (the line and the end by the signal itself are seen through the real
+// program in tests/run/stop_test.cpp), the flag after it.
 #include "base/stop.h"
 
 #include <gtest/gtest.h>
@@ -33,35 +34,6 @@ int In_Child(const std::string& err, const std::function<int()>& body, int pipe_
   int status = 0;
   waitpid(pid, &status, 0);
   return status;
-}
-
-// Before the switch each signal ends the process by itself; the log gets
-// the line after what stdio wrote there before, standard error the line
-// after "dayset: ".
-TEST(StopTest, AtOnceWritesTheLineAndEndsByTheSignal) {
-  testdb::TempDir dir;
-  const std::string log = dir.file("DAYSET.LOG");
-  const std::string err = dir.file("err");
-  for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
-    for (bool with_log : {true, false}) {
-      unlink(log.c_str());
-      const int status = In_Child(err, [&] {
-        FILE* f = std::fopen(log.c_str(), "w");
-        if (f == nullptr) return 125;
-        std::fprintf(f, "Datum: 20261209\n");
-        std::fflush(f);
-        Stop_Install_At_Once(kLine);
-        if (with_log) Stop_Log_Fd(fileno(f));
-        raise(sig);
-        return 0;  // survived
-      });
-      const std::string name = Stop_Signal_Name(sig);
-      EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << name << ": status " << status;
-      const std::string line = "Error: Lauf durch " + name + " abgebrochen, nichts getan! Phase: Anmeldung!\n";
-      EXPECT_EQ(testdb::ReadFile(log), "Datum: 20261209\n" + (with_log ? line : "")) << name;
-      EXPECT_EQ(testdb::ReadFile(err), "dayset: " + line) << name;
-    }
-  }
 }
 
 // A standard error whose reader is gone (a closed pipe) does not turn the
