@@ -484,11 +484,17 @@ int Connect(const char* config, std::string* schema_out) {
                      Str_Shown(c.shown.c_str(), 120).c_str(), c.allowed.c_str());
       }
       return kExitUsage;
+    case kCfgFileRefused:
+      std::fprintf(stderr, "dayset-view: %s: not a regular file, refused\n", Str_Shown(config, 120).c_str());
+      return kExitUsage;
     case kCfgConnectFailed:
       break;
   }
   std::fprintf(stderr, "dayset-view: connect as %s to %s, schema %s failed (RC %d)\n", c.login, c.net, c.schema,
                c.rc);
+  if (c.file_errno != 0) {
+    std::fprintf(stderr, "dayset-view: %s: %s\n", Str_Shown(config, 120).c_str(), std::strerror(c.file_errno));
+  }
   return kExitFailed;
 }
 

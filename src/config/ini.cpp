@@ -183,11 +183,52 @@ void Ini_Record_Parse(const char* line1, const char* line2, IniRecord* rec) {
   Str_Part_Copy(line, q2 + 1, length, rec->IniWrt, sizeof rec->IniWrt);
 }
 
-void Ini_Value_Get(const char* section, const char* name, int32_t number, const char* path) {
+int Ini_File_Open(const char* path, int* err, unsigned* type) {
+  *err = 0;
+  *type = 0;
+  // What stands there is looked at before it is opened: opening a device
+  // may act on it (a tape rewinds), and the descriptor's own type below
+  // catches a swap in between.
+  struct stat st {};
+  if (::stat(path, &st) != 0) {
+    *err = errno;
+    return -1;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    *type = st.st_mode & S_IFMT;
+    return -1;
+  }
+  // Never waits on a FIFO, never becomes the controlling terminal.
+  const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) {
+    *err = errno;
+    return -1;
+  }
+  if (::fstat(fd, &st) != 0) {
+    *err = errno;
+    ::close(fd);
+    return -1;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    *type = st.st_mode & S_IFMT;
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+bool Ini_Value_Get(const char* section, const char* name, int32_t number, const char* path) {
   Ini_Satz_Reset(&IniSatz);
-  if (path == nullptr) return;
-  FILE* file = std::fopen(path, "rb");  // text mode is done by Ini_Char_Get
-  if (file == nullptr) return;
+  if (path == nullptr) return false;
+  int err = 0;
+  unsigned type = 0;
+  const int fd = Ini_File_Open(path, &err, &type);
+  if (fd < 0) return false;
+  FILE* file = ::fdopen(fd, "rb");  // text mode is done by Ini_Char_Get
+  if (file == nullptr) {
+    ::close(fd);
+    return false;
+  }
   IniSource src;
   src.file = file;
   char line1[kIniLine1Size];
@@ -197,11 +238,13 @@ void Ini_Value_Get(const char* section, const char* name, int32_t number, const 
     if (Ini_Record_Match(IniSatz, section, name, number)) {
       Ini_Value_Decipher();
       std::fclose(file);
-      return;
+      return true;
     }
     Ini_Satz_Reset(&IniSatz);
   }
+  const bool read = std::ferror(file) == 0;
   std::fclose(file);
+  return read;
 }
 
 // ---------------------------------------------------------------------------

@@ -38,8 +38,21 @@ constexpr size_t kIniPlainMax = (sizeof(IniRecord::IniWrt) - 1) / 16 * 8;
 // leaves it in IniSatz with IniWrt deciphered. Reset IniSatz when the file
 // cannot be opened or nothing matches. Comparisons are exact and
 // case-sensitive; the driver asks with section "" and number 0, so a record
-// with an empty section or number 0 is taken for any name.
-void Ini_Value_Get(const char* section, const char* name, int32_t number, const char* path);
+// with an empty section or number 0 is taken for any name. The file is
+// opened anew by every call, as Ini_File_Open opens it: anything but a
+// regular file is never read, as if it could not be opened, so that no call
+// waits on a FIFO put at the name. Returns whether the file was read (to
+// the match or to its end, without a read error).
+bool Ini_Value_Get(const char* section, const char* name, int32_t number, const char* path);
+
+// Opens the configuration file `path` for reading without blocking (a FIFO
+// is never waited for, a terminal never becomes the controlling one); a
+// symbolic link is followed. Only a regular file is opened: for anything
+// else, -1 with *type its file type (S_IFIFO, S_IFDIR, S_IFCHR, S_IFBLK,
+// S_IFSOCK) and *err 0; when it cannot be opened or looked at, -1 with *err
+// the errno (ENOENT: missing) and *type 0. Otherwise the descriptor
+// (close-on-exec), *err and *type 0.
+int Ini_File_Open(const char* path, int* err, unsigned* type);
 
 // Splits a record's two lines, as read, into rec (which must be reset):
 // section between the first two ';' of line1, number before the first ';'

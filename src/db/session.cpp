@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "db/sqlite_backend.h"
 #include "db/sqlrt.h"
 
 namespace {
@@ -78,6 +79,18 @@ const char* Sql_Connect_Reason(int32_t rc) {
     default:
       return nullptr;
   }
+}
+
+std::string Sql_Connect_Cause(int32_t rc, const char* net, const char* schema) {
+  const char* reason = Sql_Connect_Reason(rc);
+  std::string cause = reason != nullptr ? reason : "";
+  if (Sql_Net_Check(net) != nullptr) return cause;
+  const std::string missing = sqlrt::Sqlite_Connect_Missing(rc, net, schema);
+  if (missing.empty()) return cause;
+  // The general words name every cause of the code; the one met replaces
+  // them where it is the whole story.
+  if (rc == kSqlUnknownService) return "Netzdienstname unbekannt: " + missing;
+  return cause.empty() ? missing : cause + ": " + missing;
 }
 
 int32_t Sql_Commit() {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "db/sqlrt.h"
 
@@ -32,6 +33,14 @@ constexpr int32_t kSqlNetRefused = -12162;
 // code that has no fixed meaning at the connect (the backend's native
 // codes, listed with each backend).
 const char* Sql_Connect_Reason(int32_t rc);
+
+// Sql_Connect_Reason's words, and for a connect to the embedded database
+// what is missing there, named: the directory of "sqlite:DIR" (-12154) or
+// the schema file DIR/NAME.db (-1435), as the net service name gives them,
+// control characters shown as \x1b. `net` and `schema` are those given to
+// Sql_Connect; a net service name that Sql_Net_Check refuses is never
+// named. Empty for a code without a fixed meaning.
+std::string Sql_Connect_Cause(int32_t rc, const char* net, const char* schema);
 
 // Commits; returns 1 on success and 0 on failure (the reverse of every other
 // database operation). Nothing is logged.

@@ -65,9 +65,11 @@
 #include <sqlite3.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -75,11 +77,14 @@
 #include <string>
 #include <vector>
 
+#include "base/stop.h"
+#include "base/text.h"
 #include "db/backend.h"
 #include "db/hostvar.h"
 #include "db/oradate.h"
 #include "db/rowstore.h"
 #include "db/sqlite_functions.h"
+#include "db/sqlite_backend.h"
 #include "db/sqlparse.h"
 
 namespace sqlrt {
@@ -140,6 +145,34 @@ bool Ascii_Iequal(const char* a, size_t n, const char* lower) {
   return true;
 }
 
+// The wait for a lock that another connection holds (SQLite's busy
+// handler): retried in short sleeps for up to total_ms from the first
+// refusal, as sqlite3_busy_timeout waits, but given up at once when a stop
+// is asked for (base/stop.h), so that a stopped run is never held for the
+// rest of the wait. A stop signal also cuts the sleep short (no SA_RESTART).
+struct LockWait {
+  int total_ms = 0;
+  std::chrono::steady_clock::time_point since;
+};
+
+int Lock_Wait(void* arg, int count) {
+  if (Stop_Signal() != 0) return 0;
+  LockWait* w = static_cast<LockWait*>(arg);
+  const auto now = std::chrono::steady_clock::now();
+  if (count == 0) w->since = now;
+  const long long left =
+      w->total_ms - std::chrono::duration_cast<std::chrono::milliseconds>(now - w->since).count();
+  if (left <= 0) return 0;
+  static constexpr int kStepMs[] = {1, 2, 5, 10, 15, 20};  // then 20 ms each
+  constexpr int kSteps = sizeof kStepMs / sizeof kStepMs[0];
+  long long step = kStepMs[count < kSteps ? count : kSteps - 1];
+  if (step > left) step = left;
+  struct timespec pause {};
+  pause.tv_nsec = static_cast<long>(step * 1000000);
+  nanosleep(&pause, nullptr);
+  return 1;
+}
+
 class SqliteSession : public Session {
  public:
   ~SqliteSession() override;
@@ -175,6 +208,7 @@ class SqliteSession : public Session {
   sqlite3_stmt* commit_ = nullptr;
   sqlite3_stmt* rollback_ = nullptr;
   SqliteFuncContext func_;
+  LockWait lock_wait_;
 };
 
 // One column value, of the statement's current row or of a kept row.
@@ -415,7 +449,8 @@ int SqliteSession::Open(const char* target, const SqlOptions& options) {
   int rc = sqlite3_open_v2(":memory:", &db_, flags, nullptr);
   if (rc != SQLITE_OK) return -10000 - (rc & 0xff);
   sqlite3_extended_result_codes(db_, 1);
-  sqlite3_busy_timeout(db_, options.lock_wait_ms);
+  lock_wait_.total_ms = options.lock_wait_ms;
+  sqlite3_busy_handler(db_, Lock_Wait, &lock_wait_);
   // A checkpoint every 10000 pages rather than 1000: a page that several
   // persons' commits change goes into the database file once per
   // checkpoint, and fewer checkpoints wait for the disk (a fifth less time
@@ -772,6 +807,35 @@ int SqliteSession::Prepare(const SqlParsed& parsed, std::unique_ptr<Statement>* 
 }
 
 bool Sqlite_Owns(const char* net) { return Sql_Net_Has_Scheme(net, "sqlite:"); }
+
+}  // namespace
+
+std::string Sqlite_Connect_Missing(int32_t rc, const char* net, const char* schema) {
+  if (!Sqlite_Owns(net)) return "";
+  const std::string dir = net + std::strlen("sqlite:");
+  const auto quoted = [](const std::string& text) { return "\"" + Str_Shown(text.c_str(), 200) + "\""; };
+  struct stat sb;
+  if (rc == kSqlUnknownService) {
+    if (dir.empty()) return "im Netzdienstnamen fehlt das Verzeichnis der eingebetteten Datenbank (sqlite:VERZEICHNIS)";
+    const std::string what = "das Verzeichnis " + quoted(dir) + " der eingebetteten Datenbank";
+    if (stat(dir.c_str(), &sb) != 0) {
+      if (errno == ENOENT || errno == ENOTDIR) return what + " fehlt";
+      return what + " ist nicht zugaenglich (" + std::strerror(errno) + ")";
+    }
+    return S_ISDIR(sb.st_mode) ? "" : quoted(dir) + " ist kein Verzeichnis";
+  }
+  if (rc == kSqlNoSchema) {
+    const std::string what = "die Schemadatei " + quoted(dir + "/" + schema + ".db");
+    if (stat((dir + "/" + schema + ".db").c_str(), &sb) != 0) {
+      if (errno == ENOENT || errno == ENOTDIR) return what + " fehlt";
+      return what + " ist nicht zugaenglich (" + std::strerror(errno) + ")";
+    }
+    return S_ISREG(sb.st_mode) ? "" : what + " ist keine gewoehnliche Datei";
+  }
+  return "";
+}
+
+namespace {
 
 // A directory holds no secret: every such name may be used and shown.
 const char* Sqlite_Net_Check(const char*) { return nullptr; }

@@ -1,5 +1,8 @@
 #include "run/connect.h"
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -25,10 +28,23 @@ CfgConnectResult Refuse_Length(CfgConnect* out, const char* name, const char* va
   return Refuse(out, name, value, length, hidden, allowed);
 }
 
+// Where the configuration file stands: false when it is no regular file
+// (out->file_type); a file that cannot be read leaves its errno.
+bool File_Check(const char* pfad, CfgConnect* out) {
+  int err = 0;
+  unsigned type = 0;
+  const int fd = Ini_File_Open(pfad, &err, &type);
+  if (fd >= 0) close(fd);
+  out->file_type = type;
+  out->file_errno = err;
+  return type == 0;
+}
+
 // The value `name` into target (kCfgValueRoom + 1 bytes); false and the
-// refusal in *out when it is longer.
-bool Value_Get(const char* pfad, const char* name, char* target, bool secret, CfgConnect* out) {
-  Ini_Value_Get("", name, 0, pfad);
+// refusal in *out when it is longer. *unread is set when the file could not
+// be read for it.
+bool Value_Get(const char* pfad, const char* name, char* target, bool secret, CfgConnect* out, bool* unread) {
+  if (!Ini_Value_Get("", name, 0, pfad)) *unread = true;
   const size_t length = std::strlen(IniSatz.IniWrt);
   if (length > kCfgValueRoom) {
     // A net service name that carries a password is not shown either.
@@ -45,10 +61,14 @@ bool Value_Get(const char* pfad, const char* name, char* target, bool secret, Cf
 }  // namespace
 
 CfgConnectResult Cfg_Connect(const char* pfad, const SqlOptions& options, CfgConnect* out) {
+  if (!File_Check(pfad, out)) return kCfgFileRefused;
+  // Each value is read with a fresh open: one that finds the file gone or
+  // replaced reads nothing, and the file is looked at again below.
+  bool unread = false;
   char password[kCfgValueRoom + 1] = {};
-  if (!Value_Get(pfad, "LOGIN", out->login, false, out)) return kCfgRefused;
-  if (!Value_Get(pfad, "PASS", password, true, out)) return kCfgRefused;
-  if (!Value_Get(pfad, "NET8", out->net, false, out)) {
+  if (!Value_Get(pfad, "LOGIN", out->login, false, out, &unread)) return kCfgRefused;
+  if (!Value_Get(pfad, "PASS", password, true, out, &unread)) return kCfgRefused;
+  if (!Value_Get(pfad, "NET8", out->net, false, out, &unread)) {
     std::memset(password, 0, sizeof password);
     return kCfgRefused;
   }
@@ -59,7 +79,7 @@ CfgConnectResult Cfg_Connect(const char* pfad, const SqlOptions& options, CfgCon
   }
 
   // The schema is stored with one trailing character that is not part of it.
-  Ini_Value_Get("", "SCHEMA", 0, pfad);
+  if (!Ini_Value_Get("", "SCHEMA", 0, pfad)) unread = true;
   size_t length = std::strlen(IniSatz.IniWrt);
   if (length > 0) --length;
   if (length > kCfgSchemaRoom) {
@@ -69,6 +89,15 @@ CfgConnectResult Cfg_Connect(const char* pfad, const SqlOptions& options, CfgCon
   std::memcpy(out->schema, IniSatz.IniWrt, length);
   out->schema[length] = '\0';
   Str_Upper(out->schema);
+  std::memset(IniSatz.IniWrt, 0, sizeof IniSatz.IniWrt);
+
+  // A file that went away or was replaced while it was read: what stands
+  // there now decides, as it would have at the start.
+  if (unread && out->file_errno == 0 && !File_Check(pfad, out)) {
+    std::memset(password, 0, sizeof password);
+    return kCfgFileRefused;
+  }
+  if (unread && out->file_errno == 0) out->file_errno = EIO;
 
   out->rc = Sql_Connect(out->login, password, out->net, out->schema, options);
   std::memset(password, 0, sizeof password);

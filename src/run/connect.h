@@ -34,10 +34,22 @@ struct CfgConnect {
 
   // After kCfgConnectFailed: the status of Sql_Connect.
   int rc = 0;
+
+  // The configuration file. After kCfgFileRefused: its file type (S_IFIFO,
+  // S_IFDIR, ...: it is no regular file). After kCfgConnectFailed: the
+  // errno of a file that could not be read (ENOENT: missing), whose values
+  // then went empty to the connect; 0 when it was read.
+  unsigned file_type = 0;
+  int file_errno = 0;
 };
 
-enum CfgConnectResult { kCfgConnected = 0, kCfgRefused, kCfgConnectFailed };
+enum CfgConnectResult { kCfgConnected = 0, kCfgRefused, kCfgConnectFailed, kCfgFileRefused };
 
+// A configuration file that is no regular file (a FIFO, a device, a
+// directory, a socket) is never read and never connected with:
+// kCfgFileRefused. One that is missing or cannot be read gives empty values,
+// connected with as before (the connect then fails), and names its errno.
+//
 // REQUIRES: no session is open that the caller still needs (Sql_Connect
 // ends it). The password is wiped from every buffer before this returns.
 CfgConnectResult Cfg_Connect(const char* pfad, const SqlOptions& options, CfgConnect* out);

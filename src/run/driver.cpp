@@ -1,6 +1,7 @@
 #include "run/driver.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <csignal>
@@ -94,6 +95,31 @@ int Stop_Broken(const char* phase, const char* person) {
 // Whether the run must end here: the session broke, or a signal asks to stop.
 bool Stopped() { return Sql_Rt_Broken() != nullptr || Stop_Signal() != 0; }
 
+// The line of a signal that ends the run before it has its session
+// (Stop_Install_At_Once): nothing was done, nothing is rolled back.
+constexpr char kStopAtOnceLine[] = "Error: Lauf durch %s abgebrochen, nichts getan! Phase: Anmeldung!\n";
+
+// Catches the stop signals so that each ends the process at once, writing
+// its line to standard error and, once it is open, to RunLog.
+void Stop_At_Once() { Stop_Install_At_Once(kStopAtOnceLine); }
+
+// What stands at Pfad when it is no regular file, for the refusal.
+const char* File_Type_Refused(unsigned type) {
+  switch (type) {
+    case S_IFIFO:
+      return "eine gewoehnliche Datei, kein FIFO";
+    case S_IFDIR:
+      return "eine gewoehnliche Datei, kein Verzeichnis";
+    case S_IFCHR:
+    case S_IFBLK:
+      return "eine gewoehnliche Datei, kein Geraet";
+    case S_IFSOCK:
+      return "eine gewoehnliche Datei, kein Socket";
+    default:
+      return "eine gewoehnliche Datei";
+  }
+}
+
 // Connects through the configuration file `Pfad` (Cfg_Connect); the schema
 // goes to CurrentSchema. Returns 0, or the exit status after the refusal or
 // the connect failure has been logged.
@@ -106,16 +132,31 @@ int Config_Connect(const char* Pfad, const SqlOptions& options, char* schema) {
       const std::string what = std::string("Konfigurationswert ") + c.name;
       return Refuse(what.c_str(), c.hidden ? nullptr : c.shown.c_str(), c.length, c.allowed.c_str());
     }
-    case kCfgConnectFailed:
+    case kCfgFileRefused:
+      // A FIFO would hold the job in its open, a device or a directory is
+      // no configuration: refused before any connect.
+      return Refuse("Parameter Pfad", Pfad, 0, File_Type_Refused(c.file_type));
+    case kCfgConnectFailed: {
       RunLog_Printf("Fehler(DB-Connect)! RC:%d ", c.rc);
       RunLog_Printf("Name:%s Pwd:*** Net:%s \n", c.login, c.net);
-      if (const char* reason = Sql_Connect_Reason(c.rc)) {
+      // A file that could not be read connected with empty values: the
+      // file is the cause, not what the empty values make of the connect.
+      std::string reason;
+      if (c.file_errno != 0) {
+        reason = "Konfigurationsdatei \"" + Str_Shown(Pfad, 120) + "\" " +
+                 (c.file_errno == ENOENT || c.file_errno == ENOTDIR ? "fehlt" : "nicht lesbar") + " (" +
+                 std::strerror(c.file_errno) + ")";
+      } else {
+        reason = Sql_Connect_Cause(c.rc, c.net, c.schema);
+      }
+      if (!reason.empty()) {
         std::fprintf(stderr, "dayset: Verbindung zur Datenbank fehlgeschlagen (RC %d): %s; siehe DAYSET.LOG\n",
-                     c.rc, reason);
+                     c.rc, reason.c_str());
       } else {
         std::fprintf(stderr, "dayset: Verbindung zur Datenbank fehlgeschlagen (RC %d), siehe DAYSET.LOG\n", c.rc);
       }
       return kExitFailed;
+    }
   }
   Str_Copy(schema, kCfgSchemaRoom + 1, c.schema);
   Str_Copy(CurrentSchema, sizeof CurrentSchema, c.schema);
@@ -216,6 +257,9 @@ int Run(const RunOptions& opts, const SqlOptions& options, int argc, char** argv
   char schema[kCfgSchemaRoom + 1] = {};
   if (int rc = Config_Connect(Pfad, options, schema)) return rc;
   RunLog_Printf("Aktuelles Schema: %s \n", schema);
+  // From here a signal stops at the next safe point (a signal that came
+  // just now is seen by the check below or by the next statement).
+  Stop_Defer();
   if (Stopped()) return Stop_Broken("Anmeldung", "");
 
   if (std::strcmp(PnrVon, "0") == 0 || std::strcmp(PnrBis, "0") == 0) {
@@ -297,6 +341,7 @@ int Run(const RunOptions& opts, const SqlOptions& options, int argc, char** argv
 // error; the phases' work stays committed. A run stopped by a signal ends
 // here by that signal.
 int Log_Close(const char* name, int rc) {
+  Stop_Log_Fd(-1);  // its descriptor is closed now
   RunLog_Close();
   int err = 0;
   if (const long lost = RunLog_Lost(&err); lost > 0) {
@@ -328,7 +373,7 @@ int Worker_Main(int argc, char** argv) {
   }
   Str_Copy(RunDate, sizeof RunDate, argv[3]);
   if (const long long fixed = std::atoll(argv[4]); fixed != 0) Clock_Fix(static_cast<std::time_t>(fixed));
-  Stop_Install();
+  Stop_At_Once();
   // The run reads the persons this worker finishes from the pipe it names.
   if (const char* fd = std::getenv(kWorkersProgressEnv); fd != nullptr) {
     char* end = nullptr;
@@ -347,12 +392,14 @@ int Worker_Main(int argc, char** argv) {
     std::fprintf(stderr, "dayset: %s kann nicht angelegt werden: %s\n", log.c_str(), why.c_str());
     return kExitFailed;
   }
+  Stop_Log_Fd(fileno(RunLog));
   char EndDat[kDateYmdSize] = {};
   std::snprintf(EndDat, sizeof EndDat, "%s1231", argv[7]);
   char schema[kCfgSchemaRoom + 1] = {};
   int rc = Config_Connect(argv[8], options, schema);
   if (rc == 0) {
     Pnr_Run_Init();
+    Stop_Defer();  // the session stands: from here a stop rolls back
     Pnr_Days_Extend(argv[6], EndDat, argv[9], argv[10]);
     rc = Stopped() ? Stop_Broken("Personen", Pnr_Broken_Pnr()) : kExitOk;
     Sql_Rt_Disconnect();
@@ -378,11 +425,12 @@ int Dayset_Main(int argc, char** argv, const SqlOptions& options) {
     return kExitOk;
   }
 
-  Stop_Install();
+  Stop_At_Once();
   RunDate_Init();
   std::string why;
   long holder = 0;
   RunLog = RunLog_Open(kLogName, LogOpen::kRun, &why, &holder);
+  if (RunLog != nullptr) Stop_Log_Fd(fileno(RunLog));
   RunLog_Tally_Reset();
   Progress_Init();
 

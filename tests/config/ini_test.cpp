@@ -1,7 +1,11 @@
 #include "config/ini.h"
 
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -232,6 +236,61 @@ TEST_F(IniFileTest, EveryCallStartsReset) {
   ExpectSatz(kReset, "missing file after a hit");
   Ini_Value_Get("DB", "", 4, path_.c_str());  // by section and by number as well
   ExpectSatz({4, "DB", "PASS", "geheim"}, "section");
+}
+
+// What stands at the configuration's name decides before anything is read:
+// only a regular file (also behind a symbolic link) is opened. Each look-up
+// runs in a child with an alarm, so that one that waits on the FIFO fails
+// here instead of holding the suite.
+TEST_F(IniFileTest, OnlyARegularFileIsRead) {
+  const std::string record = "x;DB;y\n4;PASS;" + Enc("geheim") + "\n";
+  Write(record);
+  ASSERT_EQ(mkfifo(dir_.file("fifo.ini").c_str(), 0600), 0);
+  ASSERT_EQ(mkdir(dir_.file("dir.ini").c_str(), 0700), 0);
+  ASSERT_EQ(symlink(dir_.file("fifo.ini").c_str(), dir_.file("fifolink.ini").c_str()), 0);
+  const int sock = socket(AF_UNIX, SOCK_STREAM, 0);
+  ASSERT_GE(sock, 0);
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  const std::string sock_path = dir_.file("sock.ini");
+  ASSERT_LT(sock_path.size(), sizeof addr.sun_path);
+  std::memcpy(addr.sun_path, sock_path.c_str(), sock_path.size() + 1);
+  ASSERT_EQ(bind(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  struct Case {
+    std::string path;
+    unsigned type;  // 0: a regular file, or none at all
+    int err;
+    bool read;
+  } cases[] = {
+      {path_, 0, 0, true},
+      {dir_.file("fifo.ini"), S_IFIFO, 0, false},
+      {dir_.file("fifolink.ini"), S_IFIFO, 0, false},
+      {dir_.file("dir.ini"), S_IFDIR, 0, false},
+      {"/dev/null", S_IFCHR, 0, false},
+      {sock_path, S_IFSOCK, 0, false},
+      {dir_.file("missing.ini"), 0, ENOENT, false},
+      {path_ + "/below", 0, ENOTDIR, false},
+  };
+  for (const Case& c : cases) {
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      alarm(5);
+      int err = -1;
+      unsigned type = 1;
+      const int fd = Ini_File_Open(c.path.c_str(), &err, &type);
+      const bool opened_right = (fd >= 0) == c.read && err == c.err && type == c.type;
+      const bool read = Ini_Value_Get("", "PASS", 0, c.path.c_str());
+      const bool value_right = std::string(IniSatz.IniWrt) == (c.read ? "geheim" : "");
+      _exit((opened_right ? 0 : 1) | (read == c.read ? 0 : 2) | (value_right ? 0 : 4));
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status)) << c.path << ": ended by signal " << WTERMSIG(status);
+    // 1: Ini_File_Open, 2: what Ini_Value_Get returned, 4: the value it left.
+    EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 0) << c.path;
+  }
+  close(sock);
 }
 
 // ---------------------------------------------------------------------------

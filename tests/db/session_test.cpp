@@ -4,8 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -109,6 +111,55 @@ TEST_P(SessionSqliteTest, PasswordAndLoginAreNotChecked) {
   EXPECT_EQ(Sql_Connect("other", "p@ss/word", Net().c_str(), "HRSYSTEM"), 0);
   EXPECT_EQ(Pnr_Ins("00000001"), 0);
   EXPECT_EQ(Sql_Commit(), 1);
+}
+
+// What standard error says of a failed connect to the embedded database
+// names what is missing, as the net service name gives it; Sql_Connect's
+// own codes agree.
+TEST_P(SessionSqliteTest, ConnectCauseNamesWhatIsMissing) {
+  std::filesystem::create_directory(dir_.file("nodb"));
+  const std::string missing = "sqlite:" + dir_.file("missing");
+  const std::string esc = "sqlite:" + dir_.file("m\033[2J");
+  const std::string nodb = "sqlite:" + dir_.file("nodb");
+  const std::string dot = "sqlite:" + dir_.path();
+  const struct {
+    std::string net;
+    const char* schema;
+    int32_t code;
+    std::string cause;
+  } cases[] = {
+      {missing, "HRSYSTEM", -12154,
+       "Netzdienstname unbekannt: das Verzeichnis \"" + dir_.file("missing") + "\" der eingebetteten Datenbank fehlt"},
+      {esc, "HRSYSTEM", -12154,
+       "Netzdienstname unbekannt: das Verzeichnis \"" + dir_.file("m\\x1b[2J") +
+           "\" der eingebetteten Datenbank fehlt"},
+      {nodb, "HRSYSTEM", -1435,
+       std::string(Sql_Connect_Reason(-1435)) + ": die Schemadatei \"" + dir_.file("nodb") + "/HRSYSTEM.db\" fehlt"},
+      {dot, "HRNONE", -1435,
+       std::string(Sql_Connect_Reason(-1435)) + ": die Schemadatei \"" + dir_.file("HRNONE.db") + "\" fehlt"},
+      // Nothing is missing: the general words alone.
+      {dot, "", kSqlBadOption, Sql_Connect_Reason(kSqlBadOption)},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(Sql_Connect("dayset", "secret", c.net.c_str(), c.schema), c.code) << c.net;
+    EXPECT_EQ(Sql_Connect_Cause(c.code, c.net.c_str(), c.schema), c.cause) << c.net;
+  }
+  // Another backend's name gets the general words.
+  EXPECT_EQ(Sql_Connect_Cause(-12154, "oracle:PROD", "HRSYSTEM"), Sql_Connect_Reason(-12154));
+}
+
+// The embedded lock wait lasts its time, and then gives up (-54).
+TEST_P(SessionSqliteTest, LockWaitLastsItsTime) {
+  SqlOptions wait = Sql_Options_Default();
+  wait.lock_wait_ms = 400;
+  ASSERT_EQ(Reconnect("HRSYSTEM", wait), 0);
+  std::unique_ptr<testdb::TableLock> lock = db_->Lock("HRSYSTEM", "Hrs300Pnr");
+  const auto t0 = std::chrono::steady_clock::now();
+  EXPECT_EQ(Pnr_Ins("00000001"), -54);
+  const auto took = std::chrono::steady_clock::now() - t0;
+  EXPECT_GE(took, std::chrono::milliseconds(400));
+  EXPECT_LT(took, std::chrono::milliseconds(3000));
+  lock->Release();
 }
 
 TEST_P(SessionTest, CommitReturnsOne) {

@@ -214,10 +214,15 @@ TEST_P(DriverDbTest, ConnectFailureReasonOnStandardError) {
   struct Case {
     std::string net, pass, schema;
     int rc;
-    const char* reason;
+    std::string reason;
   } cases[] = {
-      {sqlite ? "sqlite:./missing" : "oracle:PROD", db_->Password(), "hrsystemx", -12154, "Netzdienstname unbekannt"},
-      {Net(), db_->Password(), "nosuchx", -1435, "das Schema (SCHEMA ohne sein letztes Zeichen) gibt es"},
+      // On the embedded database the missing directory and file are named.
+      {sqlite ? "sqlite:./missing" : "oracle:PROD", db_->Password(), "hrsystemx", -12154,
+       sqlite ? "Netzdienstname unbekannt: das Verzeichnis \"./missing\" der eingebetteten Datenbank fehlt;"
+              : "Netzdienstname unbekannt"},
+      {Net(), db_->Password(), "nosuchx", -1435,
+       std::string("das Schema (SCHEMA ohne sein letztes Zeichen) gibt es") +
+           (sqlite ? " in dieser Datenbank nicht: die Schemadatei \"./NOSUCH.db\" fehlt;" : "")},
       {Net(), db_->Password(), "x", -922, "SCHEMA ist leer oder kein einfacher Name"},
   };
   std::vector<Case> all(std::begin(cases), std::end(cases));

@@ -211,6 +211,80 @@ TEST_F(HardenTest, FailureLinesAreAnnouncedOnStandardError) {
       << err;
 }
 
+// Whatever stands at the configuration's name that is no regular file is
+// refused before any connect: one line naming it, in the log and on
+// standard error, status 2. A FIFO is never waited on (each run under a
+// timeout, so that one that waits fails instead of holding the suite); a
+// link to a regular file is followed.
+TEST_F(HardenTest, ConfigurationThatIsNoPlainFileIsRefused) {
+  const std::string ini = SqliteConfig();
+  ASSERT_EQ(mkfifo(job_.file("fifo.ini").c_str(), 0600), 0);
+  ASSERT_EQ(mkfifo(job_.file("esc\033[2J.ini").c_str(), 0600), 0);
+  ASSERT_EQ(mkdir(job_.file("dir.ini").c_str(), 0700), 0);
+  ASSERT_EQ(symlink("fifo.ini", job_.file("tofifo.ini").c_str()), 0);
+  ASSERT_EQ(symlink(ini.c_str(), job_.file("link.ini").c_str()), 0);
+  const struct {
+    std::string arg;    // shell-quoted
+    std::string shown;  // as the line shows it
+    const char* kind;
+  } cases[] = {
+      {"fifo.ini", "fifo.ini", "kein FIFO"},
+      {"tofifo.ini", "tofifo.ini", "kein FIFO"},
+      {"\"$(printf 'esc\\033[2J.ini')\"", "esc\\x1b[2J.ini", "kein FIFO"},
+      {"dir.ini", "dir.ini", "kein Verzeichnis"},
+      {"/dev/null", "/dev/null", "kein Geraet"},
+  };
+  for (const auto& c : cases) {
+    JobOutcome o = job_.Run("0 " + Year(1) + " " + c.arg + " 0 0", "timeout -s KILL 10");
+    EXPECT_EQ(o.status, 2) << c.shown;
+    const std::string line =
+        "Error: Parameter Pfad ungueltig: \"" + c.shown + "\"! Erlaubt: eine gewoehnliche Datei, " + c.kind + ".\n";
+    EXPECT_EQ(o.log.substr(0, 7), "Datum: ") << o.log;
+    EXPECT_EQ(o.log.substr(o.log.find('\n') + 1), line) << c.shown;
+    EXPECT_EQ(o.err, "dayset: " + line) << c.shown;
+  }
+  JobOutcome o = job_.Run("0 " + Year(1) + " link.ini 0 0", "timeout -s KILL 60");
+  EXPECT_EQ(o.status, 0) << o.err;
+  EXPECT_NE(o.log.find("Aktuelles Schema: HRSYSTEM \n"), std::string::npos) << o.log;
+}
+
+// A configuration file that is missing or may not be read gives the log of
+// today (empty values, the connect fails) and status 1; standard error names
+// the file and what is wrong with it, not what the empty values make of
+// the connect.
+TEST_F(HardenTest, MissingOrUnreadableConfigurationIsNamed) {
+  const std::string ini = SqliteConfig();
+  const std::regex log("Datum: [0-9]{8}\nFehler\\(DB-Connect\\)! RC:-922 Name: Pwd:\\*\\*\\* Net: \n");
+  const std::string tail = "; siehe DAYSET.LOG\n";
+  const std::string lead = "dayset: Verbindung zur Datenbank fehlgeschlagen (RC -922): Konfigurationsdatei ";
+  JobOutcome o = job_.Run("0 " + Year(1) + " missing.ini 0 0");
+  EXPECT_EQ(o.status, 1);
+  EXPECT_TRUE(std::regex_match(o.log, log)) << o.log;
+  EXPECT_EQ(o.err, lead + "\"missing.ini\" fehlt (No such file or directory)" + tail);
+  o = job_.Run("0 " + Year(1) + " " + ini + "/x.ini 0 0");
+  EXPECT_EQ(o.status, 1);
+  EXPECT_TRUE(std::regex_match(o.log, log)) << o.log;
+  EXPECT_EQ(o.err, lead + "\"" + ini + "/x.ini\" fehlt (Not a directory)" + tail);
+
+  // Unreadable: as an ordinary user (root reads any file), who must reach
+  // the program and may write the directory.
+  ASSERT_EQ(chmod(job_.file(ini).c_str(), 0), 0);
+  std::string as_user;
+  if (geteuid() == 0) {
+    as_user = "setpriv --reuid=65534 --regid=65534 --clear-groups";
+    chmod(job_.path().c_str(), 0777);
+    unlink(job_.file("DAYSET.LOG").c_str());
+    if (testdb::RunCommand(as_user + " test -x '" + testdb::BinaryPath("dayset") + "' -a -w '" + job_.path() +
+                           "'") != 0) {
+      GTEST_SKIP() << "the program or the scratch directory is out of reach of an ordinary user here";
+    }
+  }
+  o = job_.Run("0 " + Year(1) + " " + ini + " 0 0", as_user);
+  EXPECT_EQ(o.status, 1);
+  EXPECT_TRUE(std::regex_match(o.log, log)) << o.log;
+  EXPECT_EQ(o.err, lead + "\"" + ini + "\" nicht lesbar (Permission denied)" + tail);
+}
+
 // Connecting never makes a database of a file that is none: an empty file,
 // text, or either behind a link, fails the connect and stays as it was.
 TEST_F(HardenTest, SchemaFileThatIsNoDatabaseIsLeftAlone) {
