@@ -354,34 +354,45 @@ bool Ztg_Write_Take(ZtgDay* d, int rc) {
 
 bool Ztg_Day_Written(const ZtgDay& d) { return Ztg_Day_Going(d) && d.write_rc == 0; }
 
-void Ztg_Day_Log(const ZtgDay& d) {
+int Ztg_Day_Log(const ZtgDay& d, bool write) {
   const ZtgRecord& z = d.z;
-  if (!d.due) return;
+  if (!d.due) return 0;
   if (!Ztg_Day_Going(d)) {
     // The day keeps whatever row it has; the operator learns that it may be
     // stale.
-    RunLog_Printf("Error: Ztgsatz ermitteln %d! " "Person: %s! " "Tag: %s!\n", d.sel_rc, z.ZtgPnr,
-                  z.ZtgVon);
-    return;
+    if (write) {
+      RunLog_Printf("Error: Ztgsatz ermitteln %d! " "Person: %s! " "Tag: %s!\n", d.sel_rc, z.ZtgPnr,
+                    z.ZtgVon);
+    }
+    return 1;
   }
+  int lines = 0;
   if (d.zuo_rc != 0) {
-    RunLog_Printf("Error: Zuordnung ermitteln. %d! " "Person: %s! " "Tag: %s!\n", d.zuo_rc, z.ZtgPnr,
-                  z.ZtgVon);
+    ++lines;
+    if (write) {
+      RunLog_Printf("Error: Zuordnung ermitteln. %d! " "Person: %s! " "Tag: %s!\n", d.zuo_rc, z.ZtgPnr,
+                    z.ZtgVon);
+    }
   }
   if (d.wpl_rc != 0) {
+    ++lines;
     // One failure, one line: the group and rotation day follow on the same
     // line rather than on lines of their own that no reader could match.
-    RunLog_Printf("Error: Azt + Vra ermitteln. %d! " "Person: %s! " "Tag: %s! " "ZtgTag: %d! "
-                  "ZtgAgr: %s!\n",
-                  d.wpl_rc, z.ZtgPnr, z.ZtgVon, z.ZtgTag, z.ZtgAgr);
+    if (write) {
+      RunLog_Printf("Error: Azt + Vra ermitteln. %d! " "Person: %s! " "Tag: %s! " "ZtgTag: %d! "
+                    "ZtgAgr: %s!\n",
+                    d.wpl_rc, z.ZtgPnr, z.ZtgVon, z.ZtgTag, z.ZtgAgr);
+    }
   }
   if (d.write_rc != 0) {
-    if (d.is_new) {
+    ++lines;
+    if (write && d.is_new) {
       RunLog_Printf("Error: Ztgsatz einf\xfc" "gen %d! " "Person: %s! " "Tag: %s!\n", d.write_rc, z.ZtgPnr,
                     z.ZtgVon);
-    } else {
+    } else if (write) {
       RunLog_Printf("Error: Ztgsatz updaten %d! " "Person: %s! " "Tag: %s!\n", d.write_rc, z.ZtgPnr,
                     z.ZtgVon);
     }
   }
+  return lines;
 }

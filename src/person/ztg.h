@@ -108,5 +108,6 @@ void Ztg_Write_Add(ZtgDay* d, SqlBatch* b);
 bool Ztg_Write_Take(ZtgDay* d, int rc);
 // Whether the day's row was written.
 bool Ztg_Day_Written(const ZtgDay& d);
-// The day's failure lines, in the order of its steps.
-void Ztg_Day_Log(const ZtgDay& d);
+// The day's failure lines, in the order of its steps, and their number;
+// with `write` false only the number.
+int Ztg_Day_Log(const ZtgDay& d, bool write = true);
