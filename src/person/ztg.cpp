@@ -25,18 +25,19 @@ const char kZuoDayGet[] =
 const char kWplDayGet[] =
     "select WplAzt ,WplVra into :b0:b1,:b2:b3  from Hrs161Wpl where (WplAgr=:b4 and WplTag=:b5)";
 
-// The range forms of the three reads, one statement each for all the
-// person's days. Every day's own statement finds the rows of its own day
-// (the time-group row, the day record at midnight joined with the
-// assignments valid on it), or the plan rows of its group and rotation
-// day; each range read returns the rows all those statements would find
-// together, with the day (or the group and rotation day) as an output, so
-// that a day with one row gets that row's values (0), one without none
+// The range forms of the three reads, one statement each for all the days of
+// a slice (the plans': of the window). Every day's own statement finds the
+// rows of its own day (the time-group row, the day record at midnight joined
+// with the assignments valid on it), or the plan rows of its group and
+// rotation day; each range read returns the rows all those statements would
+// find together, with the day (or the group and rotation day) as an output,
+// so that a day with one row gets that row's values (0), one without none
 // (1403) and one with several -2112, as its own statement would. The
-// person's transaction changes nothing that another day's read sees: the
-// row read runs before the person's writes, the assignment read after the
-// day records' inserts (where each day's assignment look-up ran), and the
-// plans are written by nobody. Keep it so.
+// person's transaction changes nothing that another day's read sees: the row
+// read runs before its days' writes (an earlier slice's writes are of other
+// days), the assignment read after the day records' inserts (where each
+// day's assignment look-up ran), and the plans are written by nobody. Keep
+// it so.
 const char kZtgRange[] =
     "select TO_CHAR(ZtgVon,'yyyymmddHH24MISS') ,ZtgAkr ,ZtgAbt ,ZtgKst ,ZtgKtr ,ZtgKrt ,ZtgAgr ,ZtgTag ,ZtgBsd "
     ",ZtgVra ,ZtgAzt ,ZtgTtp  from Hrs329Ztg where ((ZtgPnr=:b0 and ZtgVon>TO_DATE(:b1,'yyyymmdd')) and "
