@@ -3,6 +3,7 @@
 // slice, failures of every kind and rows already there included.
 #include <algorithm>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "db/sqlrt.h"
@@ -227,6 +228,19 @@ TEST_P(SliceTest, ReadFailingOnceFailsItsSlicesDays) {
             "Error: Ztgsatz ermitteln -3113! Person: 00000001! Tag: 20261214!\n");
   EXPECT_EQ(o.ztgs.size(), 12u - 3);
   EXPECT_EQ(o.tags.size(), 12u);
+}
+
+// A window of four years (1,461 days) is one slice, so that a nightly
+// run's window (two years at the most) costs a person the round trips of
+// one; a day more makes two.
+TEST_P(SliceTest, FourYearsAreOneSlice) {
+  AddEmployee("00000001", "Long", "2020-01-01", "1");
+  // The second slice's calendar read, where there is one, fails.
+  for (const auto& [beg, slices] : {std::pair{"20231231", 1}, std::pair{"20231230", 2}}) {
+    SCOPED_TRACE(beg);
+    const Outcome o = RunSliced(0, [] { faults::Add("from Hrs133Ka2", faults::kOpen, 2, -3113); }, beg);
+    EXPECT_EQ(o.log.find("Error: N\xe4" "chsten Tag ermitteln."), slices == 1 ? std::string::npos : 0u) << o.log;
+  }
 }
 
 class SliceClientTest : public SliceTest {
