@@ -4,7 +4,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <type_traits>
 
+#include "db/oradate.h"
 #include "db/session.h"
 #include "db/sqlrt.h"
 #include "person/bsv.h"
@@ -100,13 +102,24 @@ struct PnrDay {
   int hit_rc;  // the code of the first row's fetch
 };
 
-// What a person's stages work in; kept for the whole run, so that its room
-// is reused from person to person.
+// A person's window is worked in slices of at most this many calendar
+// days: four years with a leap day, twice the longest window of a nightly
+// run (from the start of this year to the end of the next), so that such a
+// window is one slice and a person costs the same round trips as ever; a
+// window reaching decades ahead no longer holds all its days at once. The
+// carry-over years go in chunks of as many years.
+constexpr long kSliceDays = 1461;
+
+// What a person's stages work in, for one slice of the window; kept for
+// the whole run, so that its room is reused from slice to slice and person
+// to person.
 struct PersonWork {
   std::vector<TagRecord> read;
   std::vector<PnrDay> days;
   ZtgDay row;                 // a range read's row
-  std::vector<WplRow> plans;  // the plans of the person's groups
+  std::vector<WplRow> plans;  // the plans of the person's groups, read with the first slice
+  int plans_rc;               // that read's code
+  char ztg_from[kDateRoom];   // the slice's time-group read starts after this day
   UrvWork urv;
   SqlBatch batch;
   std::vector<long> writes;  // of the last stage: a day (>= 0) or a year (-1 - k)
@@ -114,6 +127,7 @@ struct PersonWork {
 };
 PersonWork g_work;
 bool g_per_day = false;  // every look-up one statement per day (tests)
+long g_slice_days = kSliceDays;
 
 // Runs the batch and clears nothing; false when the session broke.
 bool Run(SqlBatch* b, int stop_code = 0) { return Sql_Exec_Batch(b, stop_code) == 0 && Sql_Rt_Broken() == nullptr; }
@@ -183,9 +197,10 @@ bool Last_Dates_Read(const BsvRecord& BsvSatz, const char* EndDat, PersonWork* w
   return true;
 }
 
-// The window's calendar days, whether each has its day record, and the
-// existing time-group rows of the days after LastZtg. Returns false when
-// the session broke; *read_rc is the calendar read's end.
+// The slice's calendar days (after WinBeg up to and including EndDat),
+// whether each has its day record, and the existing time-group rows of the
+// days after LastZtg. Returns false when the session broke; *read_rc is the
+// calendar read's end.
 bool Days_Read(const BsvRecord& BsvSatz, const char* WinBeg, const char* EndDat, const char* LastZtg,
                PersonWork* w, int* read_rc) {
   SqlBatch& b = w->batch;
@@ -194,7 +209,9 @@ bool Days_Read(const BsvRecord& BsvSatz, const char* WinBeg, const char* EndDat,
   size_t tag = 0, ztg = 0;
   if (!g_per_day) {
     tag = Tag_Sel_Range_Open(BsvSatz.BsvPnr, WinBeg, EndDat, &b);
-    ztg = Ztg_Sel_Range_Open(BsvSatz.BsvPnr, LastZtg, EndDat, &b);
+    // The rows of the slice's days after LastZtg: no other row is any day's.
+    Str_Copy(w->ztg_from, sizeof w->ztg_from, std::strcmp(WinBeg, LastZtg) > 0 ? WinBeg : LastZtg);
+    ztg = Ztg_Sel_Range_Open(BsvSatz.BsvPnr, w->ztg_from, EndDat, &b);
   }
   if (!Run(&b)) return false;
   *read_rc = Tag_Days_Fetch(b.items[cal].rc, BsvSatz, WinBeg, EndDat, &w->read);
@@ -254,8 +271,11 @@ bool Plans_Per_Day(PersonWork* w, Pick own) {
 }
 
 // The inserts of the missing day records, then the assignments and plans
-// of the days whose time group is built. False when the session broke.
-bool Days_Insert_And_Assign(const BsvRecord& BsvSatz, const char* WinBeg, const char* EndDat, PersonWork* w) {
+// of the days whose time group is built; the plans of the person's groups
+// are read with the first slice (`first`) and serve every slice, as nobody
+// writes them. False when the session broke.
+bool Days_Insert_And_Assign(const BsvRecord& BsvSatz, const char* WinBeg, const char* EndDat, bool first,
+                            PersonWork* w) {
   SqlBatch& b = w->batch;
   b.Clear();
   for (PnrDay& d : w->days) {
@@ -268,7 +288,7 @@ bool Days_Insert_And_Assign(const BsvRecord& BsvSatz, const char* WinBeg, const 
     }
   } else {
     zuo = Ztg_Zuo_Range_Open(BsvSatz.BsvPnr, WinBeg, EndDat, &b);
-    wpl = Ztg_Wpl_Range_Open(BsvSatz.BsvPnr, &b);
+    if (first) wpl = Ztg_Wpl_Range_Open(BsvSatz.BsvPnr, &b);
   }
   if (!Run(&b)) return false;
   for (PnrDay& d : w->days) {
@@ -292,17 +312,20 @@ bool Days_Insert_And_Assign(const BsvRecord& BsvSatz, const char* WinBeg, const 
     if (Ztg_Day_Going(d.ztg)) Ztg_Zuo_Take(&d.ztg, Range_Code(d, rc));
   }
 
-  const int plans_rc = b.items[wpl].rc;
-  w->plans.clear();
-  if (plans_rc == 0) {
-    // Every fetch moves on, the ones that fail too (WplRow::rc).
-    WplRow p;
-    for (int rc; (rc = Ztg_Wpl_Range_Fetch(&p)) != kSqlNoRow && rc != kSqlInvalidCursor && Sql_Rt_Broken() == nullptr;) {
-      w->plans.push_back(p);
+  if (first) {
+    w->plans_rc = b.items[wpl].rc;
+    w->plans.clear();
+    if (w->plans_rc == 0) {
+      // Every fetch moves on, the ones that fail too (WplRow::rc).
+      WplRow p;
+      for (int rc; (rc = Ztg_Wpl_Range_Fetch(&p)) != kSqlNoRow && rc != kSqlInvalidCursor && Sql_Rt_Broken() == nullptr;) {
+        w->plans.push_back(p);
+      }
+      Ztg_Wpl_Range_Close();
+      if (Sql_Rt_Broken() != nullptr) return false;
     }
-    Ztg_Wpl_Range_Close();
-    if (Sql_Rt_Broken() != nullptr) return false;
   }
+  const int plans_rc = w->plans_rc;
   for (PnrDay& d : w->days) {
     if (Ztg_Day_Going(d.ztg) && !Ztg_Wpl_Own(d.ztg)) {
       Ztg_Wpl_Take(&d.ztg, plans_rc != 0 ? plans_rc : Ztg_Wpl_Match(&d.ztg, w->plans));
@@ -311,17 +334,11 @@ bool Days_Insert_And_Assign(const BsvRecord& BsvSatz, const char* WinBeg, const 
   return Plans_Per_Day(w, [](const PnrDay& d) { return Ztg_Day_Going(d.ztg) && Ztg_Wpl_Own(d.ztg); });
 }
 
-// The last stage: the days' time-group writes in day order (the one that
-// meets a missing ZtgPnm decides for the days after it), then the
-// carry-over years. A write that finds no ZtgPnm column clears the flag
-// and ends the batch there (-904); it and everything after it go again,
-// without the column.
-bool Person_Writes(const BsvRecord& BsvSatz, PersonWork* w) {
-  w->writes.clear();
-  for (size_t i = 0; i < w->days.size(); ++i) {
-    if (Ztg_Day_Going(w->days[i].ztg)) w->writes.push_back(static_cast<long>(i));
-  }
-  for (size_t k = 0; k < w->urv.years.size(); ++k) w->writes.push_back(-1 - static_cast<long>(k));
+// Runs the writes that w->writes lists (a day of the slice, or a year of
+// the carry-over chunk in hand) in day order, then year order. A write that
+// finds no ZtgPnm column clears the flag and ends the batch there (-904);
+// it and everything after it go again, without the column.
+bool Writes_Run(const BsvRecord& BsvSatz, PersonWork* w) {
   // Each round settles at least the item that ended the one before.
   for (size_t round = 0, rounds = w->writes.size() + 1; !w->writes.empty() && round < rounds; ++round) {
     SqlBatch& b = w->batch;
@@ -351,26 +368,170 @@ bool Person_Writes(const BsvRecord& BsvSatz, PersonWork* w) {
     }
     w->writes.swap(w->again);
   }
+  w->writes.clear();
   return true;
 }
+
+// The last stage of a slice: the days' time-group writes in day order (the
+// one that meets a missing ZtgPnm decides for the days after it), and after
+// the window's last day (`years`) the carry-over years, in chunks of at
+// most a slice's length: the first in the batch of the slice's writes, as
+// the one-slice order has them, the others each in a batch of its own.
+bool Person_Writes(const BsvRecord& BsvSatz, bool years, PersonWork* w) {
+  w->writes.clear();
+  for (size_t i = 0; i < w->days.size(); ++i) {
+    if (Ztg_Day_Going(w->days[i].ztg)) w->writes.push_back(static_cast<long>(i));
+  }
+  if (!years) return Writes_Run(BsvSatz, w);
+  UrvWork& u = w->urv;
+  long from = 0;
+  do {
+    const long n = std::min(g_slice_days, u.count - from);
+    Urv_Chunk_Set(&u, from, n);
+    for (long k = 0; k < n; ++k) w->writes.push_back(-1 - k);
+    if (!Writes_Run(BsvSatz, w)) return false;
+    Urv_Chunk_Done(&u);
+    from += n;
+  } while (from < u.count);
+  return true;
+}
+
+// The end of the slice that begins after `beg`: the day `days` days later,
+// or EndDat where that comes first or `beg` is no date (the rest of the
+// window is then one slice). Always later than `beg`.
+void Slice_End(const char* beg, const char* EndDat, long days, char* end) {
+  Str_Copy(end, kDateRoom, EndDat);
+  if (std::strlen(beg) != 8 || std::strspn(beg, "0123456789") != 8) return;
+  const auto num = [beg](int at, int len) {
+    int v = 0;
+    for (int i = at; i < at + len; ++i) v = v * 10 + (beg[i] - '0');
+    return v;
+  };
+  const double jd = Ora_Jd_From_Civil(OraCivil{num(0, 4), num(4, 2), num(6, 2), 0, 0, 0}) + static_cast<double>(days);
+  if (!Ora_Jd_Valid(jd)) return;
+  const OraCivil c = Ora_Jd_To_Civil(jd);
+  char text[kDateRoom];
+  std::snprintf(text, sizeof text, "%04d%02d%02d", c.year, c.month, c.day);
+  if (std::strcmp(text, beg) > 0 && std::strcmp(text, EndDat) < 0) Str_Copy(end, kDateRoom, text);
+}
+
+// A day's failure lines, then its hook call.
+void Day_Log(const PnrDay& d) {
+  Tag_Day_Log(d.tag);
+  Ztg_Day_Log(d.ztg);
+  Pnr_Hook_Call(PnrStep::kDayDone, d.tag.TagSatz.TagPnr);
+}
+
+// The failure lines of a person's slices before the last, held back until
+// all the person's writes are done: so they come where the one-slice order
+// writes them, after every write of the person, and not at all when the
+// session breaks before. The days that have lines wait in a temporary
+// file, however many there are; the others are only counted, for their
+// hook calls. Where the file cannot be made or written, the days' lines go
+// to the log after their slice's writes (what the file holds first).
+class HeldLines {
+ public:
+  void Begin(const char* pnr) {
+    Str_Copy(pnr_, sizeof pnr_, pnr);
+    days_ = held_ = 0;
+    direct_ = false;
+    if (file_ != nullptr) {
+      std::clearerr(file_);
+      std::rewind(file_);
+    }
+  }
+
+  // A slice's days, after its writes.
+  void Hold(const std::vector<PnrDay>& days) {
+    for (const PnrDay& d : days) {
+      if (!direct_) {
+        if ((Tag_Day_Log(d.tag, false) == 0 && Ztg_Day_Log(d.ztg, false) == 0) || Put(d)) {
+          ++days_;
+          continue;
+        }
+        Release();
+        direct_ = true;
+      }
+      Day_Log(d);
+    }
+  }
+
+  // The held days' lines and every counted day's hook call, in day order;
+  // then nothing is held.
+  void Release() {
+    if (held_ > 0 && std::fseek(file_, 0, SEEK_SET) != 0) held_ = 0;
+    long next = -1;  // the index of the record in `h`, -1 when none is left
+    const auto read = [this, &next]() {
+      next = held_-- > 0 && std::fread(&h_, sizeof h_, 1, file_) == 1 ? h_.index : -1;
+    };
+    read();
+    for (long i = 0; i < days_; ++i) {
+      if (i != next) {
+        Pnr_Hook_Call(PnrStep::kDayDone, pnr_);
+        continue;
+      }
+      Day_Log(h_.day);
+      read();
+    }
+    days_ = held_ = 0;
+    if (file_ != nullptr) std::rewind(file_);
+  }
+
+ private:
+  struct Held {
+    long index;  // the day's place among the days counted
+    PnrDay day;
+  };
+  static_assert(std::is_trivially_copyable_v<Held>);
+
+  bool Put(const PnrDay& d) {
+    if (file_ == nullptr) {
+      file_ = std::tmpfile();
+      if (file_ == nullptr) return false;
+      // Unbuffered: when a write fails, the records before it are whole in the file.
+      std::setvbuf(file_, nullptr, _IONBF, 0);
+    }
+    h_.index = days_;
+    h_.day = d;
+    if (std::fwrite(&h_, sizeof h_, 1, file_) != 1) return false;
+    ++held_;
+    return true;
+  }
+
+  FILE* file_ = nullptr;  // made at the first day held, kept for the run
+  char pnr_[9] = "";
+  long days_ = 0;         // days counted since Begin or Release
+  long held_ = 0;         // records of them in the file
+  bool direct_ = false;   // the file failed for this person
+  Held h_{};
+};
+HeldLines g_held;
 
 // One person's unit of work: window, day records with their time groups,
 // vacation years, commit.
 //
-// The statements run in stages, each a batch for all the person's days:
-// the latest days and year; the days of the window with the existing day
-// records and time-group rows; the inserts of the missing day records
-// with the assignments and plans; the time-group writes and the carry-over
-// years; the commit. A read that each day would make of its own rows is
-// one range read for all the days (ztg.cpp says why they agree); a write
+// The window is worked in slices of at most g_slice_days calendar days
+// (one slice for a nightly run's window), each slice in stages, a batch
+// each for all its days: first, once for the window, the latest days and
+// year; then per slice the days with their existing day records and
+// time-group rows; the inserts of the missing day records with the
+// assignments and plans (the plans with the first slice); the time-group
+// writes, and after the last slice the carry-over years; finally the
+// commit, once. A read that each day would make of its own rows is one
+// range read for the slice's days (ztg.cpp says why they agree); a write
 // is one statement per day, with the inputs the day-by-day order gives it.
 // Only the order within the person changes, and no statement of one day
 // reads what a statement of another day writes: the existence checks and
-// the row reads see their own day's row only, the assignment read follows
-// all the day records' inserts, and the carry-over look-up reads a table
-// that only the carry-over inserts write, after it. Keep it so. The failure
-// lines are collected per day and written in day order, as the day-by-day
-// order wrote them.
+// the row reads see their own day's row only, the assignment read of a
+// slice follows all its day records' inserts, and the carry-over look-up
+// reads a table that only the carry-over inserts write, after it. Keep it
+// so. The per-window points stay where the one-slice order has them: the
+// window's dates before the first slice; Ka2Flag and ZtgPnmFlag switch at
+// the first read or write that meets the missing table or column and hold
+// for every later slice; a calendar read that ends early ends the window
+// (its line follows the days' lines). The failure lines are collected per
+// day and written in day order, as the day-by-day order wrote them, after
+// all the person's writes (HeldLines).
 void Pnr_Person_Work(const BsvRecord& BsvSatz, const char* BegDat, const char* EndDat,
                      const char* CapDat) {
   PersonWork& w = g_work;
@@ -394,20 +555,33 @@ void Pnr_Person_Work(const BsvRecord& BsvSatz, const char* BegDat, const char* E
   }
 
   int read_rc = kSqlNoRow;
+  long written = 0;
+  g_held.Begin(BsvSatz.BsvPnr);
   w.days.clear();
   if (std::strcmp(WinBeg, EndDat) < 0) {
-    if (!Days_Read(BsvSatz, WinBeg, EndDat, ZtgLst, &w, &read_rc)) return;
-    if (!Days_Insert_And_Assign(BsvSatz, WinBeg, EndDat, &w)) return;
+    char SliceBeg[kDateRoom];
+    char SliceEnd[kDateRoom];
+    Str_Copy(SliceBeg, sizeof SliceBeg, WinBeg);
+    for (bool first = true, last = false; !last; first = false) {
+      Slice_End(SliceBeg, EndDat, g_slice_days, SliceEnd);
+      if (!Days_Read(BsvSatz, SliceBeg, SliceEnd, ZtgLst, &w, &read_rc)) return;
+      // The calendar read ended early: no later day is read, as in one read.
+      last = read_rc != kSqlNoRow || std::strcmp(SliceEnd, EndDat) == 0;
+      if (!Days_Insert_And_Assign(BsvSatz, SliceBeg, SliceEnd, first, &w)) return;
+      if (!Person_Writes(BsvSatz, last, &w)) return;
+      for (const PnrDay& d : w.days) {
+        if (Ztg_Day_Written(d.ztg)) ++written;
+      }
+      if (last) break;
+      g_held.Hold(w.days);
+      Str_Copy(SliceBeg, sizeof SliceBeg, SliceEnd);
+    }
+  } else if (!Person_Writes(BsvSatz, true, &w)) {
+    return;
   }
-  if (!Person_Writes(BsvSatz, &w)) return;
 
-  long written = 0;
-  for (const PnrDay& d : w.days) {
-    Tag_Day_Log(d.tag);
-    Ztg_Day_Log(d.ztg);
-    if (Ztg_Day_Written(d.ztg)) ++written;
-    Pnr_Hook_Call(PnrStep::kDayDone, d.tag.TagSatz.TagPnr);
-  }
+  g_held.Release();
+  for (const PnrDay& d : w.days) Day_Log(d);
   Tag_Days_Read_Log(BsvSatz, read_rc);
   Urv_Log(w.urv, BsvSatz);
 
@@ -426,6 +600,8 @@ void Pnr_Person_Work(const BsvRecord& BsvSatz, const char* BegDat, const char* E
 void Pnr_Hook_Set(PnrHook hook) { g_hook = hook; }
 
 void Pnr_Day_Reads_Set(bool per_day) { g_per_day = per_day; }
+
+void Pnr_Slice_Days_Set(long days) { g_slice_days = days > 0 ? days : kSliceDays; }
 
 const char* Pnr_Broken_Pnr() { return g_broken_pnr; }
 

@@ -27,3 +27,9 @@ void Pnr_Hook_Call(PnrStep step, const char* pnr);
 // that the range reads stand for, which must give the same rows and log.
 // Like the hook, it stays until set again.
 void Pnr_Day_Reads_Set(bool per_day);
+
+// Works each person's window in slices of `days` calendar days, and writes
+// at most that many carry-over years per batch, instead of the job's own
+// length (0 or less: that one again): short slices put the slice borders
+// anywhere in a test's window. Like the hook, it stays until set again.
+void Pnr_Slice_Days_Set(long days);

@@ -133,17 +133,20 @@ void Tag_Ins_Add(TagDay* d, SqlBatch* b) {
 
 void Tag_Ins_Take(TagDay* d, int rc) { d->ins_rc = rc; }
 
-void Tag_Day_Log(const TagDay& d) {
+int Tag_Day_Log(const TagDay& d, bool write) {
   const TagRecord& t = d.TagSatz;
   if (d.sel_rc == kSqlNoRow) {
-    if (d.ins_rc != 0 && d.ins_rc != kSqlDupKey) {
+    if (d.ins_rc == 0 || d.ins_rc == kSqlDupKey) return 0;
+    if (write) {
       RunLog_Printf("Error: Tagsatz einf\xfc" "gen %d! " "Person: %s! Tag: %s\n", d.ins_rc, t.TagPnr,
                     t.TagTag);
     }
-  } else if (d.sel_rc != 0) {
-    // The day may lack its record: say so, since no later step will.
-    RunLog_Printf("Error: Tagsatz ermitteln %d! " "Person: %s! Tag: %s\n", d.sel_rc, t.TagPnr, t.TagTag);
+    return 1;
   }
+  if (d.sel_rc == 0) return 0;
+  // The day may lack its record: say so, since no later step will.
+  if (write) RunLog_Printf("Error: Tagsatz ermitteln %d! " "Person: %s! Tag: %s\n", d.sel_rc, t.TagPnr, t.TagTag);
+  return 1;
 }
 
 void Tag_Days_Read_Log(const BsvRecord& BsvSatz, int rc) {

@@ -65,8 +65,8 @@ void Tag_Sel_Range_Close();
 bool Tag_Ins_Due(const TagDay& d);
 void Tag_Ins_Add(TagDay* d, SqlBatch* b);
 void Tag_Ins_Take(TagDay* d, int rc);
-// The day's failure lines. A record inserted meanwhile (-1) passes in
-// silence.
-void Tag_Day_Log(const TagDay& d);
+// The day's failure lines, and their number; with `write` false only the
+// number. A record inserted meanwhile (-1) passes in silence.
+int Tag_Day_Log(const TagDay& d, bool write = true);
 // The line for a read of the days that ended early (rc not 1403).
 void Tag_Days_Read_Log(const BsvRecord& BsvSatz, int rc);

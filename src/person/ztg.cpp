@@ -25,18 +25,19 @@ const char kZuoDayGet[] =
 const char kWplDayGet[] =
     "select WplAzt ,WplVra into :b0:b1,:b2:b3  from Hrs161Wpl where (WplAgr=:b4 and WplTag=:b5)";
 
-// The range forms of the three reads, one statement each for all the
-// person's days. Every day's own statement finds the rows of its own day
-// (the time-group row, the day record at midnight joined with the
-// assignments valid on it), or the plan rows of its group and rotation
-// day; each range read returns the rows all those statements would find
-// together, with the day (or the group and rotation day) as an output, so
-// that a day with one row gets that row's values (0), one without none
+// The range forms of the three reads, one statement each for all the days of
+// a slice (the plans': of the window). Every day's own statement finds the
+// rows of its own day (the time-group row, the day record at midnight joined
+// with the assignments valid on it), or the plan rows of its group and
+// rotation day; each range read returns the rows all those statements would
+// find together, with the day (or the group and rotation day) as an output,
+// so that a day with one row gets that row's values (0), one without none
 // (1403) and one with several -2112, as its own statement would. The
-// person's transaction changes nothing that another day's read sees: the
-// row read runs before the person's writes, the assignment read after the
-// day records' inserts (where each day's assignment look-up ran), and the
-// plans are written by nobody. Keep it so.
+// person's transaction changes nothing that another day's read sees: the row
+// read runs before its days' writes (an earlier slice's writes are of other
+// days), the assignment read after the day records' inserts (where each
+// day's assignment look-up ran), and the plans are written by nobody. Keep
+// it so.
 const char kZtgRange[] =
     "select TO_CHAR(ZtgVon,'yyyymmddHH24MISS') ,ZtgAkr ,ZtgAbt ,ZtgKst ,ZtgKtr ,ZtgKrt ,ZtgAgr ,ZtgTag ,ZtgBsd "
     ",ZtgVra ,ZtgAzt ,ZtgTtp  from Hrs329Ztg where ((ZtgPnr=:b0 and ZtgVon>TO_DATE(:b1,'yyyymmdd')) and "
@@ -354,34 +355,45 @@ bool Ztg_Write_Take(ZtgDay* d, int rc) {
 
 bool Ztg_Day_Written(const ZtgDay& d) { return Ztg_Day_Going(d) && d.write_rc == 0; }
 
-void Ztg_Day_Log(const ZtgDay& d) {
+int Ztg_Day_Log(const ZtgDay& d, bool write) {
   const ZtgRecord& z = d.z;
-  if (!d.due) return;
+  if (!d.due) return 0;
   if (!Ztg_Day_Going(d)) {
     // The day keeps whatever row it has; the operator learns that it may be
     // stale.
-    RunLog_Printf("Error: Ztgsatz ermitteln %d! " "Person: %s! " "Tag: %s!\n", d.sel_rc, z.ZtgPnr,
-                  z.ZtgVon);
-    return;
+    if (write) {
+      RunLog_Printf("Error: Ztgsatz ermitteln %d! " "Person: %s! " "Tag: %s!\n", d.sel_rc, z.ZtgPnr,
+                    z.ZtgVon);
+    }
+    return 1;
   }
+  int lines = 0;
   if (d.zuo_rc != 0) {
-    RunLog_Printf("Error: Zuordnung ermitteln. %d! " "Person: %s! " "Tag: %s!\n", d.zuo_rc, z.ZtgPnr,
-                  z.ZtgVon);
+    ++lines;
+    if (write) {
+      RunLog_Printf("Error: Zuordnung ermitteln. %d! " "Person: %s! " "Tag: %s!\n", d.zuo_rc, z.ZtgPnr,
+                    z.ZtgVon);
+    }
   }
   if (d.wpl_rc != 0) {
+    ++lines;
     // One failure, one line: the group and rotation day follow on the same
     // line rather than on lines of their own that no reader could match.
-    RunLog_Printf("Error: Azt + Vra ermitteln. %d! " "Person: %s! " "Tag: %s! " "ZtgTag: %d! "
-                  "ZtgAgr: %s!\n",
-                  d.wpl_rc, z.ZtgPnr, z.ZtgVon, z.ZtgTag, z.ZtgAgr);
+    if (write) {
+      RunLog_Printf("Error: Azt + Vra ermitteln. %d! " "Person: %s! " "Tag: %s! " "ZtgTag: %d! "
+                    "ZtgAgr: %s!\n",
+                    d.wpl_rc, z.ZtgPnr, z.ZtgVon, z.ZtgTag, z.ZtgAgr);
+    }
   }
   if (d.write_rc != 0) {
-    if (d.is_new) {
+    ++lines;
+    if (write && d.is_new) {
       RunLog_Printf("Error: Ztgsatz einf\xfc" "gen %d! " "Person: %s! " "Tag: %s!\n", d.write_rc, z.ZtgPnr,
                     z.ZtgVon);
-    } else {
+    } else if (write) {
       RunLog_Printf("Error: Ztgsatz updaten %d! " "Person: %s! " "Tag: %s!\n", d.write_rc, z.ZtgPnr,
                     z.ZtgVon);
     }
   }
+  return lines;
 }

@@ -5,7 +5,8 @@
 //
 // A day's row is built in four steps: the row's read, the assignment, the
 // plan, the write. The person-day stages (pnr.cpp) run each step for all
-// the person's days at once: a read as one range read over the days (the
+// the days of a slice of the person's window at once (the plans' read once
+// for the window): a read as one range read over the days (the
 // _Range_ functions), a write as one batch item per day (an _Add function
 // puts the day's statement into the batch, the matching _Take reads what it
 // gave). Each read also has its form for one day, which the range form
@@ -80,7 +81,7 @@ void Ztg_Zuo_Take(ZtgDay* d, int rc);
 void Ztg_Wpl_Add(ZtgDay* d, SqlBatch* b);
 void Ztg_Wpl_Take(ZtgDay* d, int rc);
 
-// The range forms: one read for all the person's days. A fetch reads the
+// The range forms: one read for all the slice's days. A fetch reads the
 // next row into `row`'s read buffers, laid out as the day's own statement
 // reads them, and the row's day as yyyymmddhhmmss ("" when it could not be
 // read); Ztg_Out_Take gives a day what its own statement would have read.
@@ -108,5 +109,6 @@ void Ztg_Write_Add(ZtgDay* d, SqlBatch* b);
 bool Ztg_Write_Take(ZtgDay* d, int rc);
 // Whether the day's row was written.
 bool Ztg_Day_Written(const ZtgDay& d);
-// The day's failure lines, in the order of its steps.
-void Ztg_Day_Log(const ZtgDay& d);
+// The day's failure lines, in the order of its steps, and their number;
+// with `write` false only the number.
+int Ztg_Day_Log(const ZtgDay& d, bool write = true);

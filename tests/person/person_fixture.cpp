@@ -22,6 +22,7 @@ void PersonTest::SetUp() {
 void PersonTest::TearDown() {
   Pnr_Hook_Set(nullptr);
   Pnr_Day_Reads_Set(false);
+  Pnr_Slice_Days_Set(0);
   DbTest::TearDown();
 }
 
