@@ -106,6 +106,10 @@ class Session {
   virtual const char* Broken() const { return nullptr; }
 };
 
+// Broken()'s text after a stop signal (base/stop.h) cut a wait of the
+// session short, as the runtime gives it for a stop before a call (-1013).
+constexpr char kSqlStoppedWhat[] = "Lauf durch Signal beendet";
+
 // A backend as the runtime knows it; every one is linked in and listed in
 // sqlrt.cpp. A net service name is "scheme:target", and each backend owns
 // its schemes (compared case-insensitively), their form and the parameters
@@ -122,6 +126,11 @@ struct BackendEntry {
   // code; never puts the password into any message.
   int (*open)(const char* login, const char* password, const char* net, const SqlOptions& options,
               std::unique_ptr<Session>* out);
+  // After open failed on `net` (owned and checked) with `rc` for a session
+  // that was to use `schema`: what is missing, named as `net` gives it, in
+  // the log's language with control characters shown as \x1b; "" when the
+  // backend has nothing to add. Null: never anything.
+  std::string (*connect_missing)(int rc, const char* net, const char* schema);
 };
 
 // Wraps the runtime's sessions, for code that must see or change what the

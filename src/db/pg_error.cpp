@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "db/backend.h"
 #include "db/oradate.h"
 #include "db/sqlrt.h"
 
@@ -18,7 +19,6 @@ constexpr char kServerNoMemory[] = "Datenbankserver ohne Speicher";
 constexpr char kServerIo[] = "E/A-Fehler auf dem Datenbankserver";
 constexpr char kServerShutdown[] = "Datenbankserver wird heruntergefahren";
 constexpr char kNoAnswer[] = "Datenbankserver antwortet nicht (Zeitlimit ueberschritten)";
-constexpr char kStopped[] = "Lauf durch Signal beendet";
 
 // A row names one SQLSTATE, or with two characters a whole class; the
 // SQLSTATEs come first.
@@ -60,7 +60,7 @@ PgError Pg_Error_Lost() { return PgError{kPgConnectionLost, kLost}; }
 
 PgError Pg_Error_No_Answer() { return PgError{kPgNoAnswer, kNoAnswer}; }
 
-PgError Pg_Error_Stopped() { return PgError{kSqlCancelled, kStopped}; }
+PgError Pg_Error_Stopped() { return PgError{kSqlCancelled, kSqlStoppedWhat}; }
 
 int Pg_Connect_Error(const char* message, bool password_involved) {
   // The SQLSTATE follows the (translated) severity and two blanks, alone

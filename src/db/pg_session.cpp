@@ -93,8 +93,20 @@ constexpr const char* kFrame[][2] = {
 // A stop signal is looked for at least this often while a wait goes on.
 constexpr int kStopLookMs = 200;
 
-}  // namespace
+// A point in time a wait must not pass.
+struct Deadline {
+  explicit Deadline(long ms) : start(std::chrono::steady_clock::now()), end(start + std::chrono::milliseconds(ms)) {}
+  long Left_Ms() const {
+    return static_cast<long>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now()).count());
+  }
+  std::chrono::steady_clock::time_point start, end;
+};
 
+enum class PgWait { kReady, kTimeout, kStop };
+
+// Waits until socket `fd` is ready for `events` (poll's), the deadline has
+// passed or a stop signal has come (base/stop.h), whichever is first.
 PgWait Pg_Wait(int fd, short events, const Deadline& deadline) {
   for (;;) {
     if (Stop_Signal() != 0) return PgWait::kStop;
@@ -106,6 +118,9 @@ PgWait Pg_Wait(int fd, short events, const Deadline& deadline) {
     if (n < 0 && errno != EINTR) return PgWait::kReady;
   }
 }
+
+}  // namespace
+
 
 int PgSession::Open(const char* login, const char* password, const std::string& dbname,
                     const SqlOptions& options) {
@@ -813,7 +828,7 @@ int Pg_Session_Open(const char* login, const char* password, const char* net, co
 
 }  // namespace
 
-const BackendEntry kPgBackend = {"postgresql", Pg_Owns, Pg_Net_Check, Pg_Session_Open};
+const BackendEntry kPgBackend = {"postgresql", Pg_Owns, Pg_Net_Check, Pg_Session_Open, nullptr};
 
 }  // namespace sqlrt
 

@@ -20,7 +20,6 @@
 
 #include <libpq-fe.h>
 
-#include <chrono>
 #include <memory>
 #include <string>
 #include <utility>
@@ -55,22 +54,6 @@ struct PgRun {
   bool prepared = false;
   bool ignore = false;  // an insert that reports an existing key without failing
 };
-
-// A point in time a wait must not pass.
-struct Deadline {
-  explicit Deadline(long ms) : start(std::chrono::steady_clock::now()), end(start + std::chrono::milliseconds(ms)) {}
-  long Left_Ms() const {
-    return static_cast<long>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now()).count());
-  }
-  std::chrono::steady_clock::time_point start, end;
-};
-
-enum class PgWait { kReady, kTimeout, kStop };
-
-// Waits until socket `fd` is ready for `events` (poll's), the deadline has
-// passed or a stop signal has come (base/stop.h), whichever is first.
-PgWait Pg_Wait(int fd, short events, const Deadline& deadline);
 
 class PgSession : public Session {
  public:

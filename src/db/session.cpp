@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "db/sqlite_backend.h"
+#include "db/backend.h"
 #include "db/sqlrt.h"
 
 namespace {
@@ -85,7 +85,9 @@ std::string Sql_Connect_Cause(int32_t rc, const char* net, const char* schema) {
   const char* reason = Sql_Connect_Reason(rc);
   std::string cause = reason != nullptr ? reason : "";
   if (Sql_Net_Check(net) != nullptr) return cause;
-  const std::string missing = sqlrt::Sqlite_Connect_Missing(rc, net, schema);
+  const sqlrt::BackendEntry* backend = sqlrt::Sql_Backend_Find(net);
+  const std::string missing =
+      backend != nullptr && backend->connect_missing != nullptr ? backend->connect_missing(rc, net, schema) : "";
   if (missing.empty()) return cause;
   // The general words name every cause of the code; the one met replaces
   // them where it is the whole story.

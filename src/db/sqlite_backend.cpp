@@ -84,7 +84,6 @@
 #include "db/oradate.h"
 #include "db/rowstore.h"
 #include "db/sqlite_functions.h"
-#include "db/sqlite_backend.h"
 #include "db/sqlparse.h"
 
 namespace sqlrt {
@@ -808,34 +807,34 @@ int SqliteSession::Prepare(const SqlParsed& parsed, std::unique_ptr<Statement>* 
 
 bool Sqlite_Owns(const char* net) { return Sql_Net_Has_Scheme(net, "sqlite:"); }
 
-}  // namespace
-
-std::string Sqlite_Connect_Missing(int32_t rc, const char* net, const char* schema) {
-  if (!Sqlite_Owns(net)) return "";
+// What is missing after a failed connect (BackendEntry::connect_missing):
+// the directory of "sqlite:DIR" for -12154, the schema file DIR/NAME.db for
+// -1435; "" when it is there after all.
+std::string Sqlite_Connect_Missing(int rc, const char* net, const char* schema) {
   const std::string dir = net + std::strlen("sqlite:");
   const auto quoted = [](const std::string& text) { return "\"" + Str_Shown(text.c_str(), 200) + "\""; };
-  struct stat sb;
+  // "" when `path` is there and `is_kind` holds, else what is wrong with it.
+  const auto wrong = [](const std::string& path, const std::string& what, bool (*is_kind)(mode_t),
+                        const std::string& not_kind) -> std::string {
+    struct stat sb;
+    if (stat(path.c_str(), &sb) != 0) {
+      if (errno == ENOENT || errno == ENOTDIR) return what + " fehlt";
+      return what + " ist nicht zugaenglich (" + std::strerror(errno) + ")";
+    }
+    return is_kind(sb.st_mode) ? "" : not_kind;
+  };
   if (rc == kSqlUnknownService) {
     if (dir.empty()) return "im Netzdienstnamen fehlt das Verzeichnis der eingebetteten Datenbank (sqlite:VERZEICHNIS)";
-    const std::string what = "das Verzeichnis " + quoted(dir) + " der eingebetteten Datenbank";
-    if (stat(dir.c_str(), &sb) != 0) {
-      if (errno == ENOENT || errno == ENOTDIR) return what + " fehlt";
-      return what + " ist nicht zugaenglich (" + std::strerror(errno) + ")";
-    }
-    return S_ISDIR(sb.st_mode) ? "" : quoted(dir) + " ist kein Verzeichnis";
+    return wrong(dir, "das Verzeichnis " + quoted(dir) + " der eingebetteten Datenbank",
+                 [](mode_t m) { return S_ISDIR(m); }, quoted(dir) + " ist kein Verzeichnis");
   }
   if (rc == kSqlNoSchema) {
-    const std::string what = "die Schemadatei " + quoted(dir + "/" + schema + ".db");
-    if (stat((dir + "/" + schema + ".db").c_str(), &sb) != 0) {
-      if (errno == ENOENT || errno == ENOTDIR) return what + " fehlt";
-      return what + " ist nicht zugaenglich (" + std::strerror(errno) + ")";
-    }
-    return S_ISREG(sb.st_mode) ? "" : what + " ist keine gewoehnliche Datei";
+    const std::string file = dir + "/" + schema + ".db";
+    const std::string what = "die Schemadatei " + quoted(file);
+    return wrong(file, what, [](mode_t m) { return S_ISREG(m); }, what + " ist keine gewoehnliche Datei");
   }
   return "";
 }
-
-namespace {
 
 // A directory holds no secret: every such name may be used and shown.
 const char* Sqlite_Net_Check(const char*) { return nullptr; }
@@ -851,6 +850,7 @@ int Sqlite_Session_Open(const char*, const char*, const char* net, const SqlOpti
 
 }  // namespace
 
-const BackendEntry kSqliteBackend = {"sqlite", Sqlite_Owns, Sqlite_Net_Check, Sqlite_Session_Open};
+const BackendEntry kSqliteBackend = {"sqlite", Sqlite_Owns, Sqlite_Net_Check, Sqlite_Session_Open,
+                                     Sqlite_Connect_Missing};
 
 }  // namespace sqlrt

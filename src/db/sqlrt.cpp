@@ -263,7 +263,7 @@ namespace {
 bool Halted() {
   if (rt.broken == 0 && rt.session != nullptr && Stop_Signal() != 0) {
     rt.broken = kSqlCancelled;
-    rt.broken_what = "Lauf durch Signal beendet";
+    rt.broken_what = sqlrt::kSqlStoppedWhat;
   }
   return rt.broken != 0;
 }

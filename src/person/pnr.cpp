@@ -401,17 +401,10 @@ bool Person_Writes(const BsvRecord& BsvSatz, bool years, PersonWork* w) {
 // window is then one slice). Always later than `beg`.
 void Slice_End(const char* beg, const char* EndDat, long days, char* end) {
   Str_Copy(end, kDateRoom, EndDat);
-  if (std::strlen(beg) != 8 || std::strspn(beg, "0123456789") != 8) return;
-  const auto num = [beg](int at, int len) {
-    int v = 0;
-    for (int i = at; i < at + len; ++i) v = v * 10 + (beg[i] - '0');
-    return v;
-  };
-  const double jd = Ora_Jd_From_Civil(OraCivil{num(0, 4), num(4, 2), num(6, 2), 0, 0, 0}) + static_cast<double>(days);
-  if (!Ora_Jd_Valid(jd)) return;
-  const OraCivil c = Ora_Jd_To_Civil(jd);
+  double jd = 0;
+  if (Ora_Date_Parse(beg, std::strlen(beg), "yyyymmdd", 8, &jd) != 0) return;
   char text[kDateRoom];
-  std::snprintf(text, sizeof text, "%04d%02d%02d", c.year, c.month, c.day);
+  if (Ora_Date_Format(jd + static_cast<double>(days), "yyyymmdd", 8, false, text, sizeof text) < 0) return;
   if (std::strcmp(text, beg) > 0 && std::strcmp(text, EndDat) < 0) Str_Copy(end, kDateRoom, text);
 }
 
