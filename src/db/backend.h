@@ -58,6 +58,13 @@ class Session {
   // a negative code with the current schema unchanged.
   virtual int Switch_Schema(const std::string& name) = 0;
   virtual int Commit() = 0;
+  // A commit that goes ahead of the next Batch_Run's items, in the same
+  // round trip and apart from them (its failure fails none of them):
+  // false when the backend cannot (the caller then commits by itself).
+  // Commit_Ahead_Result, after that Batch_Run, gives what Commit would
+  // have returned; it sends and reads the commit when no Batch_Run did.
+  virtual bool Commit_Ahead() { return false; }
+  virtual int Commit_Ahead_Result() { return Commit(); }
   // Undoes the open transaction, if any: 0, or kSqlTxnRolledBack when the
   // database had ended it by itself since the last commit or rollback.
   virtual int Rollback() = 0;

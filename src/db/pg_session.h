@@ -49,10 +49,20 @@ constexpr Oid kOidNumeric = 1700;
 // How the runs of one write in a batch go to the server: as one statement
 // over arrays, prepared in the session when its first run goes out.
 struct PgRun {
-  std::string sql;  // empty: the write's runs go item by item
-  std::string name;
-  bool prepared = false;
+  // The run's statement: the plain form first where there is one
+  // (Pg_Run_Sql_Plain), then the counting form (Pg_Run_Sql), which alone
+  // is empty when the write's runs go item by item.
+  struct Form {
+    std::string sql;
+    std::string name;
+    bool prepared = false;
+  };
+  Form plain, counted;
   bool ignore = false;  // an insert that reports an existing key without failing
+  // The element type of each parameter's array: the arrays of integers
+  // and timestamps, and of texts, go in binary form (nothing for the
+  // server to parse); 0 where the array goes as text.
+  std::vector<Oid> elems;
 };
 
 class PgSession : public Session {
@@ -64,6 +74,11 @@ class PgSession : public Session {
   int Open(const char* login, const char* password, const std::string& dbname, const SqlOptions& options);
   int Prepare(const SqlParsed& parsed, std::unique_ptr<Statement>* out) override;
   int Commit() override;
+  bool Commit_Ahead() override {
+    ahead_ = true;
+    return true;
+  }
+  int Commit_Ahead_Result() override;
   int Rollback() override;
   unsigned Name_Generation() const override { return generation_; }
   long Round_Trips() const override { return round_trips_; }
@@ -110,6 +125,8 @@ class PgSession : public Session {
   bool Send_Frame(const char* stmt, int* count);  // queues a fixed statement
   void Undo();  // rolls back to the statement's savepoint after a failure
   bool Send_Undo(int* count);  // queues that rollback (and dayset_nowait when due)
+  void Ahead_Send();  // the commit asked for by Commit_Ahead, with a sync of its own
+  bool Ahead_Read();  // its answer, ahead of what follows it; false when that broke the session
 
   // A batch: its items in order, their parameters one after the other.
   struct BatchItem {
@@ -121,6 +138,8 @@ class PgSession : public Session {
     int slot = -1;  // of its execution in the pipeline last sent
     bool merged = false;  // that execution was its run's statement
     bool solo = false;    // its run failed: it goes alone
+    bool plain = false;    // that statement was its run's plain form
+    bool counted = false;  // its plain run met an existing key: the counting form next
     int rc = kSqlNotRun;
     PGresult* result = nullptr;
   };
@@ -128,6 +147,7 @@ class PgSession : public Session {
   size_t Run_Span(size_t k) const;  // items from pending_[k] on that go as one
   bool Send_Item(size_t item, int* count);
   bool Send_Run(size_t k, size_t span, int* count);
+  bool Binary_Array(size_t k, size_t span, size_t p, Oid elem, std::string* a);
   std::vector<BatchItem> batch_;
   std::string param_bytes_;
   std::vector<size_t> param_off_;
@@ -136,7 +156,8 @@ class PgSession : public Session {
   std::vector<Slot> slots_;
   std::vector<size_t> pending_, again_;  // items still to send
   std::vector<std::string> arrays_;       // a run's parameters, one array each
-  std::vector<std::pair<int, PgRun*>> run_prepares_;  // slot of a run's prepare in the pipeline
+  std::vector<int> array_lens_, array_formats_;
+  std::vector<std::pair<int, PgRun::Form*>> run_prepares_;  // slot of a run's prepare in the pipeline
   std::vector<int> run_slots_;                         // slots of the runs' statements
 
   PGconn* conn_ = nullptr;
@@ -158,6 +179,11 @@ class PgSession : public Session {
   // of it has gone, the transaction waits for no lock (dayset_nowait).
   bool nowait_due_ = false;
   bool nowait_ = false;  // dayset_nowait sent in the open transaction
+  // Commit_Ahead: asked for, not yet sent (ahead_); sent, its answer not
+  // yet read (ahead_sent_); its code.
+  bool ahead_ = false;
+  bool ahead_sent_ = false;
+  int ahead_rc_ = 0;
 };
 
 // A statement prepared on the server under `name`, with the translation

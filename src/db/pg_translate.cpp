@@ -570,6 +570,21 @@ std::string Pg_Run_Sql(const PgTranslation& tr, const std::vector<std::string>& 
   return out;
 }
 
+std::string Pg_Run_Sql_Plain(const PgTranslation& tr, const std::vector<std::string>& types) {
+  if (tr.run != PgTranslation::kRunInsert || !tr.ignore || Pg_Run_Sql(tr, types).empty()) return std::string();
+  const size_t n = tr.params.size();
+  std::string out;
+  Run_Params(tr.sql, 0, tr.run_cut, &out);
+  out += "SELECT ";
+  Run_Params(tr.sql, tr.run_row, tr.run_row_end, &out);
+  out += " FROM unnest(";
+  for (size_t k = 0; k < n; ++k) out += (k > 0 ? ", $" : "$") + std::to_string(k + 1) + "::" + types[k] + "[]";
+  out += ") AS dayset_u(";
+  for (size_t k = 0; k < n; ++k) out += (k > 0 ? ", dayset_p" : "dayset_p") + std::to_string(k + 1);
+  out += ")";
+  return out;
+}
+
 std::string Pg_Fold_Name(const std::string& name) {
   std::string out = name;
   for (char& c : out) {

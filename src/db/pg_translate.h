@@ -79,6 +79,13 @@ PgTranslation Pg_Translate(const SqlParsed& parsed, const PgCatalog& catalog, bo
 // of the run updates too. Empty when types does not give one name per
 // parameter.
 std::string Pg_Run_Sql(const PgTranslation& tr, const std::vector<std::string>& types);
+// For an insert that reports an existing key (ignore): the same run
+// without the conflict clause and the count, which the server runs at the
+// cost of a plain insert. It writes a row for every execution or fails,
+// an existing key with the unique violation; the counting form of
+// Pg_Run_Sql then tells a run of existing keys from a mixed one. Empty for
+// any other write, and where Pg_Run_Sql is.
+std::string Pg_Run_Sql_Plain(const PgTranslation& tr, const std::vector<std::string>& types);
 
 // The name as PostgreSQL folds an unquoted identifier (ASCII lower case).
 std::string Pg_Fold_Name(const std::string& name);

@@ -100,6 +100,13 @@ int32_t Sql_Commit() {
   return SqlCode == 0 ? 1 : 0;
 }
 
+void Sql_Commit_Defer() { Sql_Rt_Commit_Defer(); }
+
+int32_t Sql_Commit_Result() {
+  Sql_Rt_Commit_Result();
+  return SqlCode == 0 ? 1 : 0;
+}
+
 char* Str_Upper(char* text) {
   for (char* p = text; *p != '\0'; ++p) {
     if (*p >= 'a' && *p <= 'z') *p = static_cast<char>(*p - 'a' + 'A');

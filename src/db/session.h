@@ -45,6 +45,11 @@ std::string Sql_Connect_Cause(int32_t rc, const char* net, const char* schema);
 // Commits; returns 1 on success and 0 on failure (the reverse of every other
 // database operation). Nothing is logged.
 int32_t Sql_Commit();
+// The same commit, its answer read with the next batch of statements
+// (Sql_Rt_Commit_Defer): Sql_Commit_Defer asks for it, Sql_Commit_Result
+// gives what Sql_Commit would have returned.
+void Sql_Commit_Defer();
+int32_t Sql_Commit_Result();
 
 // Upper-cases a..z in place (bytes 128..255 stay); returns text.
 char* Str_Upper(char* text);

@@ -96,6 +96,11 @@ struct Runtime {
   bool dry = false;
   std::vector<int> batch_queued;      // Sql_Exec_Batch: each item's place in the session's batch
   std::vector<Entry*> batch_entries;  // and its statement
+  // Sql_Rt_Commit_Defer: a commit asked for and not yet run (kDeferred),
+  // going ahead of the batch in hand (kAhead), or run with commit_rc.
+  enum { kNoCommit, kDeferred, kAhead, kCommitted } commit = kNoCommit;
+  int commit_rc = 0;
+  bool commit_broke = false;  // that commit broke the session
 };
 
 Runtime rt;
@@ -200,6 +205,33 @@ int Copy_Row(Statement* st, const SqlVar* out, size_t n) {
   return result;
 }
 
+// Runs a deferred commit that no batch took along, before anything else
+// reaches the session: it was asked for first, so it commits even where
+// a stop came since (the stop is seen by the calls after it).
+// A commit that went ahead of a batch is read by the batch (Ahead_Done).
+void Settle() {
+  if (rt.commit != Runtime::kDeferred) return;
+  rt.commit = Runtime::kCommitted;
+  rt.commit_rc = rt.session != nullptr ? rt.session->Commit() : kSqlNotConnected;
+  const int saved = SqlCode;
+  const bool whole = rt.broken == 0;
+  rt.commit_rc = Done(rt.commit_rc);
+  rt.commit_broke = whole && rt.broken != 0;
+  SqlCode = saved;
+}
+
+void Ahead_Done() {
+  if (rt.commit != Runtime::kAhead) return;
+  rt.commit = Runtime::kCommitted;
+  rt.commit_rc = rt.session->Commit_Ahead_Result();
+  const int saved = SqlCode;
+  // The commit's answer came before the batch's: a session that the batch
+  // found broken at this code was broken by the commit.
+  rt.commit_broke = rt.commit_rc != 0 && rt.session->Broken() != nullptr && rt.commit_rc == rt.broken;
+  rt.commit_rc = Done(rt.commit_rc);
+  SqlCode = saved;
+}
+
 }  // namespace
 
 int Sql_Rt_Connect(const char* connect_text, const SqlOptions& options) {
@@ -228,6 +260,8 @@ int Sql_Rt_Connect(const char* connect_text, const SqlOptions& options) {
 }
 
 void Sql_Rt_Disconnect() {
+  Settle();
+  rt.commit = Runtime::kNoCommit;
   rt.broken = 0;
   rt.broken_what = nullptr;
   rt.cache.clear();
@@ -245,6 +279,7 @@ void Sql_Rt_Disconnect() {
 }
 
 void sqlrt::Sql_Rt_Session_Wrap(SessionWrap wrap) {
+  Settle();
   rt.wrap = wrap;
   if (wrap == nullptr || rt.session == nullptr || rt.wrapped == wrap) return;
   // The statements prepared so far would bypass the wrapper.
@@ -271,6 +306,7 @@ bool Halted() {
 // The statement of an execution, prepared, with its inputs bound; null and
 // *rc when it cannot run (no session, a bad text or variables).
 Entry* Exec_Ready(const char* text, const SqlVar* v, size_t n, int* rc) {
+  Settle();
   if (Halted()) {
     *rc = rt.broken;
     return nullptr;
@@ -319,6 +355,7 @@ int Exec(const char* text, const SqlVar* v, size_t n) {
 // A cursor's statement, closed, with its inputs bound; null and *rc when
 // it cannot open.
 Entry* Open_Ready(const char* text, const SqlVar* in, size_t n, int* rc) {
+  Settle();
   if (Halted()) {
     *rc = rt.broken;
     return nullptr;
@@ -367,7 +404,12 @@ int Sql_Exec_Batch(SqlBatch* batch, int stop_code) {
   // A code that a statement may give without an error (an existing key,
   // no row) cannot end a batch on a server that runs the rest regardless.
   const bool soft_stop = stop_code == kSqlDupKey || stop_code == kSqlNoRow;
-  if (rt.session == nullptr || !rt.session->Batches() || soft_stop) {
+  const bool batches = rt.session != nullptr && rt.session->Batches() && !soft_stop;
+  // A deferred commit goes ahead of the batch, in its round trip, where
+  // the session can send it so.
+  if (rt.commit == Runtime::kDeferred && batches && rt.session->Commit_Ahead()) rt.commit = Runtime::kAhead;
+  Settle();
+  if (!batches) {
     for (; i < n && rt.broken == 0; ++i) {
       const SqlBatch::Item& it = items[i];
       items[i].rc = it.cursor ? Cur_Open(it.text, vars + it.first, it.count) : Exec(it.text, vars + it.first, it.count);
@@ -444,6 +486,7 @@ int Sql_Exec_Batch(SqlBatch* batch, int stop_code) {
     for (i = tried; i < n; ++i) items[i].rc = rt.broken != 0 ? rt.broken : kSqlNotRun;
   }
   for (; i < n; ++i) items[i].rc = rt.broken;
+  Ahead_Done();
   return Set(rt.broken);
 }
 
@@ -480,6 +523,7 @@ int Sql_Cur_Close(const char* text) {
 }
 
 int Sql_Dyn_Prepare(const char* text) {
+  Settle();
   if (Halted()) return Set(rt.broken);
   rt.dyn.reset();
   rt.dyn_schema.clear();
@@ -499,6 +543,7 @@ int Sql_Dyn_Prepare(const char* text) {
 }
 
 int Sql_Dyn_Execute() {
+  Settle();
   if (Halted()) return Set(rt.broken);
   if (rt.session == nullptr) return Done(kSqlNotConnected);
   // A failed prepare leaves nothing to run: its code stands.
@@ -518,13 +563,41 @@ int Sql_Dyn_Execute() {
 }
 
 int Sql_Rt_Commit() {
+  Settle();
   if (Halted()) return Set(rt.broken);
   if (rt.session == nullptr) return Done(kSqlNotConnected);
   if (rt.dry) return Set(0);
   return Done(rt.session->Commit());
 }
 
+int Sql_Rt_Commit_Defer() {
+  Settle();
+  rt.commit = Runtime::kCommitted;
+  rt.commit_broke = false;
+  if (Halted()) {
+    rt.commit_rc = rt.broken;
+  } else if (rt.session == nullptr) {
+    rt.commit_rc = kSqlNotConnected;
+  } else if (rt.dry) {
+    rt.commit_rc = 0;
+  } else {
+    rt.commit = Runtime::kDeferred;
+    rt.commit_rc = 0;
+  }
+  return Set(0);
+}
+
+int Sql_Rt_Commit_Result() {
+  Settle();
+  if (rt.commit == Runtime::kNoCommit) return Set(0);
+  rt.commit = Runtime::kNoCommit;
+  return Set(rt.commit_rc);
+}
+
+bool Sql_Rt_Commit_Broke() { return rt.commit_broke; }
+
 int Sql_Rt_Rollback() {
+  Settle();
   if (rt.broken != 0) return Set(rt.broken);
   if (rt.session == nullptr) return Set(kSqlNotConnected);
   return Done(rt.session->Rollback());

@@ -229,6 +229,19 @@ int Sql_Dyn_Execute();
 // the session's later statements until Sql_Rt_Rollback.
 int Sql_Rt_Commit();
 
+// A commit whose answer need not be awaited now: asks for it as
+// Sql_Rt_Commit would and returns 0 at once. The commit goes with the
+// next batch (Sql_Exec_Batch), ahead of its items in the same round trip
+// where the backend can send it so, else before anything else reaches the
+// session; it commits even where a stop signal came since it was asked
+// for. Sql_Rt_Commit_Result then gives its code (and sets SqlCode) as
+// Sql_Rt_Commit would have, running it first if nothing has yet.
+int Sql_Rt_Commit_Defer();
+int Sql_Rt_Commit_Result();
+// Whether the last deferred commit broke the session (rather than a
+// statement of the batch that carried it).
+bool Sql_Rt_Commit_Broke();
+
 // The condition that broke the session, or null while it can go on: a short
 // plain description (ASCII, no file name or secret) of a failure that no
 // later statement can survive, such as a full disk, a read-only or damaged

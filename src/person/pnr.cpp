@@ -129,6 +129,37 @@ PersonWork g_work;
 bool g_per_day = false;  // every look-up one statement per day (tests)
 long g_slice_days = kSliceDays;
 
+// A person's commit whose answer comes with the next person's first batch
+// (or at the end of the phase): so the server commits one person while the
+// next one's first reads travel, in one round trip. Its line, hook call
+// and progress follow when the answer is in, before anything of the next
+// person is logged.
+struct PendingCommit {
+  bool due = false;
+  int person = 0;
+  char pnr[9] = "";
+  long written = 0;
+  bool broke = false;  // the commit broke the session: the person named as the broken one
+};
+PendingCommit g_commit;
+
+// The answer of the pending commit; false when it broke the session.
+bool Commit_Finish() {
+  if (!g_commit.due) return true;
+  g_commit.due = false;
+  if (Sql_Commit_Result() == 0) {
+    if (Sql_Rt_Commit_Broke()) {
+      g_commit.broke = true;
+      return false;
+    }
+    // A lost commit must not pass unnoticed: the person's work is not durable.
+    RunLog_Printf("Error: Commit %d! Person: %s!\n", SqlCode, g_commit.pnr);
+  }
+  if (g_hook != nullptr) g_hook(PnrStep::kAfterCommit, g_commit.person, g_commit.pnr);
+  Progress_Person(g_commit.written);
+  return true;
+}
+
 // Runs the batch and clears nothing; false when the session broke.
 bool Run(SqlBatch* b, int stop_code = 0) { return Sql_Exec_Batch(b, stop_code) == 0 && Sql_Rt_Broken() == nullptr; }
 
@@ -180,7 +211,9 @@ bool Last_Dates_Read(const BsvRecord& BsvSatz, const char* EndDat, PersonWork* w
   const size_t tag = b.Add(kTagLstDay, {SqlStr(tag_out, sizeof tag_out, &tag_ind), SqlStr(BsvSatz.BsvPnr, 9)});
   const size_t ztg = b.Add(kZtgLstDay, {SqlStr(ztg_out, sizeof ztg_out, &ztg_ind), SqlStr(BsvSatz.BsvPnr, 9)});
   const size_t urv = Urv_Lst_Add(&w->urv, BsvSatz, &b);
-  if (!Run(&b)) return false;
+  const bool ran = Run(&b);
+  // The person before: its commit went ahead of this batch.
+  if (!Commit_Finish() || !ran) return false;
   if (b.items[tag].rc == 0) {
     Str_Copy(TagLst, kDateRoom, tag_out);
   } else {
@@ -579,13 +612,11 @@ void Pnr_Person_Work(const BsvRecord& BsvSatz, const char* BegDat, const char* E
   Urv_Log(w.urv, BsvSatz);
 
   Pnr_Hook_Call(PnrStep::kBeforeCommit, BsvSatz.BsvPnr);
-  if (Sql_Commit() == 0) {
-    if (Sql_Rt_Broken() != nullptr) return;
-    // A lost commit must not pass unnoticed: the person's work is not durable.
-    RunLog_Printf("Error: Commit %d! Person: %s!\n", SqlCode, BsvSatz.BsvPnr);
-  }
-  Pnr_Hook_Call(PnrStep::kAfterCommit, BsvSatz.BsvPnr);
-  Progress_Person(written);
+  Sql_Commit_Defer();
+  g_commit.due = true;
+  g_commit.person = g_person;
+  Str_Copy(g_commit.pnr, sizeof g_commit.pnr, BsvSatz.BsvPnr);
+  g_commit.written = written;
 }
 
 }  // namespace
@@ -608,6 +639,7 @@ int32_t Pnr_Days_Extend(const char* BegDat, const char* EndDat, const char* PnrV
   std::snprintf(CapDat, sizeof CapDat, "%4d1231", static_cast<int>(Pnr_Year_Of(EndDat) - 1));
   g_person = 0;
   g_broken_pnr[0] = '\0';
+  g_commit = PendingCommit{};
 
   // The phase holds one record; each successful fetch replaces it.
   BsvRecord BsvSatz{};
@@ -621,12 +653,20 @@ int32_t Pnr_Days_Extend(const char* BegDat, const char* EndDat, const char* PnrV
       ++g_person;
       Pnr_Person_Work(BsvSatz, BegDat, EndDat, CapDat);
       if (Sql_Rt_Broken() != nullptr) {
-        Str_Copy(g_broken_pnr, sizeof g_broken_pnr, BsvSatz.BsvPnr);
+        Str_Copy(g_broken_pnr, sizeof g_broken_pnr, g_commit.broke ? g_commit.pnr : BsvSatz.BsvPnr);
         return SqlCode;
       }
     }
     Str_Copy(PrvPnr, sizeof PrvPnr, BsvSatz.BsvPnr);
   }
+  // The last person's commit: nothing came after it to carry it.
+  const int fetch_rc = rc, fetch_code = SqlCode;
+  if (!Commit_Finish()) {
+    Str_Copy(g_broken_pnr, sizeof g_broken_pnr, g_commit.pnr);
+    return SqlCode;
+  }
+  rc = fetch_rc;
+  SqlCode = fetch_code;
   if (Sql_Rt_Broken() != nullptr) return SqlCode;
   if (rc != kSqlNoRow) RunLog_Printf("Error: N\xe4" "chste Person ermitteln. RC:%d\n", rc);
   return Bsv_Cur_Close();

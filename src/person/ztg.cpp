@@ -43,12 +43,18 @@ const char kZtgRange[] =
     ",ZtgVra ,ZtgAzt ,ZtgTtp  from Hrs329Ztg where ((ZtgPnr=:b0 and ZtgVon>TO_DATE(:b1,'yyyymmdd')) and "
     "ZtgVon<=TO_DATE(:b2,'yyyymmdd'))";
 // The day's own look-up compares ZuoGvo and ZuoGbi with the day; here with
-// TagTag, which is the day for every row at midnight.
+// TagTag, which is the day for every row at midnight. The person's
+// assignments are read in a subquery of their own (its order keeps a
+// server from merging it into the join), so that a plan made while
+// Hrs327Tag looked empty cannot look both of them up again for every day
+// record: a planner then still puts either side first, and both are cheap.
 const char kZuoRange[] =
     "select TO_CHAR(TagTag,'yyyymmddHH24MISS') ,(MOD((((TAGTAG-ZUOSDT)+ZUOSTG)-1),AgrTge)+1) ,ZuoAgr ,ZuoAbt "
-    ",ZuoKst ,ZuoKrt ,ZuoKtr ,ZuoVra  from Hrs327Tag ,Hrs311Zuo ,Hrs160Agr where ((((((ZuoPnr=:b0 and "
-    "ZuoPnr=TagPnr) and TagTag>TO_DATE(:b1,'yyyymmdd')) and TagTag<=TO_DATE(:b2,'yyyymmdd')) and "
-    "ZuoGvo<=TagTag) and (ZuoGbi>=TagTag or ZuoGbi is null )) and AgrNum=ZuoAgr)";
+    ",ZuoKst ,ZuoKrt ,ZuoKtr ,ZuoVra  from Hrs327Tag ,(select ZuoPnr ,ZuoGvo ,ZuoGbi ,ZuoSdt ,ZuoStg ,ZuoAgr "
+    ",ZuoAbt ,ZuoKst ,ZuoKrt ,ZuoKtr ,ZuoVra ,AgrTge  from Hrs311Zuo ,Hrs160Agr where (ZuoPnr=:b0 and "
+    "AgrNum=ZuoAgr) order by ZuoAgr ,ZuoGvo) Zuo where (((((TagPnr=:b1 and ZuoPnr=TagPnr) and "
+    "TagTag>TO_DATE(:b2,'yyyymmdd')) and TagTag<=TO_DATE(:b3,'yyyymmdd')) and ZuoGvo<=TagTag) and "
+    "(ZuoGbi>=TagTag or ZuoGbi is null ))";
 // A day's plan look-up asks for the group of its assignment, which is one
 // of the person's.
 const char kWplRange[] =
@@ -259,7 +265,7 @@ int Ztg_Sel_Range_Fetch(ZtgDay* row, char (&stamp)[15]) { return Range_Fetch(kZt
 void Ztg_Sel_Range_Close() { Sql_Cur_Close(kZtgRange); }
 
 size_t Ztg_Zuo_Range_Open(const char* ZtgPnr, const char* WinStart, const char* EndDat, SqlBatch* b) {
-  return b->Open(kZuoRange, {SqlStr(ZtgPnr, 9), SqlStr(WinStart, 11), SqlStr(EndDat, 11)});
+  return b->Open(kZuoRange, {SqlStr(ZtgPnr, 9), SqlStr(ZtgPnr, 9), SqlStr(WinStart, 11), SqlStr(EndDat, 11)});
 }
 
 int Ztg_Zuo_Range_Fetch(ZtgDay* row, char (&stamp)[15]) { return Range_Fetch(kZuoRange, Zuo_Outputs, 7, row, stamp); }

@@ -834,6 +834,43 @@ TEST_P(SqlRtPgTest, RunOfOneWriteIsOneStatementWithTheOutcomeOfEach) {
   EXPECT_EQ(rows("B"), rows("S"));
 }
 
+// A long run of one insert goes without the look-up of existing keys; one
+// that meets them goes again counting (all of them existing: each -1, in
+// one statement), then, mixed, item by item.
+TEST_P(SqlRtPgTest, LongRunMeetsExistingKeysAsEachAlone) {
+  Exec("create table dayset_stmts (n int); create function hrsystem.dayset_count() returns trigger "
+       "language plpgsql security definer as $$begin insert into hrsystem.dayset_stmts values (1); "
+       "return null; end$$; create trigger dayset_count after insert on hrsystem.hrs332urv "
+       "for each statement execute function hrsystem.dayset_count()");
+  const auto statements = [&] { return std::stol(Rows("select count(*) from dayset_stmts")[0]); };
+  std::vector<int32_t> years(60);
+  for (size_t i = 0; i < years.size(); ++i) years[i] = 2000 + static_cast<int32_t>(i);
+  const auto run = [&](size_t from, size_t to, const char* pnr_at_30) {
+    SqlBatch b;
+    for (size_t i = from; i < to; ++i) b.Add(kUrvIns, {SqlStr(i == 30 ? pnr_at_30 : "00000001", 9), SqlInt(&years[i])});
+    const long before = statements();
+    EXPECT_EQ(Sql_Exec_Batch(&b), 0);
+    EXPECT_EQ(Sql_Rt_Commit(), 0);
+    std::vector<int> rc;
+    for (const auto& item : b.items) rc.push_back(item.rc);
+    return std::pair{rc, statements() - before};
+  };
+  auto [rc, n] = run(0, 40, "00000001");
+  EXPECT_EQ(rc, std::vector<int>(40, 0));
+  EXPECT_EQ(n, 1);
+  std::tie(rc, n) = run(0, 40, "00000001");
+  EXPECT_EQ(rc, std::vector<int>(40, -1));
+  EXPECT_EQ(n, 1);
+  std::vector<int> mixed(40, -1);
+  std::fill(mixed.begin() + 20, mixed.end(), 0);
+  mixed[10] = kSqlNotNull;  // year 2030 with a NULL key
+  std::tie(rc, n) = run(20, 60, "");
+  EXPECT_EQ(rc, mixed);
+  EXPECT_EQ(n, 40 - 1);
+  EXPECT_EQ(Rows("select count(*), min(UrvJhr), max(UrvJhr) from Hrs332Urv where UrvPnr = '00000001'"),
+            (Rows_t{"60|2000|2059"}));
+}
+
 // A batch gives each statement the code and the effect it has alone, in
 // order, whatever fails among them; a stop code ends it there.
 TEST_P(SqlRtTest, BatchRunsAsSingleStatementsWould) {

@@ -204,7 +204,7 @@ TEST_P(SliceTest, RangeReadFailuresCoverTheSameDays) {
   } cases[] = {
       {"existence checks", "from Hrs327Tag where ((TagPnr", -1, "Tagsatz ermitteln -3113"},
       {"time-group rows", "from Hrs329Ztg where ((ZtgPnr", -1, "Ztgsatz ermitteln -3113"},
-      {"assignments", "((((((ZuoPnr", -1, "Zuordnung ermitteln. -3113"},
+      {"assignments", "order by ZuoAgr ,ZuoGvo) Zuo", -1, "Zuordnung ermitteln. -3113"},
       {"plans", "from Hrs161Wpl where WplAgr in", 1, "Azt + Vra ermitteln. -3113"},
   };
   for (const auto& c : cases) {
