@@ -379,13 +379,14 @@ int PgSession::Batch_Take(int item, PGresult** result) {
 // A run of at least this many inserts goes in the plain form: it saves the
 // server a look-up of the key per row (about 5 µs here), while a run that
 // meets an existing key costs a round trip more (it goes again counting),
-// which a shorter run does not win back.
+// which a shorter run does not win back. An insert that has met existing
+// keys so (a rerun's carry-over years) goes counting from then on.
 constexpr size_t kPlainRunMin = 32;
 
 // The form a run of `span` items goes in: null when they go alone.
 PgRun::Form* Run_Form(PgRun* run, bool solo, bool counted, size_t span) {
   if (run == nullptr || solo) return nullptr;
-  if (!counted && span >= kPlainRunMin && !run->plain.sql.empty()) return &run->plain;
+  if (!counted && !run->keys_met && span >= kPlainRunMin && !run->plain.sql.empty()) return &run->plain;
   return run->counted.sql.empty() ? nullptr : &run->counted;
 }
 
@@ -732,6 +733,7 @@ int PgSession::Batch_Run(int stop_code) {
       // tells a run of existing keys (each -1) from a mixed one; any other
       // failure, or a counting run's, sends its items alone.
       const bool count = f.plain && rc == kSqlDupKey && !f.run->counted.sql.empty();
+      if (count) f.run->keys_met = true;
       for (size_t k = failed; k < pending.size() && batch_[pending[k]].slot == f.slot; ++k) {
         (count ? batch_[pending[k]].counted : batch_[pending[k]].solo) = true;
       }

@@ -58,6 +58,7 @@ struct PgRun {
     bool prepared = false;
   };
   Form plain, counted;
+  bool keys_met = false;  // a plain run met an existing key: counting from then on
   bool ignore = false;  // an insert that reports an existing key without failing
   // The element type of each parameter's array: the arrays of integers
   // and timestamps, and of texts, go in binary form (nothing for the
