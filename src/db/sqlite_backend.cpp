@@ -32,6 +32,10 @@
 // disturb it. The largest cursor, the employment scan, keeps about ninety
 // bytes per employment (db/rowstore.h).
 //
+// Batches (backend.h) run item by item as the runtime adopts them; a run of
+// one insert goes as one statement of several value rows, with the outcome
+// of each item as alone (SqliteSession::Batch_Adopt).
+//
 // Durability: every schema file runs in WAL mode with synchronous=NORMAL. A
 // committed transaction is in the WAL file before COMMIT returns, so it
 // survives any later kill of the process. A power loss or operating-system
