@@ -159,17 +159,24 @@ OraCivil Civil_Of(double jd) {
   return c;
 }
 
+// Ora_Jd_Valid, with the civil date and time into *c when it is.
+bool Civil_If_Valid(double jd, OraCivil* c) {
+  if (!(jd >= kJdFirst - 1 && jd <= kJdEnd + 1)) return false;  // NaN too
+  *c = Civil_Of(jd);
+  return c->year >= 1 && c->year <= 9999;
+}
+
 }  // namespace
 
 bool Ora_Jd_Valid(double jd) {
-  if (!(jd >= kJdFirst - 1 && jd <= kJdEnd + 1)) return false;  // NaN too
-  const OraCivil c = Civil_Of(jd);
-  return c.year >= 1 && c.year <= 9999;
+  OraCivil c{};
+  return Civil_If_Valid(jd, &c);
 }
 
 OraCivil Ora_Jd_To_Civil(double jd) {
-  if (!Ora_Jd_Valid(jd)) return OraCivil{1, 1, 1, 0, 0, 0};
-  return Civil_Of(jd);
+  OraCivil c{};
+  if (!Civil_If_Valid(jd, &c)) return OraCivil{1, 1, 1, 0, 0, 0};
+  return c;
 }
 
 double Ora_Jd_Trunc(double jd) {
@@ -291,8 +298,8 @@ int Ora_Date_Parse(const char* text, size_t len, const char* fmt, size_t fmtlen,
 int Ora_Date_Format(double jd, const char* fmt, size_t fmtlen, bool sunday_first, char* out,
                     size_t outsize) {
   if (outsize > 0) out[0] = '\0';
-  if (!Ora_Jd_Valid(jd)) return kOraBadYear;
-  const OraCivil c = Civil_Of(jd);
+  OraCivil c{};
+  if (!Civil_If_Valid(jd, &c)) return kOraBadYear;
   Out o{out, outsize, 0};
   bool with_time;
   if (Fast_Format(fmt, fmtlen, &with_time)) {
@@ -371,8 +378,8 @@ int Ora_Date_Format(double jd, const char* fmt, size_t fmtlen, bool sunday_first
 
 int Ora_Date_Default(double jd, char* out) {
   out[0] = '\0';
-  if (!Ora_Jd_Valid(jd)) return kOraBadYear;
-  const OraCivil c = Civil_Of(jd);
+  OraCivil c{};
+  if (!Civil_If_Valid(jd, &c)) return kOraBadYear;
   Out o{out, 10, 0};
   o.Num(c.day, 2);
   o.Put("-", 1);
