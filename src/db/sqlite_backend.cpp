@@ -291,10 +291,17 @@ int Value_Copy(const Value& v, bool date_col, const SqlVar& out);
 class SqliteStatement : public Statement {
  public:
   SqliteStatement(SqliteSession* s, sqlite3_stmt* st, bool write, bool into, std::vector<std::string> date_fmt,
-                  std::unique_ptr<RunText> run)
-      : s_(s), st_(st), write_(write), into_(into), date_fmt_(std::move(date_fmt)), run_(std::move(run)) {
+                  std::vector<std::string> col_fmt, std::unique_ptr<RunText> run)
+      : s_(s),
+        st_(st),
+        write_(write),
+        into_(into),
+        date_fmt_(std::move(date_fmt)),
+        col_fmt_(std::move(col_fmt)),
+        run_(std::move(run)) {
     const int n = sqlite3_column_count(st);
     date_col_.resize(static_cast<size_t>(n));
+    col_fmt_.resize(static_cast<size_t>(n));
     for (int i = 0; i < n; ++i) {
       const char* decl = sqlite3_column_decltype(st, i);
       date_col_[static_cast<size_t>(i)] = decl != nullptr && Ascii_Iequal(decl, std::strlen(decl), "date");
@@ -359,6 +366,9 @@ class SqliteStatement : public Statement {
   // Per input: the format of the TO_DATE that took it (Date_Params_Fold),
   // or empty.
   std::vector<std::string> date_fmt_;
+  // Per column: the format of the TO_CHAR that the fetch does
+  // (Date_Columns_Fold), or empty.
+  std::vector<std::string> col_fmt_;
   std::vector<BindValue> values_;  // the inputs of the next execution
   bool started_ = false;
   bool written_ = false;  // Adopt_Written
@@ -559,6 +569,15 @@ int SqliteStatement::Column(int index, const SqlVar& out) {
     v = Value{kTypes[r.kind], r.i, r.d, r.text, r.len};
   } else {
     v = Column_Value(st_, index);
+  }
+  const std::string& fmt = col_fmt_[static_cast<size_t>(index)];
+  if (!fmt.empty() && (v.type == SQLITE_FLOAT || v.type == SQLITE_INTEGER)) {
+    // DAYSET_DATE checked the date: its text as TO_CHAR makes it.
+    char text[16];
+    const int n = Ora_Date_Format(v.type == SQLITE_FLOAT ? v.d : static_cast<double>(v.i), fmt.data(), fmt.size(),
+                                  false, text, sizeof text);
+    if (n < 0) return n;
+    return Hostvar_Put_Text(out, text, static_cast<size_t>(n));
   }
   return Value_Copy(v, date_col, out);
 }
@@ -929,6 +948,99 @@ std::string Date_Params_Fold(const std::string& in, std::vector<std::string>* fm
   return out;
 }
 
+// A select list's item TO_CHAR(expr, 'yyyymmdd') or (..., 'yyyymmddhh24miss')
+// becomes DAYSET_DATE(expr) (sqlite_functions.h), and the column's text is
+// made from the number when it is fetched (SqliteStatement::Column): the
+// same text, the same refusal of what is no date, at the same place in the
+// row, without a text per row for SQLite to make and the cursor to keep.
+// Only where nothing but the fetch sees the item: a plain select (no
+// DISTINCT, no set operation, no grouping) that orders by no column
+// number. *fmts gets one entry per item of the list: the format, or empty.
+std::string Date_Columns_Fold(const std::string& in, std::vector<std::string>* fmts) {
+  fmts->clear();
+  std::vector<SqlToken> t;  // the text's tokens, blanks left out
+  for (size_t pos = 0;;) {
+    const SqlToken k = Sql_Token_At(in, pos);
+    if (k.kind == SqlToken::kEnd) break;
+    pos = k.end;
+    if (k.kind != SqlToken::kSpace) t.push_back(k);
+  }
+  if (t.empty() || !Sql_Word_Is(in, t[0], "select")) return in;
+  static const char* const kRefused[] = {"distinct", "union", "intersect", "except", "minus", "group", "having"};
+  bool ordered = false;
+  for (const SqlToken& k : t) {
+    for (const char* w : kRefused) {
+      if (Sql_Word_Is(in, k, w)) return in;
+    }
+    if (Sql_Word_Is(in, k, "order")) ordered = true;
+    if (ordered && k.kind == SqlToken::kOther && in[k.begin] >= '0' && in[k.begin] <= '9') return in;
+  }
+  const auto is = [&in](const SqlToken& k, char c) { return k.kind == SqlToken::kOther && in[k.begin] == c; };
+  const auto fast = [&in](const SqlToken& k, std::string* fmt) {
+    if (k.kind != SqlToken::kLiteral) return false;
+    fmt->assign(in, k.begin + 1, k.end - k.begin - 2);
+    for (char& c : *fmt) {
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+    }
+    return *fmt == "yyyymmdd" || *fmt == "yyyymmddhh24miss";
+  };
+  // The items: [first, last] token ranges between commas at depth 0, up to
+  // the list's FROM.
+  struct Fold {
+    size_t begin, expr_begin, expr_end, end;  // in the text
+  };
+  std::vector<Fold> folds;
+  size_t first = 1, i = 1;
+  int depth = 0;
+  for (; i <= t.size(); ++i) {
+    const bool at_end = i == t.size() || (depth == 0 && (is(t[i], ',') || Sql_Word_Is(in, t[i], "from")));
+    if (!at_end) {
+      if (is(t[i], '(')) ++depth;
+      if (is(t[i], ')')) --depth;
+      continue;
+    }
+    std::string fmt;
+    const size_t n = i - first;
+    if (n >= 6 && Sql_Word_Is(in, t[first], "to_char") && is(t[first + 1], '(') && is(t[i - 1], ')') &&
+        is(t[i - 3], ',') && fast(t[i - 2], &fmt)) {
+      // The call's parentheses hold the whole item, its last comma is its own.
+      int d = 0;
+      bool whole = true;
+      for (size_t j = first + 1; j < i && whole; ++j) {
+        if (is(t[j], '(')) ++d;
+        if (is(t[j], ')')) --d;
+        whole = d > 0 || j == i - 1;
+        if (j == i - 3 && d != 1) whole = false;
+      }
+      if (whole) {
+        folds.push_back(Fold{t[first].begin, t[first + 1].end, t[i - 3].begin, t[i - 1].end});
+      } else {
+        fmt.clear();
+      }
+    } else {
+      fmt.clear();
+    }
+    fmts->push_back(fmt);
+    if (i == t.size() || Sql_Word_Is(in, t[i], "from")) break;
+    first = i + 1;
+  }
+  if (folds.empty()) {
+    fmts->clear();
+    return in;
+  }
+  std::string out;
+  size_t at = 0;
+  for (const Fold& f : folds) {
+    out.append(in, at, f.begin - at);
+    out += "dayset_date(";
+    out.append(in, f.expr_begin, f.expr_end - f.expr_begin);
+    out += ')';
+    at = f.end;
+  }
+  out.append(in, at, std::string::npos);
+  return out;
+}
+
 std::string SqliteSession::Translate(const std::string& in) const {
   // Unqualified names before any switch address a schema that is never
   // attached, so that they fail with -942.
@@ -1109,8 +1221,8 @@ bool SqliteSession::Has_Triggers(const std::string& schema, const std::string& t
 }
 
 int SqliteSession::Prepare(const SqlParsed& parsed, std::unique_ptr<Statement>* out) {
-  std::vector<std::string> date_fmt;
-  const std::string sql = Translate(Date_Params_Fold(parsed.sql, &date_fmt));
+  std::vector<std::string> date_fmt, col_fmt;
+  const std::string sql = Translate(Date_Params_Fold(Date_Columns_Fold(parsed.sql, &col_fmt), &date_fmt));
   sqlite3_stmt* st = nullptr;
   const char* tail = nullptr;
   const int rc = sqlite3_prepare_v2(db_, sql.c_str(), static_cast<int>(sql.size()), &st, &tail);
@@ -1130,7 +1242,8 @@ int SqliteSession::Prepare(const SqlParsed& parsed, std::unique_ptr<Statement>* 
     if (run != nullptr && Has_Triggers(schema, table)) run.reset();
   }
   *out = std::make_unique<SqliteStatement>(this, st, parsed.write || !sqlite3_stmt_readonly(st),
-                                           parsed.select && parsed.outputs > 0, std::move(date_fmt), std::move(run));
+                                           parsed.select && parsed.outputs > 0, std::move(date_fmt),
+                                           std::move(col_fmt), std::move(run));
   return 0;
 }
 

@@ -268,6 +268,56 @@ TEST_P(SqlRtSqliteTest, DateColumnHoldingNoDateFailsTheRow) {
   EXPECT_EQ(Sql_Rt_Broken(), nullptr);
 }
 
+// A select list's TO_CHAR of a date under the job's formats gives its text
+// as the function makes it, whether the text is made in the row or at the
+// fetch: NULL, a text cut to its variable, a number, one text for the rows
+// of one day in a UNION, and a text that is no date refused where the
+// row's other values are refused, before or after it.
+TEST_P(SqlRtSqliteTest, SelectListDateTextsAsTheFunctionMakesThem) {
+  Exec("insert into Hrs327Tag (TagPnr,TagTag,TagUhr,TagBis) values "
+       "('1', julianday('2026-12-08'), julianday('2026-12-08 06:00'), NULL), "
+       "('2', julianday('2026-12-08'), julianday('2026-12-08 18:30:05'), julianday('2026-12-31')), "
+       "('x', julianday('2026-12-09'), 'no date', NULL)");
+  const struct {
+    const char* text;
+    Rows_t rows;  // each fetched row, '|' between columns, NULL as "NULL"; or the open's code
+    int open;
+  } cursors[] = {
+      {"select TO_CHAR(TagUhr,'yyyymmddHH24MISS') ,TO_CHAR(TagBis, 'YYYYMMDD' )  from Hrs327Tag where "
+       "TagPnr<'x' order by TagPnr",
+       {"20261208060000|NULL", "20261208183005|20261231"}, 0},
+      {"select TO_CHAR(TagUhr,'yyyymmdd')  from Hrs327Tag where TagPnr='1' union select "
+       "TO_CHAR(TagUhr,'yyyymmdd')  from Hrs327Tag where TagPnr='2'",
+       {"20261208"}, 0},
+      {"select TO_CHAR(TagUhr,'yyyymmdd') ,MOD(TagPnr,2)  from Hrs327Tag where TagPnr='x'", {}, -1861},
+      {"select MOD(TagPnr,2) ,TO_CHAR(TagUhr,'yyyymmdd')  from Hrs327Tag where TagPnr='x'", {}, -1722},
+  };
+  for (const auto& c : cursors) {
+    SCOPED_TRACE(c.text);
+    ASSERT_EQ(Sql_Cur_Open(c.text), c.open);
+    if (c.open != 0) continue;
+    Rows_t rows;
+    char a[20], b[20];
+    int16_t ia, ib;
+    const bool two = std::strstr(c.text, "union") == nullptr;
+    while (two ? Sql_Cur_Fetch(c.text, {SqlStr(a, sizeof a, &ia), SqlStr(b, sizeof b, &ib)}) == 0
+               : Sql_Cur_Fetch(c.text, {SqlStr(a, sizeof a, &ia)}) == 0) {
+      rows.push_back(std::string(ia < 0 ? "NULL" : a) + (two ? std::string("|") + (ib < 0 ? "NULL" : b) : ""));
+    }
+    EXPECT_EQ(rows, c.rows);
+    EXPECT_EQ(Sql_Cur_Close(c.text), 0);
+  }
+  const char into[] = "select TO_CHAR(TagUhr,'yyyymmdd') ,TO_CHAR(TagUhr,'yyyymmddhh24miss') into :b0,:b1:b2  from "
+                      "Hrs327Tag where TagPnr='2'";
+  int32_t day = 0;
+  char cut[5];
+  int16_t ind = 0;
+  EXPECT_EQ(Sql_Exec(into, {SqlInt(&day), SqlStr(cut, sizeof cut, &ind)}), 0);
+  EXPECT_EQ(day, 20261208);
+  EXPECT_STREQ(cut, "2026");
+  EXPECT_EQ(ind, 14);
+}
+
 TEST_P(SqlRtTest, RepeatedPlaceholderAndModulo) {
   // Rotation day of an assignment: (day - start + start day - 1) mod days + 1.
   Exec("insert into Hrs160Agr values ('G1', 7);"
