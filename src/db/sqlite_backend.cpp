@@ -307,6 +307,14 @@ class SqliteStatement : public Statement {
       date_col_[static_cast<size_t>(i)] = decl != nullptr && Ascii_Iequal(decl, std::strlen(decl), "date");
     }
     values_.resize(static_cast<size_t>(sqlite3_bind_parameter_count(st)));
+    date_memo_at_.resize(date_fmt_.size());
+    for (size_t i = 0; i < date_fmt_.size(); ++i) {
+      std::string f = date_fmt_[i];
+      for (char& c : f) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+      }
+      date_memo_at_[i] = f == "yyyymmdd" ? 1 : f == "yyyymmddhh24miss" ? 2 : 0;
+    }
     if (run_ != nullptr) {
       // As many rows as the variables allow, a power of two.
       const int vars = sqlite3_limit(s->db(), SQLITE_LIMIT_VARIABLE_NUMBER, -1);
@@ -366,6 +374,16 @@ class SqliteStatement : public Statement {
   // Per input: the format of the TO_DATE that took it (Date_Params_Fold),
   // or empty.
   std::vector<std::string> date_fmt_;
+  // The last text read under each of the job's two formats and its value,
+  // as the statement's inputs take them (a day record's five dates are three
+  // texts); per input the memo of its format (1, 2), or 0.
+  struct DateMemo {
+    char text[15];
+    size_t len = 0;
+    double jd = 0;
+  };
+  DateMemo date_memo_[2];
+  std::vector<unsigned char> date_memo_at_;
   // Per column: the format of the TO_CHAR that the fetch does
   // (Date_Columns_Fold), or empty.
   std::vector<std::string> col_fmt_;
@@ -411,8 +429,19 @@ int SqliteStatement::Bind(int index, const SqlVar& var) {
       v.kind = BindValue::kNull;
       return 0;
     }
-    const int code = Ora_Date_Parse(text, len, fmt->data(), fmt->size(), &v.d);
-    if (code != 0) return code;
+    const unsigned at = date_memo_at_[static_cast<size_t>(index)];
+    DateMemo* memo = at != 0 ? &date_memo_[at - 1] : nullptr;
+    if (memo != nullptr && memo->len == len && std::memcmp(memo->text, text, len) == 0) {
+      v.d = memo->jd;
+    } else {
+      const int code = Ora_Date_Parse(text, len, fmt->data(), fmt->size(), &v.d);
+      if (code != 0) return code;
+      if (memo != nullptr && len <= sizeof memo->text) {
+        std::memcpy(memo->text, text, len);
+        memo->len = len;
+        memo->jd = v.d;
+      }
+    }
     v.kind = BindValue::kReal;
     return 0;
   }
@@ -573,9 +602,8 @@ int SqliteStatement::Column(int index, const SqlVar& out) {
   const std::string& fmt = col_fmt_[static_cast<size_t>(index)];
   if (!fmt.empty() && (v.type == SQLITE_FLOAT || v.type == SQLITE_INTEGER)) {
     // DAYSET_DATE checked the date: its text as TO_CHAR makes it.
-    char text[16];
-    const int n = Ora_Date_Format(v.type == SQLITE_FLOAT ? v.d : static_cast<double>(v.i), fmt.data(), fmt.size(),
-                                  false, text, sizeof text);
+    char text[15];
+    const int n = Ora_Date_Digits(v.type == SQLITE_FLOAT ? v.d : static_cast<double>(v.i), fmt.size() == 16, text);
     if (n < 0) return n;
     return Hostvar_Put_Text(out, text, static_cast<size_t>(n));
   }
