@@ -42,7 +42,9 @@ class Statement {
   virtual int Queue() { return kSqlBadStatement; }
   // After Session::Batch_Run: makes the outcome of batch item `item` the
   // statement's current execution and returns its code; on 0, Step and
-  // Column read its rows (a write gives 1403 at once), until Reset.
+  // Column read its rows (a write gives 1403 at once), until Reset. The
+  // runtime adopts the items in order, each at most once, none after one
+  // that ended the batch: a backend may run an item only as it is adopted.
   virtual int Adopt(int /*item*/) { return kSqlBadStatement; }
 };
 
@@ -71,8 +73,8 @@ class Session {
   // Changes whenever the resolution of table names changes (a schema
   // switch): statements prepared before then must be prepared again.
   virtual unsigned Name_Generation() const = 0;
-  // Whether statements can be sent together (Statement::Queue). A backend
-  // without a server to wait for has no need to.
+  // Whether statements can be sent together (Statement::Queue): to a
+  // server in one round trip, or a run of one insert as one statement.
   virtual bool Batches() const { return false; }
   // Opens an empty batch; forgets the outcomes of the last one.
   virtual void Batch_Begin() {}

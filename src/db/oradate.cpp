@@ -159,17 +159,24 @@ OraCivil Civil_Of(double jd) {
   return c;
 }
 
+// Ora_Jd_Valid, with the civil date and time into *c when it is.
+bool Civil_If_Valid(double jd, OraCivil* c) {
+  if (!(jd >= kJdFirst - 1 && jd <= kJdEnd + 1)) return false;  // NaN too
+  *c = Civil_Of(jd);
+  return c->year >= 1 && c->year <= 9999;
+}
+
 }  // namespace
 
 bool Ora_Jd_Valid(double jd) {
-  if (!(jd >= kJdFirst - 1 && jd <= kJdEnd + 1)) return false;  // NaN too
-  const OraCivil c = Civil_Of(jd);
-  return c.year >= 1 && c.year <= 9999;
+  OraCivil c{};
+  return Civil_If_Valid(jd, &c);
 }
 
 OraCivil Ora_Jd_To_Civil(double jd) {
-  if (!Ora_Jd_Valid(jd)) return OraCivil{1, 1, 1, 0, 0, 0};
-  return Civil_Of(jd);
+  OraCivil c{};
+  if (!Civil_If_Valid(jd, &c)) return OraCivil{1, 1, 1, 0, 0, 0};
+  return c;
 }
 
 double Ora_Jd_Trunc(double jd) {
@@ -288,26 +295,51 @@ int Ora_Date_Parse(const char* text, size_t len, const char* fmt, size_t fmtlen,
   return 0;
 }
 
+namespace {
+
+// yyyymmdd[hh24miss] of a valid date into out (15 bytes), NUL-terminated;
+// returns the length.
+int Digits_Of(const OraCivil& c, bool with_time, char* out) {
+  const auto put = [out](int at, int value, int width) {
+    for (int i = width - 1; i >= 0; --i, value /= 10) out[at + i] = static_cast<char>('0' + value % 10);
+  };
+  put(0, c.year, 4);
+  put(4, c.month, 2);
+  put(6, c.day, 2);
+  if (!with_time) {
+    out[8] = '\0';
+    return 8;
+  }
+  put(8, c.hour, 2);
+  put(10, c.minute, 2);
+  put(12, c.second, 2);
+  out[14] = '\0';
+  return 14;
+}
+
+}  // namespace
+
+int Ora_Date_Digits(double jd, bool with_time, char (&out)[15]) {
+  out[0] = '\0';
+  OraCivil c{};
+  if (!Civil_If_Valid(jd, &c)) return kOraBadYear;
+  return Digits_Of(c, with_time, out);
+}
+
 int Ora_Date_Format(double jd, const char* fmt, size_t fmtlen, bool sunday_first, char* out,
                     size_t outsize) {
   if (outsize > 0) out[0] = '\0';
-  if (!Ora_Jd_Valid(jd)) return kOraBadYear;
-  const OraCivil c = Civil_Of(jd);
+  OraCivil c{};
+  if (!Civil_If_Valid(jd, &c)) return kOraBadYear;
   Out o{out, outsize, 0};
   bool with_time;
   if (Fast_Format(fmt, fmtlen, &with_time)) {
-    // The job's own formats, digits only: every day record and time-group
-    // row of a range read comes through here.
-    o.Num(c.year, 4);
-    o.Num(c.month, 2);
-    o.Num(c.day, 2);
-    if (with_time) {
-      o.Num(c.hour, 2);
-      o.Num(c.minute, 2);
-      o.Num(c.second, 2);
-    }
+    // The job's own formats, digits only.
+    char digits[15];
+    const int n = Digits_Of(c, with_time, digits);
+    o.Put(digits, static_cast<size_t>(n));
     if (outsize > 0) out[o.len < outsize ? o.len : outsize - 1] = '\0';
-    return static_cast<int>(o.len);
+    return n;
   }
   size_t fp = 0;
   while (fp < fmtlen) {
@@ -371,8 +403,8 @@ int Ora_Date_Format(double jd, const char* fmt, size_t fmtlen, bool sunday_first
 
 int Ora_Date_Default(double jd, char* out) {
   out[0] = '\0';
-  if (!Ora_Jd_Valid(jd)) return kOraBadYear;
-  const OraCivil c = Civil_Of(jd);
+  OraCivil c{};
+  if (!Civil_If_Valid(jd, &c)) return kOraBadYear;
   Out o{out, 10, 0};
   o.Num(c.day, 2);
   o.Put("-", 1);

@@ -68,6 +68,11 @@ int Ora_Date_Parse(const char* text, size_t len, const char* fmt, size_t fmtlen,
 int Ora_Date_Format(double jd, const char* fmt, size_t fmtlen, bool sunday_first, char* out,
                     size_t outsize);
 
+// Ora_Date_Format under 'yyyymmdd' or, with_time, 'yyyymmddhh24miss': the
+// 8 or 14 digits and the NUL into out; returns the length, or kOraBadYear
+// (out empty).
+int Ora_Date_Digits(double jd, bool with_time, char (&out)[15]);
+
 // The default text form of a date, 'DD-MON-RR' (08-DEC-26); out holds at
 // least 10 bytes. Returns the length (9), or kOraBadYear (out empty) for a
 // jd that is not Ora_Jd_Valid.

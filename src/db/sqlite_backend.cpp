@@ -32,6 +32,10 @@
 // disturb it. The largest cursor, the employment scan, keeps about ninety
 // bytes per employment (db/rowstore.h).
 //
+// Batches (backend.h) run item by item as the runtime adopts them; a run of
+// one insert goes as one statement of several value rows, with the outcome
+// of each item as alone (SqliteSession::Batch_Adopt).
+//
 // Durability: every schema file runs in WAL mode with synchronous=NORMAL. A
 // committed transaction is in the WAL file before COMMIT returns, so it
 // survives any later kill of the process. A power loss or operating-system
@@ -68,6 +72,8 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cassert>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -172,6 +178,35 @@ int Lock_Wait(void* arg, int count) {
   return 1;
 }
 
+class SqliteStatement;
+
+// An input as Bind read it from its host variable, handed to SQLite when the
+// execution runs: alone, or as one row of a run (SqliteSession::Batch_Adopt).
+// A text points into the caller's buffer, which stays in place until then.
+struct BindValue {
+  enum Kind : unsigned char { kNull, kInt, kReal, kText } kind = kNull;
+  int len = 0;  // kText
+  union {
+    long long i;
+    double d;
+    const char* text;
+  };
+  BindValue() : i(0) {}
+};
+
+int Bind_Native(sqlite3_stmt* st, int pos, const BindValue& v) {
+  switch (v.kind) {
+    case BindValue::kInt:
+      return sqlite3_bind_int64(st, pos, v.i);
+    case BindValue::kReal:
+      return sqlite3_bind_double(st, pos, v.d);
+    case BindValue::kText:
+      return sqlite3_bind_text(st, pos, v.text, v.len, SQLITE_STATIC);
+    default:
+      return sqlite3_bind_null(st, pos);
+  }
+}
+
 class SqliteSession : public Session {
  public:
   ~SqliteSession() override;
@@ -181,6 +216,9 @@ class SqliteSession : public Session {
   int Rollback() override;
   unsigned Name_Generation() const override { return generation_; }
   const char* Broken() const override { return broken_; }
+  bool Batches() const override { return true; }
+  void Batch_Begin() override;
+  int Batch_Run(int stop_code) override;
 
   // For the statements.
   int Begin_If_Needed();
@@ -188,11 +226,16 @@ class SqliteSession : public Session {
   void Note_Failure();
   int Switch_Schema(const std::string& name) override;
   SqliteFuncContext* func() { return &func_; }
+  sqlite3* db() const { return db_; }
+  int Batch_Queue(SqliteStatement* st, const std::vector<BindValue>& values);
+  int Batch_Adopt(SqliteStatement* st, int item);
 
  private:
   int Attach(const std::string& name);
   int Exec_Simple(const char* sql);
   std::string Translate(const std::string& neutral) const;
+  bool Has_Triggers(const std::string& schema, const std::string& table);
+  int Map_Code(int rc);
 
   sqlite3* db_ = nullptr;
   std::string dir_;
@@ -203,12 +246,36 @@ class SqliteSession : public Session {
   bool txn_lost_ = false;
   unsigned generation_ = 1;
   const char* broken_ = nullptr;  // Fatal_Condition of the first such failure
+  int broken_code_ = 0;           // and the code it was reported with
   sqlite3_stmt* begin_ = nullptr;
   sqlite3_stmt* commit_ = nullptr;
   sqlite3_stmt* rollback_ = nullptr;
   SqliteFuncContext func_;
   LockWait lock_wait_;
+
+  // The open batch: its items in order, their inputs one after the other.
+  struct BatchItem {
+    SqliteStatement* st;
+    size_t first;  // in batch_values_
+    enum State : unsigned char { kWaiting, kAlone, kWritten } state;
+  };
+  std::vector<BatchItem> batch_;
+  std::vector<BindValue> batch_values_;
 };
+
+// One value row of an insert and what surrounds it, so that `rows`
+// executions can go as one statement with as many value rows.
+struct RunText {
+  std::string head;  // "insert or abort into T (...) values "
+  std::string row;   // "(?,?,...)"
+  std::string tail;
+};
+
+// The most value rows of one statement of a run: a run goes in chunks of a
+// power of two rows up to this, each chunk's statement prepared at its
+// first use and kept with the statement.
+constexpr int kRunRowsMax = 64;
+constexpr int kRunSizes = 7;  // 1, 2, 4, ... 64 rows
 
 // One column value, of the statement's current row or of a kept row.
 struct Value {
@@ -223,16 +290,43 @@ int Value_Copy(const Value& v, bool date_col, const SqlVar& out);
 
 class SqliteStatement : public Statement {
  public:
-  SqliteStatement(SqliteSession* s, sqlite3_stmt* st, bool write, std::vector<std::string> date_fmt)
-      : s_(s), st_(st), write_(write), date_fmt_(std::move(date_fmt)) {
+  SqliteStatement(SqliteSession* s, sqlite3_stmt* st, bool write, bool into, std::vector<std::string> date_fmt,
+                  std::vector<std::string> col_fmt, std::unique_ptr<RunText> run)
+      : s_(s),
+        st_(st),
+        write_(write),
+        into_(into),
+        date_fmt_(std::move(date_fmt)),
+        col_fmt_(std::move(col_fmt)),
+        run_(std::move(run)) {
     const int n = sqlite3_column_count(st);
     date_col_.resize(static_cast<size_t>(n));
+    col_fmt_.resize(static_cast<size_t>(n));
     for (int i = 0; i < n; ++i) {
       const char* decl = sqlite3_column_decltype(st, i);
       date_col_[static_cast<size_t>(i)] = decl != nullptr && Ascii_Iequal(decl, std::strlen(decl), "date");
     }
+    values_.resize(static_cast<size_t>(sqlite3_bind_parameter_count(st)));
+    date_memo_at_.resize(date_fmt_.size());
+    for (size_t i = 0; i < date_fmt_.size(); ++i) {
+      std::string f = date_fmt_[i];
+      for (char& c : f) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+      }
+      date_memo_at_[i] = f == "yyyymmdd" ? 1 : f == "yyyymmddhh24miss" ? 2 : 0;
+    }
+    if (run_ != nullptr) {
+      // As many rows as the variables allow, a power of two.
+      const int vars = sqlite3_limit(s->db(), SQLITE_LIMIT_VARIABLE_NUMBER, -1);
+      const int per_row = values_.empty() ? 1 : static_cast<int>(values_.size());
+      run_rows_ = 1;
+      while (run_rows_ * 2 <= kRunRowsMax && run_rows_ * 2 * per_row <= vars) run_rows_ *= 2;
+    }
   }
-  ~SqliteStatement() override { sqlite3_finalize(st_); }
+  ~SqliteStatement() override {
+    for (sqlite3_stmt* c : chunks_) sqlite3_finalize(c);
+    sqlite3_finalize(st_);
+  }
   int Columns() const override { return static_cast<int>(date_col_.size()); }
   int Bind(int index, const SqlVar& var) override;
   int Step() override;
@@ -242,6 +336,32 @@ class SqliteStatement : public Statement {
     sqlite3_reset(st_);
     started_ = false;
     kept_ = false;
+    written_ = false;
+  }
+  int Queue() override { return s_->Batch_Queue(this, values_); }
+  int Adopt(int item) override {
+    Reset();
+    return s_->Batch_Adopt(this, item);
+  }
+
+  // For the session's batch. The most rows a chunk of a run may have (1:
+  // the statement goes alone).
+  int Run_Rows() const { return run_rows_; }
+  // Runs `rows` executions (a power of two, 2 to Run_Rows()) with their
+  // inputs in `v`, one after the other, as one statement: 0 when every one
+  // wrote its row, 1 when the chunk could not be made (nothing ran), else
+  // the code of the failure, the statement's effect undone.
+  int Run_Chunk(const BindValue* v, int rows);
+  // The execution of a chunk that ran: Step gives 1403.
+  int Adopt_Written() {
+    written_ = true;
+    return 0;
+  }
+  // The execution with the inputs `v`, alone: Step runs it; a cursor's
+  // query runs here.
+  int Adopt_Alone(const BindValue* v) {
+    std::copy(v, v + values_.size(), values_.begin());
+    return write_ || into_ ? 0 : Materialize();
   }
 
  private:
@@ -250,21 +370,41 @@ class SqliteStatement : public Statement {
   SqliteSession* s_;
   sqlite3_stmt* st_;
   bool write_;
+  bool into_;  // a select-into (a cursor's select has no into list)
   // Per input: the format of the TO_DATE that took it (Date_Params_Fold),
   // or empty.
   std::vector<std::string> date_fmt_;
+  // The last text read under each of the job's two formats and its value,
+  // as the statement's inputs take them (a day record's five dates are three
+  // texts); per input the memo of its format (1, 2), or 0.
+  struct DateMemo {
+    char text[15];
+    size_t len = 0;
+    double jd = 0;
+  };
+  DateMemo date_memo_[2];
+  std::vector<unsigned char> date_memo_at_;
+  // Per column: the format of the TO_CHAR that the fetch does
+  // (Date_Columns_Fold), or empty.
+  std::vector<std::string> col_fmt_;
+  std::vector<BindValue> values_;  // the inputs of the next execution
   bool started_ = false;
+  bool written_ = false;  // Adopt_Written
   std::vector<char> date_col_;
   // Kept rows of a materialized cursor; the store keeps its room for the
   // next open.
   bool kept_ = false;
   RowStore rows_;
   std::vector<RowValue> row_;  // the row being kept
+  // An insert whose executions can go as one statement, and its chunks by
+  // size (index: log2 of the rows), prepared at their first use.
+  std::unique_ptr<RunText> run_;
+  int run_rows_ = 1;
+  sqlite3_stmt* chunks_[kRunSizes] = {};
 };
 
 int SqliteStatement::Bind(int index, const SqlVar& var) {
-  const int pos = index + 1;
-  int rc;
+  BindValue& v = values_[static_cast<size_t>(index)];
   const bool null = var.ind != nullptr && *var.ind < 0;
   const std::string* fmt =
       static_cast<size_t>(index) < date_fmt_.size() && !date_fmt_[static_cast<size_t>(index)].empty()
@@ -286,31 +426,55 @@ int SqliteStatement::Bind(int index, const SqlVar& var) {
       len = static_cast<size_t>(std::snprintf(digits, sizeof digits, "%d", *static_cast<const int32_t*>(var.data)));
     }
     if (len == 0) {
-      rc = sqlite3_bind_null(st_, pos);
-    } else {
-      double jd;
-      const int code = Ora_Date_Parse(text, len, fmt->data(), fmt->size(), &jd);
-      if (code != 0) return code;
-      rc = sqlite3_bind_double(st_, pos, jd);
+      v.kind = BindValue::kNull;
+      return 0;
     }
-    return rc == SQLITE_OK ? 0 : s_->Map_Error(rc);
+    const unsigned at = date_memo_at_[static_cast<size_t>(index)];
+    DateMemo* memo = at != 0 ? &date_memo_[at - 1] : nullptr;
+    if (memo != nullptr && memo->len == len && std::memcmp(memo->text, text, len) == 0) {
+      v.d = memo->jd;
+    } else {
+      const int code = Ora_Date_Parse(text, len, fmt->data(), fmt->size(), &v.d);
+      if (code != 0) return code;
+      if (memo != nullptr && len <= sizeof memo->text) {
+        std::memcpy(memo->text, text, len);
+        memo->len = len;
+        memo->jd = v.d;
+      }
+    }
+    v.kind = BindValue::kReal;
+    return 0;
   }
   if (var.kind == SqlVar::kString) {
     if (var.data == nullptr || var.size <= 0) return kSqlBadVariable;
     const char* text = static_cast<const char*>(var.data);
     const size_t len = null ? 0 : strnlen(text, static_cast<size_t>(var.size));
     // Oracle stores an empty text as NULL.
-    rc = len == 0 ? sqlite3_bind_null(st_, pos)
-                  : sqlite3_bind_text(st_, pos, text, static_cast<int>(len), SQLITE_STATIC);
-  } else {
-    if (var.data == nullptr) return kSqlBadVariable;
-    rc = null ? sqlite3_bind_null(st_, pos) : sqlite3_bind_int(st_, pos, *static_cast<const int32_t*>(var.data));
+    if (len == 0) {
+      v.kind = BindValue::kNull;
+    } else {
+      v.kind = BindValue::kText;
+      v.text = text;
+      v.len = static_cast<int>(len);
+    }
+    return 0;
   }
-  return rc == SQLITE_OK ? 0 : s_->Map_Error(rc);
+  if (var.data == nullptr) return kSqlBadVariable;
+  if (null) {
+    v.kind = BindValue::kNull;
+  } else {
+    v.kind = BindValue::kInt;
+    v.i = *static_cast<const int32_t*>(var.data);
+  }
+  return 0;
 }
 
 int SqliteStatement::Step_Native() {
   if (!started_) {
+    for (size_t i = 0; i < values_.size(); ++i) {
+      const int rc = Bind_Native(st_, static_cast<int>(i) + 1, values_[i]);
+      if (rc != SQLITE_OK) return s_->Map_Error(rc);
+    }
     if (write_) {
       const int rc = s_->Begin_If_Needed();
       if (rc != 0) return rc;
@@ -327,8 +491,51 @@ int SqliteStatement::Step_Native() {
 }
 
 int SqliteStatement::Step() {
+  if (written_) return 1403;
   if (!kept_) return Step_Native();
   return rows_.Next() ? 0 : 1403;
+}
+
+int SqliteStatement::Run_Chunk(const BindValue* v, int rows) {
+  int size = 0;
+  while ((2 << size) <= rows) ++size;
+  sqlite3_stmt*& c = chunks_[size];
+  if (c == nullptr) {
+    std::string sql = run_->head;
+    sql.reserve(run_->head.size() + static_cast<size_t>(rows) * (run_->row.size() + 1) + run_->tail.size());
+    for (int r = 0; r < rows; ++r) {
+      if (r > 0) sql += ',';
+      sql += run_->row;
+    }
+    sql += run_->tail;
+    if (sqlite3_prepare_v3(s_->db(), sql.c_str(), static_cast<int>(sql.size()), SQLITE_PREPARE_PERSISTENT, &c,
+                           nullptr) != SQLITE_OK ||
+        c == nullptr || sqlite3_bind_parameter_count(c) != rows * static_cast<int>(values_.size())) {
+      // The runs of this statement go item by item from now on.
+      sqlite3_finalize(c);
+      c = nullptr;
+      run_rows_ = 1;
+      return 1;
+    }
+  }
+  const int n = rows * static_cast<int>(values_.size());
+  for (int i = 0; i < n; ++i) {
+    if (Bind_Native(c, i + 1, v[i]) != SQLITE_OK) return 1;
+  }
+  int rc = s_->Begin_If_Needed();
+  if (rc != 0) return rc;
+  s_->func()->error = 0;
+  rc = sqlite3_step(c);
+  if (rc == SQLITE_DONE) {
+    // Inserts under ABORT into a table without triggers: one row each.
+    assert(sqlite3_changes(s_->db()) == rows);
+    sqlite3_reset(c);
+    return 0;
+  }
+  const int code = s_->Map_Error(rc);
+  s_->Note_Failure();
+  sqlite3_reset(c);
+  return code;
 }
 
 // The current row's column `c` as the statement holds it.
@@ -391,6 +598,14 @@ int SqliteStatement::Column(int index, const SqlVar& out) {
     v = Value{kTypes[r.kind], r.i, r.d, r.text, r.len};
   } else {
     v = Column_Value(st_, index);
+  }
+  const std::string& fmt = col_fmt_[static_cast<size_t>(index)];
+  if (!fmt.empty() && (v.type == SQLITE_FLOAT || v.type == SQLITE_INTEGER)) {
+    // DAYSET_DATE checked the date: its text as TO_CHAR makes it.
+    char text[15];
+    const int n = Ora_Date_Digits(v.type == SQLITE_FLOAT ? v.d : static_cast<double>(v.i), fmt.size() == 16, text);
+    if (n < 0) return n;
+    return Hostvar_Put_Text(out, text, static_cast<size_t>(n));
   }
   return Value_Copy(v, date_col, out);
 }
@@ -551,6 +766,54 @@ void SqliteSession::Note_Failure() {
   }
 }
 
+// Batches: every item runs when the runtime adopts it, which it does in
+// order (so each sees what the items before it did), alone as Step would
+// run it; the executions of one insert that follow each other go as one
+// statement with a value row each, in chunks (kRunRowsMax). A chunk
+// inserts under ABORT, into a table without triggers (Run_Text_Of), so
+// that it either writes every row, each as its execution alone would
+// have, or fails with its effect undone; then its items run again one by
+// one and meet the failure (and the stop code) where they do alone.
+void SqliteSession::Batch_Begin() {
+  batch_.clear();
+  batch_values_.clear();
+}
+
+int SqliteSession::Batch_Run(int) { return broken_ != nullptr ? broken_code_ : 0; }
+
+int SqliteSession::Batch_Queue(SqliteStatement* st, const std::vector<BindValue>& values) {
+  batch_.push_back(BatchItem{st, batch_values_.size(), BatchItem::kWaiting});
+  batch_values_.insert(batch_values_.end(), values.begin(), values.end());
+  return static_cast<int>(batch_.size() - 1);
+}
+
+int SqliteSession::Batch_Adopt(SqliteStatement* st, int item) {
+  if (broken_ != nullptr) return broken_code_;
+  const size_t k = static_cast<size_t>(item);
+  BatchItem& b = batch_[k];
+  if (b.state == BatchItem::kWritten) return st->Adopt_Written();
+  if (b.state == BatchItem::kWaiting && st->Run_Rows() > 1) {
+    // The run of this statement from here, as far as one chunk goes.
+    size_t rows = 1;
+    while (rows < static_cast<size_t>(st->Run_Rows()) && k + rows < batch_.size() && batch_[k + rows].st == st &&
+           batch_[k + rows].state == BatchItem::kWaiting) {
+      ++rows;
+    }
+    if (rows > 1) {
+      size_t chunk = 1;
+      while (chunk * 2 <= rows) chunk *= 2;
+      const int rc = st->Run_Chunk(&batch_values_[b.first], static_cast<int>(chunk));
+      if (rc == 0) {
+        for (size_t j = k; j < k + chunk; ++j) batch_[j].state = BatchItem::kWritten;
+        return st->Adopt_Written();
+      }
+      if (broken_ != nullptr) return rc;
+      for (size_t j = k; j < k + chunk; ++j) batch_[j].state = BatchItem::kAlone;
+    }
+  }
+  return st->Adopt_Alone(&batch_values_[b.first]);
+}
+
 int SqliteSession::Commit() {
   if (txn_lost_) {
     txn_lost_ = false;
@@ -613,7 +876,14 @@ const char* Fatal_Condition(int rc) {
 }
 
 int SqliteSession::Map_Error(int rc) {
-  if (broken_ == nullptr) broken_ = Fatal_Condition(rc);
+  const bool was_broken = broken_ != nullptr;
+  if (!was_broken) broken_ = Fatal_Condition(rc);
+  const int code = Map_Code(rc);
+  if (!was_broken && broken_ != nullptr) broken_code_ = code;
+  return code;
+}
+
+int SqliteSession::Map_Code(int rc) {
   if (func_.error != 0) {
     const int code = func_.error;
     func_.error = 0;
@@ -706,6 +976,99 @@ std::string Date_Params_Fold(const std::string& in, std::vector<std::string>* fm
   return out;
 }
 
+// A select list's item TO_CHAR(expr, 'yyyymmdd') or (..., 'yyyymmddhh24miss')
+// becomes DAYSET_DATE(expr) (sqlite_functions.h), and the column's text is
+// made from the number when it is fetched (SqliteStatement::Column): the
+// same text, the same refusal of what is no date, at the same place in the
+// row, without a text per row for SQLite to make and the cursor to keep.
+// Only where nothing but the fetch sees the item: a plain select (no
+// DISTINCT, no set operation, no grouping) that orders by no column
+// number. *fmts gets one entry per item of the list: the format, or empty.
+std::string Date_Columns_Fold(const std::string& in, std::vector<std::string>* fmts) {
+  fmts->clear();
+  std::vector<SqlToken> t;  // the text's tokens, blanks left out
+  for (size_t pos = 0;;) {
+    const SqlToken k = Sql_Token_At(in, pos);
+    if (k.kind == SqlToken::kEnd) break;
+    pos = k.end;
+    if (k.kind != SqlToken::kSpace) t.push_back(k);
+  }
+  if (t.empty() || !Sql_Word_Is(in, t[0], "select")) return in;
+  static const char* const kRefused[] = {"distinct", "union", "intersect", "except", "minus", "group", "having"};
+  bool ordered = false;
+  for (const SqlToken& k : t) {
+    for (const char* w : kRefused) {
+      if (Sql_Word_Is(in, k, w)) return in;
+    }
+    if (Sql_Word_Is(in, k, "order")) ordered = true;
+    if (ordered && k.kind == SqlToken::kOther && in[k.begin] >= '0' && in[k.begin] <= '9') return in;
+  }
+  const auto is = [&in](const SqlToken& k, char c) { return k.kind == SqlToken::kOther && in[k.begin] == c; };
+  const auto fast = [&in](const SqlToken& k, std::string* fmt) {
+    if (k.kind != SqlToken::kLiteral) return false;
+    fmt->assign(in, k.begin + 1, k.end - k.begin - 2);
+    for (char& c : *fmt) {
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+    }
+    return *fmt == "yyyymmdd" || *fmt == "yyyymmddhh24miss";
+  };
+  // The items: [first, last] token ranges between commas at depth 0, up to
+  // the list's FROM.
+  struct Fold {
+    size_t begin, expr_begin, expr_end, end;  // in the text
+  };
+  std::vector<Fold> folds;
+  size_t first = 1, i = 1;
+  int depth = 0;
+  for (; i <= t.size(); ++i) {
+    const bool at_end = i == t.size() || (depth == 0 && (is(t[i], ',') || Sql_Word_Is(in, t[i], "from")));
+    if (!at_end) {
+      if (is(t[i], '(')) ++depth;
+      if (is(t[i], ')')) --depth;
+      continue;
+    }
+    std::string fmt;
+    const size_t n = i - first;
+    if (n >= 6 && Sql_Word_Is(in, t[first], "to_char") && is(t[first + 1], '(') && is(t[i - 1], ')') &&
+        is(t[i - 3], ',') && fast(t[i - 2], &fmt)) {
+      // The call's parentheses hold the whole item, its last comma is its own.
+      int d = 0;
+      bool whole = true;
+      for (size_t j = first + 1; j < i && whole; ++j) {
+        if (is(t[j], '(')) ++d;
+        if (is(t[j], ')')) --d;
+        whole = d > 0 || j == i - 1;
+        if (j == i - 3 && d != 1) whole = false;
+      }
+      if (whole) {
+        folds.push_back(Fold{t[first].begin, t[first + 1].end, t[i - 3].begin, t[i - 1].end});
+      } else {
+        fmt.clear();
+      }
+    } else {
+      fmt.clear();
+    }
+    fmts->push_back(fmt);
+    if (i == t.size() || Sql_Word_Is(in, t[i], "from")) break;
+    first = i + 1;
+  }
+  if (folds.empty()) {
+    fmts->clear();
+    return in;
+  }
+  std::string out;
+  size_t at = 0;
+  for (const Fold& f : folds) {
+    out.append(in, at, f.begin - at);
+    out += "dayset_date(";
+    out.append(in, f.expr_begin, f.expr_end - f.expr_begin);
+    out += ')';
+    at = f.end;
+  }
+  out.append(in, at, std::string::npos);
+  return out;
+}
+
 std::string SqliteSession::Translate(const std::string& in) const {
   // Unqualified names before any switch address a schema that is never
   // attached, so that they fail with -942.
@@ -786,9 +1149,108 @@ std::string SqliteSession::Translate(const std::string& in) const {
   return out;
 }
 
+// An identifier token's name: a quoted one without its quotes.
+std::string Ident_Of(const std::string& text, const SqlToken& t) {
+  if (t.kind != SqlToken::kQuoted) return text.substr(t.begin, t.end - t.begin);
+  std::string name;
+  for (size_t i = t.begin + 1; i + 1 < t.end; ++i) {
+    name += text[i];
+    if (text[i] == '"') ++i;  // "" stands for one quote
+  }
+  return name;
+}
+
+// The parts of an insert of one value row as Translate writes it,
+// "insert into S.T (columns) values (row)", when its executions can go as
+// one statement of several rows: the row holds all the inputs and nothing
+// but inputs, literals, numbers, NULL and the functions that read no table
+// (sqlite_functions.h), so that each row of the chunk gets the values its
+// execution alone would. Null for any other statement; *schema and *table
+// name the table.
+std::unique_ptr<RunText> Run_Text_Of(const std::string& sql, std::string* schema, std::string* table) {
+  size_t pos = 0;
+  const auto next = [&sql, &pos]() {
+    SqlToken t = Sql_Token_At(sql, pos);
+    if (t.kind == SqlToken::kSpace) t = Sql_Token_At(sql, t.end);
+    pos = t.end;
+    return t;
+  };
+  const auto is = [&sql](const SqlToken& t, char c) { return t.kind == SqlToken::kOther && sql[t.begin] == c; };
+  const auto is_name = [](const SqlToken& t) { return t.kind == SqlToken::kWord || t.kind == SqlToken::kQuoted; };
+  if (!Sql_Word_Is(sql, next(), "insert")) return nullptr;
+  if (!Sql_Word_Is(sql, next(), "into")) return nullptr;
+  const SqlToken s = next();
+  const size_t name_at = s.begin;
+  const SqlToken dot = Sql_Token_At(sql, s.end);
+  const SqlToken t = Sql_Token_At(sql, dot.end);
+  if (!is_name(s) || !is(dot, '.') || !is_name(t)) return nullptr;
+  *schema = Ident_Of(sql, s);
+  *table = Ident_Of(sql, t);
+  pos = t.end;
+  SqlToken u = next();
+  if (is(u, '(')) {
+    // The column list.
+    for (u = next(); !is(u, ')'); u = next()) {
+      if (!is_name(u) && !is(u, ',')) return nullptr;
+    }
+    u = next();
+  }
+  if (!Sql_Word_Is(sql, u, "values")) return nullptr;
+  const SqlToken open = next();
+  if (!is(open, '(')) return nullptr;
+  static const char* const kWords[] = {"null", "sysdate", "to_date", "to_char", "to_number", "nvl", "mod"};
+  int depth = 1;
+  while (depth > 0) {
+    const SqlToken v = next();
+    switch (v.kind) {
+      case SqlToken::kSpace:
+      case SqlToken::kLiteral:
+        break;
+      case SqlToken::kWord:
+        if (std::none_of(std::begin(kWords), std::end(kWords), [&](const char* w) { return Sql_Word_Is(sql, v, w); })) {
+          return nullptr;
+        }
+        break;
+      case SqlToken::kOther: {
+        const char c = sql[v.begin];
+        if (c == '(') ++depth;
+        if (c == ')') --depth;
+        if (std::strchr("?,()+-*/|.", c) == nullptr && !(c >= '0' && c <= '9')) return nullptr;
+        break;
+      }
+      default:
+        return nullptr;
+    }
+  }
+  const size_t row_end = pos;
+  if (next().kind != SqlToken::kEnd) return nullptr;
+  auto run = std::make_unique<RunText>();
+  run->head = "insert or abort into " + sql.substr(name_at, open.begin - name_at);
+  run->row = sql.substr(open.begin, row_end - open.begin);
+  run->tail = sql.substr(row_end);
+  return run;
+}
+
+bool SqliteSession::Has_Triggers(const std::string& schema, const std::string& table) {
+  std::string quoted;
+  for (char c : schema) {
+    quoted += c;
+    if (c == '"') quoted += c;
+  }
+  const std::string sql = "select 1 from \"" + quoted +
+                          "\".sqlite_master where type = 'trigger' and tbl_name = ?1 collate nocase union all "
+                          "select 1 from temp.sqlite_master where type = 'trigger' and tbl_name = ?1 collate nocase";
+  sqlite3_stmt* st = nullptr;
+  int rc = sqlite3_prepare_v2(db_, sql.c_str(), static_cast<int>(sql.size()), &st, nullptr);
+  if (rc == SQLITE_OK) rc = sqlite3_bind_text(st, 1, table.c_str(), static_cast<int>(table.size()), SQLITE_STATIC);
+  if (rc == SQLITE_OK) rc = sqlite3_step(st);
+  sqlite3_finalize(st);
+  return rc != SQLITE_DONE;  // a trigger, or no way to tell
+}
+
 int SqliteSession::Prepare(const SqlParsed& parsed, std::unique_ptr<Statement>* out) {
-  std::vector<std::string> date_fmt;
-  const std::string sql = Translate(Date_Params_Fold(parsed.sql, &date_fmt));
+  std::vector<std::string> date_fmt, col_fmt;
+  const std::string sql = Translate(Date_Params_Fold(Date_Columns_Fold(parsed.sql, &col_fmt), &date_fmt));
   sqlite3_stmt* st = nullptr;
   const char* tail = nullptr;
   const int rc = sqlite3_prepare_v2(db_, sql.c_str(), static_cast<int>(sql.size()), &st, &tail);
@@ -801,7 +1263,15 @@ int SqliteSession::Prepare(const SqlParsed& parsed, std::unique_ptr<Statement>* 
     sqlite3_finalize(st);
     return kSqlBindMismatch;
   }
-  *out = std::make_unique<SqliteStatement>(this, st, parsed.write || !sqlite3_stmt_readonly(st), std::move(date_fmt));
+  std::unique_ptr<RunText> run;
+  if (parsed.write) {
+    std::string schema, table;
+    run = Run_Text_Of(sql, &schema, &table);
+    if (run != nullptr && Has_Triggers(schema, table)) run.reset();
+  }
+  *out = std::make_unique<SqliteStatement>(this, st, parsed.write || !sqlite3_stmt_readonly(st),
+                                           parsed.select && parsed.outputs > 0, std::move(date_fmt),
+                                           std::move(col_fmt), std::move(run));
   return 0;
 }
 
@@ -812,7 +1282,13 @@ bool Sqlite_Owns(const char* net) { return Sql_Net_Has_Scheme(net, "sqlite:"); }
 // -1435; "" when it is there after all.
 std::string Sqlite_Connect_Missing(int rc, const char* net, const char* schema) {
   const std::string dir = net + std::strlen("sqlite:");
-  const auto quoted = [](const std::string& text) { return "\"" + Str_Shown(text.c_str(), 200) + "\""; };
+  const auto quoted = [](const std::string& text) {
+    // Appended, not "\"" + ...: GCC's -Wrestrict misreads that in Release.
+    std::string q(1, '"');
+    q += Str_Shown(text.c_str(), 200);
+    q += '"';
+    return q;
+  };
   // "" when `path` is there and `is_kind` holds, else what is wrong with it.
   const auto wrong = [](const std::string& path, const std::string& what, bool (*is_kind)(mode_t),
                         const std::string& not_kind) -> std::string {

@@ -128,6 +128,28 @@ void Fn_To_Char(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
                       SQLITE_TRANSIENT);
 }
 
+// DAYSET_DATE(date): what TO_CHAR(date, fmt) refuses, it refuses alike;
+// anything else it gives back as a Julian day number, for the statement to
+// format (a select list's TO_CHAR under the job's own formats, see
+// sqlite_backend.cpp). NULL gives NULL.
+void Fn_Dayset_Date(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  sqlite3_value* v = argv[0];
+  if (sqlite3_value_type(v) == SQLITE_NULL) {
+    sqlite3_result_null(ctx);
+    return;
+  }
+  double jd;
+  if (!Value_Jd(v, &jd)) {
+    Func_Fail(ctx, kOraDateMismatch, "TO_CHAR: not a date");
+    return;
+  }
+  if (!Ora_Jd_Valid(jd)) {
+    Func_Fail(ctx, kOraBadYear, "TO_CHAR: not a date of the years 1 to 9999");
+    return;
+  }
+  sqlite3_result_double(ctx, jd);
+}
+
 void Fn_To_Number(sqlite3_context* ctx, int, sqlite3_value** argv) {
   sqlite3_value* v = argv[0];
   switch (sqlite3_value_type(v)) {
@@ -201,7 +223,7 @@ int Sqlite_Functions_Register(sqlite3* db, SqliteFuncContext* context) {
   static const Fn kFns[] = {
       {"sysdate", 0, false, Fn_Sysdate},    {"to_date", 1, true, Fn_To_Date}, {"to_date", 2, true, Fn_To_Date},
       {"to_char", 1, true, Fn_To_Char},     {"to_char", 2, true, Fn_To_Char}, {"to_number", 1, true, Fn_To_Number},
-      {"nvl", 2, true, Fn_Nvl},             {"mod", 2, true, Fn_Mod},
+      {"nvl", 2, true, Fn_Nvl},             {"mod", 2, true, Fn_Mod},         {"dayset_date", 1, true, Fn_Dayset_Date},
   };
   for (const Fn& f : kFns) {
     const int flags = SQLITE_UTF8 | (f.deterministic ? SQLITE_DETERMINISTIC : 0);

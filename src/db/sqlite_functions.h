@@ -1,6 +1,8 @@
 // The Oracle functions the job's statements use, as SQL functions of the
 // embedded backend's connection: sysdate, TO_DATE, TO_CHAR, TO_NUMBER, NVL
-// and MOD. The session (sqlite_backend.cpp) registers them once at connect
+// and MOD, and DAYSET_DATE, the check of TO_CHAR(date, fmt) without the
+// text (the statement formats the number it gives at the fetch). The
+// session (sqlite_backend.cpp) registers them once at connect
 // and reads back, after a failed step, the Oracle code of a function that
 // refused its arguments (a date or number that does not convert).
 //

@@ -167,7 +167,9 @@ int Sql_Exec(const char* text, SqlVars vars = {});
 // calls would run them, each with its own code and statement-level
 // rollback. On a database server they travel together, one round trip for
 // the batch (more only where a statement fails); on the embedded database
-// they simply run one after the other. Outputs are written and the codes
+// they run one after the other, a run of one insert as one statement of
+// several rows. Either way each gets the code and the effect it has alone.
+// Outputs are written and the codes
 // set when Sql_Exec_Batch returns, so every buffer named in Add must stay
 // in place until then. Clear keeps the room for the next batch.
 //

@@ -147,6 +147,9 @@ PendingCommit g_commit;
 bool Commit_Finish() {
   if (!g_commit.due) return true;
   g_commit.due = false;
+  // The code of the batch that carried the commit stays for the caller,
+  // unless the commit broke the session.
+  const int32_t batch_code = SqlCode;
   if (Sql_Commit_Result() == 0) {
     if (Sql_Rt_Commit_Broke()) {
       g_commit.broke = true;
@@ -155,6 +158,7 @@ bool Commit_Finish() {
     // A lost commit must not pass unnoticed: the person's work is not durable.
     RunLog_Printf("Error: Commit %d! Person: %s!\n", SqlCode, g_commit.pnr);
   }
+  SqlCode = batch_code;
   if (g_hook != nullptr) g_hook(PnrStep::kAfterCommit, g_commit.person, g_commit.pnr);
   Progress_Person(g_commit.written);
   return true;

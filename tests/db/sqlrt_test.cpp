@@ -268,6 +268,56 @@ TEST_P(SqlRtSqliteTest, DateColumnHoldingNoDateFailsTheRow) {
   EXPECT_EQ(Sql_Rt_Broken(), nullptr);
 }
 
+// A select list's TO_CHAR of a date under the job's formats gives its text
+// as the function makes it, whether the text is made in the row or at the
+// fetch: NULL, a text cut to its variable, a number, one text for the rows
+// of one day in a UNION, and a text that is no date refused where the
+// row's other values are refused, before or after it.
+TEST_P(SqlRtSqliteTest, SelectListDateTextsAsTheFunctionMakesThem) {
+  Exec("insert into Hrs327Tag (TagPnr,TagTag,TagUhr,TagBis) values "
+       "('1', julianday('2026-12-08'), julianday('2026-12-08 06:00'), NULL), "
+       "('2', julianday('2026-12-08'), julianday('2026-12-08 18:30:05'), julianday('2026-12-31')), "
+       "('x', julianday('2026-12-09'), 'no date', NULL)");
+  const struct {
+    const char* text;
+    Rows_t rows;  // each fetched row, '|' between columns, NULL as "NULL"; or the open's code
+    int open;
+  } cursors[] = {
+      {"select TO_CHAR(TagUhr,'yyyymmddHH24MISS') ,TO_CHAR(TagBis, 'YYYYMMDD' )  from Hrs327Tag where "
+       "TagPnr<'x' order by TagPnr",
+       {"20261208060000|NULL", "20261208183005|20261231"}, 0},
+      {"select TO_CHAR(TagUhr,'yyyymmdd')  from Hrs327Tag where TagPnr='1' union select "
+       "TO_CHAR(TagUhr,'yyyymmdd')  from Hrs327Tag where TagPnr='2'",
+       {"20261208"}, 0},
+      {"select TO_CHAR(TagUhr,'yyyymmdd') ,MOD(TagPnr,2)  from Hrs327Tag where TagPnr='x'", {}, -1861},
+      {"select MOD(TagPnr,2) ,TO_CHAR(TagUhr,'yyyymmdd')  from Hrs327Tag where TagPnr='x'", {}, -1722},
+  };
+  for (const auto& c : cursors) {
+    SCOPED_TRACE(c.text);
+    ASSERT_EQ(Sql_Cur_Open(c.text), c.open);
+    if (c.open != 0) continue;
+    Rows_t rows;
+    char a[20], b[20];
+    int16_t ia, ib;
+    const bool two = std::strstr(c.text, "union") == nullptr;
+    while (two ? Sql_Cur_Fetch(c.text, {SqlStr(a, sizeof a, &ia), SqlStr(b, sizeof b, &ib)}) == 0
+               : Sql_Cur_Fetch(c.text, {SqlStr(a, sizeof a, &ia)}) == 0) {
+      rows.push_back(std::string(ia < 0 ? "NULL" : a) + (two ? std::string("|") + (ib < 0 ? "NULL" : b) : ""));
+    }
+    EXPECT_EQ(rows, c.rows);
+    EXPECT_EQ(Sql_Cur_Close(c.text), 0);
+  }
+  const char into[] = "select TO_CHAR(TagUhr,'yyyymmdd') ,TO_CHAR(TagUhr,'yyyymmddhh24miss') into :b0,:b1:b2  from "
+                      "Hrs327Tag where TagPnr='2'";
+  int32_t day = 0;
+  char cut[5];
+  int16_t ind = 0;
+  EXPECT_EQ(Sql_Exec(into, {SqlInt(&day), SqlStr(cut, sizeof cut, &ind)}), 0);
+  EXPECT_EQ(day, 20261208);
+  EXPECT_STREQ(cut, "2026");
+  EXPECT_EQ(ind, 14);
+}
+
 TEST_P(SqlRtTest, RepeatedPlaceholderAndModulo) {
   // Rotation day of an assignment: (day - start + start day - 1) mod days + 1.
   Exec("insert into Hrs160Agr values ('G1', 7);"
@@ -869,6 +919,146 @@ TEST_P(SqlRtPgTest, LongRunMeetsExistingKeysAsEachAlone) {
   EXPECT_EQ(n, 40 - 1);
   EXPECT_EQ(Rows("select count(*), min(UrvJhr), max(UrvJhr) from Hrs332Urv where UrvPnr = '00000001'"),
             (Rows_t{"60|2000|2059"}));
+}
+
+// On the embedded database a run of one insert in a batch goes as one
+// statement of several value rows, in chunks of up to 64; where a chunk
+// fails, its items go again one by one. Either way each item gets the code
+// and the effect it has alone: the same batches run one statement at a time
+// give the same codes and rows, also where the table's key gives way
+// without undoing (ON CONFLICT FAIL) or a trigger does. changes() after a
+// batch counts the rows of its last statement.
+TEST_P(SqlRtSqliteTest, RunOfOneInsertIsOneStatementWithTheOutcomeOfEach) {
+  Exec("create table Hrs990Tst (TstKey TEXT NOT NULL PRIMARY KEY ON CONFLICT FAIL, TstVal INTEGER);"
+       "create table Hrs991Tst (TstKey TEXT NOT NULL PRIMARY KEY, TstVal INTEGER);"
+       "create trigger Hrs991Tst_Three before insert on Hrs991Tst when new.TstVal = 3 "
+       "begin select raise(fail, 'three'); end");
+  const char kFailIns[] = "insert into Hrs990Tst (TstKey,TstVal) values (:b0,:b1)";
+  const char kTrigIns[] = "insert into Hrs991Tst (TstKey,TstVal) values (:b0,:b1)";
+  const char kChanges[] = "select changes() into :b0  from dual";
+  enum Kind { kTag, kUrv, kFail, kTrig };
+  struct Item {
+    Kind kind;
+    const char* key;  // after the mode's letter; "" a NULL key
+    const char* day;  // kTag
+    int32_t val;      // kUrv: the year
+  };
+  struct Case {
+    const char* what;
+    std::vector<Item> items;
+    int stop;
+    std::vector<int> rc;
+    int32_t changes;  // batched
+  };
+  const auto years = [](const char* key, int32_t from, int32_t to) {
+    std::vector<Item> items;
+    for (int32_t y = from; y <= to; ++y) items.push_back(Item{kUrv, key, "", y});
+    return items;
+  };
+  const auto with = [](std::vector<Item> items, std::vector<Item> more) {
+    items.insert(items.end(), more.begin(), more.end());
+    return items;
+  };
+  const auto with_rc = [](std::vector<int> rc, std::vector<int> more) {
+    rc.insert(rc.end(), more.begin(), more.end());
+    return rc;
+  };
+  const std::vector<int> ok64(64, 0);
+  const Case cases[] = {
+      {"runs of two inserts by turns",
+       {{kTag, "0000001", "20270101", 0}, {kTag, "0000001", "20270102", 0}, {kUrv, "0000001", "", 2027},
+        {kUrv, "0000001", "", 2028}, {kTag, "0000001", "20270103", 0}, {kTag, "0000001", "20270104", 0}},
+       0, {0, 0, 0, 0, 0, 0}, 2},
+      {"a chunk of 64", years("0000002", 2100, 2163), 0, ok64, 64},
+      {"a key that exists in the middle",
+       {{kTag, "0000001", "20270105", 0}, {kTag, "0000001", "20270102", 0}, {kTag, "0000001", "20270106", 0},
+        {kTag, "0000001", "20270107", 0}, {kTag, "0000001", "20270108", 0}, {kTag, "0000001", "20270109", 0}},
+       0, {0, -1, 0, 0, 0, 0}, 2},
+      {"a key twice within the run",
+       {{kUrv, "0000003", "", 2200}, {kUrv, "0000003", "", 2201}, {kUrv, "0000003", "", 2200},
+        {kUrv, "0000003", "", 2202}},
+       0, {0, 0, -1, 0}, 1},
+      {"a NULL key",
+       {{kTag, "0000001", "20270110", 0}, {kTag, "", "20270111", 0}, {kTag, "0000001", "20270112", 0},
+        {kTag, "0000001", "20270113", 0}},
+       0, {0, kSqlNotNull, 0, 0}, 1},
+      // Its insert does not run at all: the four others are one chunk.
+      {"a date that does not exist",
+       {{kTag, "0000001", "20270114", 0}, {kTag, "0000001", "20270230", 0}, {kTag, "0000001", "20270115", 0},
+        {kTag, "0000001", "20270116", 0}, {kTag, "0000001", "20270117", 0}},
+       0, {0, -1847, 0, 0, 0}, 4},
+      {"a stop code inside a run",
+       {{kTag, "0000001", "20270118", 0}, {kTag, "", "20270119", 0}, {kTag, "0000001", "20270120", 0},
+        {kTag, "0000001", "20270121", 0}},
+       kSqlNotNull, {0, kSqlNotNull, kSqlNotRun, kSqlNotRun}, 0},
+      {"longer than a chunk, a key twice at its end",
+       with(years("0000004", 2300, 2363), {{kUrv, "0000004", "", 2364}, {kUrv, "0000004", "", 2300},
+                                           {kUrv, "0000004", "", 2365}}),
+       0, with_rc(ok64, {0, -1, 0}), 1},
+      {"a key that gives way without undoing",
+       {{kFail, "k1", "", 1}, {kFail, "k2", "", 2}, {kFail, "k1", "", 3}, {kFail, "k3", "", 4}}, 0,
+       {0, 0, -1, 0}, 1},
+      {"a trigger that fails without undoing",
+       {{kTrig, "t1", "", 1}, {kTrig, "t2", "", 2}, {kTrig, "t3", "", 3}, {kTrig, "t4", "", 4}}, 0,
+       {0, 0, -1, 0}, 1},
+  };
+  for (bool together : {true, false}) {
+    faults::Batches_Set(together);
+    const std::string mode = together ? "B" : "S";
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(together ? "batched: " : "one by one: ") + c.what);
+      // The inputs first, so that they stay in place while the batch runs.
+      std::vector<std::string> key, stamp;
+      for (const Item& it : c.items) {
+        key.push_back(*it.key == '\0' ? "" : mode + it.key);
+        stamp.push_back(std::string(it.day) + "000000");
+      }
+      SqlBatch b;
+      for (size_t i = 0; i < c.items.size(); ++i) {
+        const Item& it = c.items[i];
+        const SqlVar k = SqlStr(key[i].c_str(), 9);
+        switch (it.kind) {
+          case kTag:
+            b.Add(kTagIns, {k, SqlStr(it.day, 11), SqlStr(it.day, 11), SqlStr(stamp[i].c_str(), 15),
+                            SqlStr(it.day, 11), SqlStr(stamp[i].c_str(), 15)});
+            break;
+          case kUrv:
+            b.Add(kUrvIns, {k, SqlInt(&it.val)});
+            break;
+          case kFail:
+          case kTrig:
+            b.Add(it.kind == kFail ? kFailIns : kTrigIns, {k, SqlInt(&it.val)});
+            break;
+        }
+      }
+      EXPECT_EQ(Sql_Exec_Batch(&b, c.stop), 0);
+      std::vector<int> rc;
+      for (const auto& item : b.items) rc.push_back(item.rc);
+      EXPECT_EQ(rc, c.rc);
+      int32_t changes = -1;
+      ASSERT_EQ(Sql_Exec(kChanges, {SqlInt(&changes)}), 0);
+      EXPECT_EQ(changes, together ? c.changes : c.changes == 0 ? 0 : 1);
+      ASSERT_EQ(Sql_Rt_Commit(), 0);
+    }
+  }
+  faults::Batches_Set(true);
+  const auto rows = [&](const char* mode) {
+    Rows_t all;
+    for (const char* q : {"select substr(TagPnr, 2), datetime(TagTag), datetime(TagVon), datetime(TagUhr), "
+                          "datetime(TagBis), datetime(TagEnd) from Hrs327Tag where TagPnr like '?%' order by 1, 2",
+                          "select substr(UrvPnr, 2), UrvJhr from Hrs332Urv where UrvPnr like '?%' order by 1, 2",
+                          "select substr(TstKey, 2), TstVal from Hrs990Tst where TstKey like '?%' order by 1",
+                          "select substr(TstKey, 2), TstVal from Hrs991Tst where TstKey like '?%' order by 1"}) {
+      std::string sql = q;
+      sql.replace(sql.find('?'), 1, mode);
+      const Rows_t r = Rows(sql);
+      all.insert(all.end(), r.begin(), r.end());
+    }
+    return all;
+  };
+  // 17 day records, 2 + 64 + 3 + 66 years, three keys of each table.
+  EXPECT_EQ(rows("B").size(), 17u + 135u + 6u);
+  EXPECT_EQ(rows("B"), rows("S"));
 }
 
 // A batch gives each statement the code and the effect it has alone, in
