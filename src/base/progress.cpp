@@ -1,9 +1,14 @@
 #include "base/progress.h"
 
+#include <limits.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+
+#include "base/runlog.h"
 
 namespace {
 
@@ -67,10 +72,31 @@ void Progress_Done() {
 
 void Progress_Relay_Set(int fd) { relay = fd; }
 
+void Progress_Relay_Send(const std::string& lines) {
+  size_t from = 0;
+  while (relay >= 0 && from < lines.size()) {
+    // Up to PIPE_BUF bytes, ending after a line end.
+    size_t end = std::min(lines.size(), from + static_cast<size_t>(PIPE_BUF));
+    if (end < lines.size()) {
+      const size_t nl = lines.rfind('\n', end - 1);
+      if (nl == std::string::npos || nl < from) return;  // a line longer than PIPE_BUF: not sent
+      end = nl + 1;
+    }
+    const ssize_t n = write(relay, lines.data() + from, end - from);
+    if (n < 0 && errno == EINTR) continue;
+    if (n != static_cast<ssize_t>(end - from)) return;
+    from = end;
+  }
+}
+
 size_t Progress_Relay_Read(const char* bytes, size_t n) {
   size_t used = 0;
   for (size_t i = 0; i < n; ++i) {
     if (bytes[i] != '\n') continue;
+    if (RunLog_Tally_Take(bytes + used, i - used)) {
+      used = i + 1;
+      continue;
+    }
     long written = 0;
     for (size_t k = used; k < i; ++k) {
       if (bytes[k] >= '0' && bytes[k] <= '9') written = written * 10 + (bytes[k] - '0');

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 // Decides once whether progress is shown (standard error is a terminal).
 void Progress_Init();
@@ -22,10 +23,13 @@ void Progress_Person(long days);
 // (Progress_Relay_Read), so that its line and summary count the workers'
 // persons and days as they go. -1: none (the default).
 void Progress_Relay_Set(int fd);
-// In the run: takes the complete lines in bytes[0..n) as finished persons;
-// returns how many bytes were used (an incomplete last line is left for the
-// next read).
+// In the run: takes the complete lines in bytes[0..n) as finished persons,
+// and the lines of a worker's log tally (RunLog_Tally_Take); returns how
+// many bytes were used (an incomplete last line is left for the next read).
 size_t Progress_Relay_Read(const char* bytes, size_t n);
+// In a worker, at its end: sends `lines` (whole lines) to the run, in
+// writes of whole lines that a pipe never splits.
+void Progress_Relay_Send(const std::string& lines);
 // Ends the line.
 void Progress_Done();
 

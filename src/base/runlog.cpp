@@ -24,6 +24,12 @@ struct FormatCount {
   long lines;
 };
 std::vector<FormatCount> tally;
+// Messages counted elsewhere: the workers' tallies, their lines merged
+// without one.
+std::vector<RunLogTally> taken;
+std::vector<int> parts_taken;  // the parts whose tally came
+// The format of merged lines: a key of its own, which the tally skips.
+const char kMergedFmt[] = "%s";
 bool line_open = false;  // the last write did not end its line
 long lost = 0;           // writes that failed
 int lost_errno = 0;      // the first one's errno
@@ -70,30 +76,81 @@ void RunLog_Printf(const char* fmt, ...) {
   }
 }
 
+namespace {
+
+// The message of a line whose variable part begins at `end`.
+std::string Message_Of(const char* text, size_t end) {
+  std::string message(text, end);
+  // The code's lead-in is not part of the message.
+  if (message.size() >= 3 && message.compare(message.size() - 3, 3, "RC:") == 0) {
+    message.resize(message.size() - 3);
+  }
+  while (!message.empty() && (message.back() == ' ' || message.back() == '!' || message.back() == ':')) message.pop_back();
+  if (message.empty()) message = "(ohne Text)";
+  return message;
+}
+
+void Add(std::vector<RunLogTally>* out, const std::string& message, long lines) {
+  auto it = out->begin();
+  while (it != out->end() && it->message != message) ++it;
+  if (it == out->end()) {
+    out->push_back(RunLogTally{message, lines});
+  } else {
+    it->lines += lines;
+  }
+}
+
+}  // namespace
+
 std::vector<RunLogTally> RunLog_Lines_By_Message() {
   std::vector<RunLogTally> out;
   for (const FormatCount& f : tally) {
-    std::string message(f.fmt, std::strcspn(f.fmt, "%\n"));
-    // The code's lead-in is not part of the message.
-    if (message.size() >= 3 && message.compare(message.size() - 3, 3, "RC:") == 0) {
-      message.resize(message.size() - 3);
-    }
-    while (!message.empty() && (message.back() == ' ' || message.back() == '!' || message.back() == ':')) message.pop_back();
-    if (message.empty()) message = "(ohne Text)";
-    auto it = out.begin();
-    while (it != out.end() && it->message != message) ++it;
-    if (it == out.end()) {
-      out.push_back(RunLogTally{message, f.lines});
-    } else {
-      it->lines += f.lines;
-    }
+    // A merged line is counted where it came from.
+    if (f.fmt == kMergedFmt) continue;
+    Add(&out, Message_Of(f.fmt, std::strcspn(f.fmt, "%\n")), f.lines);
   }
+  for (const RunLogTally& t : taken) Add(&out, t.message, t.lines);
   return out;
 }
 
 void RunLog_Tally_Reset() {
   tally.clear();
+  taken.clear();
+  parts_taken.clear();
   line_open = false;
+}
+
+std::string RunLog_Tally_Text(int part) {
+  std::string text;
+  for (const RunLogTally& t : RunLog_Lines_By_Message()) {
+    text += "K" + std::to_string(part) + " " + std::to_string(t.lines) + " " + t.message + "\n";
+  }
+  return text;
+}
+
+bool RunLog_Tally_Take(const char* line, size_t n) {
+  if (n < 6 || line[0] != 'K') return false;
+  size_t i = 1;
+  long part = 0, lines = 0;
+  const auto digits = [&](long* v) {
+    const size_t from = i;
+    while (i < n && i - from < 12 && line[i] >= '0' && line[i] <= '9') *v = *v * 10 + (line[i++] - '0');
+    return i > from && i < n && line[i++] == ' ';
+  };
+  if (!digits(&part) || !digits(&lines) || i >= n) return false;
+  Add(&taken, std::string(line + i, n - i), lines);
+  parts_taken.push_back(static_cast<int>(part));
+  return true;
+}
+
+void RunLog_Merge_Line(int part, const char* line) {
+  bool counted = false;
+  for (int p : parts_taken) counted = counted || p == part;
+  if (!counted && !line_open) {
+    // The line's own text up to its first code stands for the format.
+    Add(&taken, Message_Of(line, std::strcspn(line, "0123456789-\n")), 1);
+  }
+  RunLog_Printf(kMergedFmt, line);
 }
 
 FILE* RunLog_Open(const char* name, LogOpen how, std::string* why, long* holder) {

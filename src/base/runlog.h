@@ -59,5 +59,21 @@ std::vector<RunLogTally> RunLog_Lines_By_Message();
 // Forgets the tally (the driver, when it opens the log).
 void RunLog_Tally_Reset();
 
+// A parallel run's workers write their lines to logs of their own, which
+// the run copies into its log at the end. So that the run's tally groups
+// those lines by their messages as the worker wrote them, each worker hands
+// its tally over as text, one line per message:
+//   "K<part> <lines> <message>\n"
+// RunLog_Tally_Text makes that text; the run gives each such line (without
+// its line end) to RunLog_Tally_Take, which adds it to the run's tally.
+std::string RunLog_Tally_Text(int part);
+// False when `line` is no such line (nothing taken).
+bool RunLog_Tally_Take(const char* line, size_t n);
+// Copies a line of part `part`'s log into RunLog. Counted in the tally (by
+// the text before its first digit, as a format's text before its first
+// conversion) only when the part's own tally never came (a worker killed
+// before its end).
+void RunLog_Merge_Line(int part, const char* line);
+
 // Sets RunDate from the local clock (base/clock.h's Clock_Now).
 void RunDate_Init();

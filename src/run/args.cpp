@@ -58,24 +58,38 @@ namespace {
 // Adding an option is one line here (and its field in RunOptions).
 constexpr RunOptionDef kOptionDefs[] = {
     {'n', "dry-run", nullptr, "run, then roll back; print the rows it would add", &RunOptions::dry_run, nullptr,
-     0, 0},
+     0, 0, nullptr},
     {'v', "verbose", nullptr, "print the summary also when stderr is no terminal",
-     &RunOptions::verbose, nullptr, 0, 0},
+     &RunOptions::verbose, nullptr, 0, 0, nullptr},
     {'j', "jobs", "N", "split the person phase over N worker processes (1-64, default 1)", nullptr,
-     &RunOptions::jobs, 1, kJobsMax},
+     &RunOptions::jobs, 1, kJobsMax, nullptr},
     {0, "connect-timeout", "S", "give up a connect after S seconds (default 60)", nullptr,
-     &RunOptions::connect_timeout, 1, kConnectTimeoutMax},
+     &RunOptions::connect_timeout, 1, kConnectTimeoutMax, nullptr},
     {0, "reply-timeout", "S", "give up a server silent for S seconds (default 180)", nullptr,
-     &RunOptions::reply_timeout, 1, kReplyTimeoutMax},
+     &RunOptions::reply_timeout, 1, kReplyTimeoutMax, nullptr},
     {0, "far-end-year", nullptr, "take an end year more than 10 years after today",
-     &RunOptions::far_end_year, nullptr, 0, 0},
-    {'h', "help", nullptr, "show this help and exit", &RunOptions::help, nullptr, 0, 0},
+     &RunOptions::far_end_year, nullptr, 0, 0, nullptr},
+    {0, "metrics", "FILE", "at the end, write the run's metrics for Prometheus to FILE", nullptr, nullptr, 0, 0,
+     &RunOptions::metrics},
+    {0, "report", "FILE", "at the end, write a JSON report of the run to FILE", nullptr, nullptr, 0, 0,
+     &RunOptions::report},
+    {'h', "help", nullptr, "show this help and exit", &RunOptions::help, nullptr, 0, 0, nullptr},
     {0, "version", nullptr, "show the version and the backends, and exit",
-     &RunOptions::version, nullptr, 0, 0},
+     &RunOptions::version, nullptr, 0, 0, nullptr},
 };
 
 constexpr char kOptionsAllowed[] = "siehe dayset --help";
 constexpr char kNumberAllowed[] = "eine Zahl im erlaubten Bereich, siehe dayset --help";
+constexpr char kFileAllowed[] = "ein Dateiname ohne Steuerzeichen, hoechstens 4095 Bytes";
+
+bool File_Name_Ok(const char* text) {
+  const size_t n = strnlen(text, kOptionTextMax + 1);
+  if (n == 0 || n > kOptionTextMax) return false;
+  for (size_t i = 0; i < n; ++i) {
+    if (static_cast<unsigned char>(text[i]) < 0x20 || text[i] == 0x7f) return false;
+  }
+  return true;
+}
 
 const RunOptionDef* Def_Short(char c) {
   for (const RunOptionDef& s : kOptionDefs) {
@@ -143,6 +157,12 @@ int Arg_Options_Parse(int argc, char** argv, RunOptions* opts, const char** bad,
       if (i + 1 >= argc) return -1;
       value = argv[++i];
       *bad = value;
+    }
+    if (def->text != nullptr) {
+      *allowed = kFileAllowed;
+      if (!File_Name_Ok(value)) return -1;
+      opts->*(def->text) = value;
+      continue;
     }
     *allowed = kNumberAllowed;
     if (!Number_Read(value, def->min, def->max, &(opts->*(def->number)))) return -1;

@@ -42,13 +42,18 @@ struct RunOptions {
   // seconds; 0 when not given (the defaults hold).
   int connect_timeout = 0;
   int reply_timeout = 0;
+  // Files written at the end of the run (run/outcome.h); null: none.
+  const char* metrics = nullptr;  // --metrics FILE: Prometheus text format
+  const char* report = nullptr;   // --report FILE: JSON
 };
 
 constexpr int kConnectTimeoutMax = 3600;
 constexpr int kReplyTimeoutMax = 86400;
 
-// One option of the job. Exactly one of flag and number is set: a switch
-// sets *flag; an option with a value reads a decimal number in [min, max].
+// One option of the job. Exactly one of flag, number and text is set: a
+// switch sets *flag; an option with a value reads a decimal number in
+// [min, max], or takes a file name (not empty, at most kOptionTextMax
+// bytes, no control characters) that stays in argv.
 struct RunOptionDef {
   char short_name;        // 0: long form only
   const char* long_name;  // without the leading "--"
@@ -57,7 +62,10 @@ struct RunOptionDef {
   bool RunOptions::*flag;
   int RunOptions::*number;
   int min, max;
+  const char* RunOptions::*text;
 };
+
+constexpr size_t kOptionTextMax = 4095;
 
 // The options in the order --help lists them.
 std::span<const RunOptionDef> Run_Option_Defs();

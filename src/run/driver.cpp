@@ -21,6 +21,7 @@
 #include "person/pnr.h"
 #include "run/args.h"
 #include "run/connect.h"
+#include "run/outcome.h"
 #include "run/workers.h"
 #include "run/tally.h"
 #include "run/usage.h"
@@ -37,6 +38,28 @@ constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 
 constexpr char kLogName[] = "DAYSET.LOG";
+
+// What the run did, for --metrics and --report: filled in as it goes.
+RunOutcome g_run;
+
+double Real_Now() {
+  timespec ts{};
+  clock_gettime(CLOCK_REALTIME, &ts);
+  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
+// The phase now running, for its duration (Progress_Seconds' clock).
+int g_phase = -1;
+double g_phase_start = 0;
+
+void Phase_Begin(int phase, const char* shown) {
+  const double now = Progress_Seconds();
+  if (g_phase >= 0) g_run.phase_seconds[g_phase] = now - g_phase_start;
+  g_phase = phase;
+  g_phase_start = now;
+  if (phase >= 0) g_run.phase_ran[phase] = true;
+  if (shown != nullptr) Progress_Phase(shown);
+}
 
 // The first argument of a worker process (not an option of the job).
 constexpr char kWorkerOption[] = "--worker";
@@ -125,7 +148,11 @@ const char* File_Type_Refused(unsigned type) {
 // the connect failure has been logged.
 int Config_Connect(const char* Pfad, const SqlOptions& options, char* schema) {
   CfgConnect c;
-  switch (Cfg_Connect(Pfad, options, &c)) {
+  const CfgConnectResult result = Cfg_Connect(Pfad, options, &c);
+  if (const char* backend = Sql_Net_Backend(c.net); backend != nullptr && Sql_Net_Check(c.net) == nullptr) {
+    g_run.backend = backend;
+  }
+  switch (result) {
     case kCfgConnected:
       break;
     case kCfgRefused: {
@@ -160,6 +187,7 @@ int Config_Connect(const char* Pfad, const SqlOptions& options, char* schema) {
   }
   Str_Copy(schema, kCfgSchemaRoom + 1, c.schema);
   Str_Copy(CurrentSchema, sizeof CurrentSchema, c.schema);
+  g_run.schema = c.schema;
   return 0;
 }
 
@@ -197,6 +225,9 @@ int Persons_Parallel(int jobs, const SqlOptions& options, const char* BegDat, co
   Workers_Wait(&workers, relay[0]);  // passes a stop signal on to the workers
   if (relay[0] >= 0) close(relay[0]);
   Workers_Logs_Merge(static_cast<int>(parts.size()));
+  for (size_t k = 0; k < parts.size(); ++k) {
+    g_run.parts.push_back(OutcomePart{parts[k].PnrVon, parts[k].PnrBis, started ? workers[k].status : 1});
+  }
   if (!started) {
     RunLog_Printf("Error: Personen-Teile nicht gestartet: %s!\n", std::strerror(errno));
     std::fprintf(stderr, "dayset: Personen-Teile nicht gestartet, siehe DAYSET.LOG\n");
@@ -269,7 +300,8 @@ int Run(const RunOptions& opts, const SqlOptions& options, int argc, char** argv
 
   // The counts cost a full count of each table: only when they are shown.
   const bool summary = opts.verbose || Progress_Active();
-  const bool counted = summary || opts.dry_run;
+  const bool counted = summary || opts.dry_run || opts.metrics != nullptr || opts.report != nullptr;
+  g_run.counted = counted;
   TallyCounts before{};
   TallyCounts after{};
   if (counted) Tally_Count(&before);
@@ -285,13 +317,13 @@ int Run(const RunOptions& opts, const SqlOptions& options, int argc, char** argv
     std::strftime(started, sizeof started, "%Y%m%d%H%M%S", &local);
   }
   Pnr_Run_Init();
-  Progress_Phase("Basiskalender");
+  Phase_Begin(kPhaseBaseCalendar, "Basiskalender");
   const int32_t bak_rc = Bak_Days_Extend(EndDat);
   if (Stopped()) return Stop_Broken("Basiskalender", "");
-  Progress_Phase("Arbeitskalender");
+  Phase_Begin(kPhaseWorkCalendars, "Arbeitskalender");
   Kal_Days_Extend(EndDat);
   if (Stopped()) return Stop_Broken("Arbeitskalender", "");
-  Progress_Phase("Personen");
+  Phase_Begin(kPhasePersons, "Personen");
   int status = kExitOk;
   // A dry run's calendar rows are not committed: workers would not see them.
   if (opts.jobs > 1 && !opts.dry_run) {
@@ -301,6 +333,7 @@ int Run(const RunOptions& opts, const SqlOptions& options, int argc, char** argv
     Pnr_Days_Extend(BegDat, EndDat, PnrVon, PnrBis);
     if (Stopped()) return Stop_Broken("Personen", Pnr_Broken_Pnr());
   }
+  Phase_Begin(-1, nullptr);
   Progress_Done();
 
   // A fresh database whose base calendar lacks its first day: the run did
@@ -313,6 +346,8 @@ int Run(const RunOptions& opts, const SqlOptions& options, int argc, char** argv
     status = kExitFailed;
   }
   if (counted) Tally_Count(&after);
+  g_run.before = before;
+  g_run.after = after;
   if (opts.dry_run) {
     Sql_Rt_Dry_Set(false);
     if (int rb = Sql_Rt_Rollback(); rb != 0) {
@@ -338,9 +373,8 @@ int Run(const RunOptions& opts, const SqlOptions& options, int argc, char** argv
 
 // Closes RunLog at the end of a run that ended with `rc`. Lines that could
 // not be written turn a success into status 1, with one line on standard
-// error; the phases' work stays committed. A run stopped by a signal ends
-// here by that signal.
-int Log_Close(const char* name, int rc) {
+// error; the phases' work stays committed. Returns the run's status.
+int Log_Finish(const char* name, int rc) {
   Stop_Log_Fd(-1);  // its descriptor is closed now
   RunLog_Close();
   int err = 0;
@@ -348,11 +382,49 @@ int Log_Close(const char* name, int rc) {
     std::fprintf(stderr, "dayset: %s: %ld Zeilen nicht geschrieben: %s\n", name, lost, std::strerror(err));
     if (rc == kExitOk) rc = kExitFailed;
   }
+  return rc;
+}
+
+// A run stopped by a signal ends here by that signal.
+int Stop_End(int rc) {
   if (const int sig = Stop_Signal(); sig != 0 && rc == 128 + sig) {
     std::fflush(nullptr);
     Stop_Raise(sig);
   }
   return rc;
+}
+
+// Writes the files of --metrics and --report for a run that ended with
+// `rc`. One that cannot be written costs a line on standard error and
+// turns a success into status 1: the monitoring would otherwise show the
+// last night's outcome as this one's. The log is closed by now.
+int Outcome_Write(const RunOptions& opts, int rc) {
+  if (opts.metrics == nullptr && opts.report == nullptr) return rc;
+  g_run.end = Real_Now();
+  g_run.exit_status = rc;
+  g_run.signal = Stop_Signal() != 0 && rc == 128 + Stop_Signal() ? Stop_Signal() : 0;
+  g_run.dry_run = opts.dry_run;
+  g_run.jobs = opts.jobs;
+  g_run.persons = Progress_Persons();
+  g_run.failures.clear();
+  for (const RunLogTally& t : RunLog_Lines_By_Message()) {
+    if (t.message.rfind("Error", 0) == 0 || t.message.rfind("Fehler", 0) == 0) {
+      g_run.failures.push_back(FailureKind{t.message, t.lines});
+    }
+  }
+  // The last success: this run's end, or what the last metrics file holds.
+  double last = opts.metrics != nullptr ? Outcome_Last_Success_Read(opts.metrics) : 0;
+  if (rc == kExitOk && !opts.dry_run) last = g_run.end;
+  int status = rc;
+  const auto write = [&](const char* path, const std::string& text, const char* what) {
+    std::string why;
+    if (Outcome_File_Write(path, text, &why)) return;
+    std::fprintf(stderr, "dayset: %s %s nicht geschrieben: %s\n", what, Str_Shown(path, 300).c_str(), why.c_str());
+    if (status == kExitOk) status = kExitFailed;
+  };
+  if (opts.metrics != nullptr) write(opts.metrics, Outcome_Metrics(g_run, last), "Metriken");
+  if (opts.report != nullptr) write(opts.report, Outcome_Report(g_run, last), "Bericht");
+  return status;
 }
 
 // A worker of a parallel run, as Persons_Parallel starts it:
@@ -404,7 +476,10 @@ int Worker_Main(int argc, char** argv) {
     rc = Stopped() ? Stop_Broken("Personen", Pnr_Broken_Pnr()) : kExitOk;
     Sql_Rt_Disconnect();
   }
-  return Log_Close(log.c_str(), rc);
+  rc = Log_Finish(log.c_str(), rc);
+  // The run counts this part's lines by their messages as written here.
+  Progress_Relay_Send(RunLog_Tally_Text(std::atoi(argv[2])));
+  return Stop_End(rc);
 }
 
 }  // namespace
@@ -427,6 +502,12 @@ int Dayset_Main(int argc, char** argv, const SqlOptions& options) {
 
   Stop_At_Once();
   RunDate_Init();
+  g_run = RunOutcome{};
+  g_run.start = Real_Now();
+  g_phase = -1;
+  if (first > 0) {
+    for (int i = first; i < argc; ++i) g_run.arguments.push_back(argv[i]);
+  }
   std::string why;
   long holder = 0;
   RunLog = RunLog_Open(kLogName, LogOpen::kRun, &why, &holder);
@@ -442,7 +523,7 @@ int Dayset_Main(int argc, char** argv, const SqlOptions& options) {
     } else {
       std::fprintf(stderr, "dayset: %s kann nicht angelegt werden: %s\n", kLogName, why.c_str());
     }
-    return kExitFailed;
+    return Outcome_Write(opts, kExitFailed);
   }
   // The parts a killed parallel run left behind belong to the log just
   // replaced.
@@ -450,6 +531,9 @@ int Dayset_Main(int argc, char** argv, const SqlOptions& options) {
   SqlOptions session = options;
   if (opts.connect_timeout != 0) session.connect_timeout_s = opts.connect_timeout;
   if (opts.reply_timeout != 0) session.reply_timeout_s = opts.reply_timeout;
+  g_run.connect_timeout_s = session.connect_timeout_s;
+  g_run.reply_timeout_s = session.reply_timeout_s;
   int rc = first < 0 ? Refuse("Option", bad, 0, allowed) : Run(opts, session, argc - first + 1, argv + first - 1);
-  return Log_Close(kLogName, rc);
+  Phase_Begin(-1, nullptr);  // a phase that a stop cut short
+  return Stop_End(Outcome_Write(opts, Log_Finish(kLogName, rc)));
 }

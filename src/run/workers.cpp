@@ -132,7 +132,7 @@ void Workers_Logs_Merge(int n) {
       continue;
     }
     char line[2048];
-    while (std::fgets(line, sizeof line, part) != nullptr) RunLog_Printf("%s", line);
+    while (std::fgets(line, sizeof line, part) != nullptr) RunLog_Merge_Line(k, line);
     std::fclose(part);
     std::remove(name.c_str());
   }
