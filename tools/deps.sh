@@ -4,9 +4,11 @@
 set -euo pipefail
 # dpkg-dev and file: the Debian package's dependencies (dpkg-shlibdeps);
 # man-db: the manual page test; chromium: the year view's browser test;
-# systemd: systemd-analyze, which checks the units of the nightly run.
+# systemd: systemd-analyze, which checks the units of the nightly run;
+# prometheus: promtool, which checks the metrics file; python3-jsonschema:
+# the check of the run report against its schema.
 packages=(cmake g++ make libsqlite3-dev sqlite3 libgtest-dev libgmock-dev libpq-dev postgresql
-          dpkg-dev file man-db chromium systemd)
+          dpkg-dev file man-db chromium systemd prometheus python3-jsonschema)
 packages+=("$@")  # and those a caller names (fuzz/run.sh: clang)
 missing=()
 for p in "${packages[@]}"; do
