@@ -30,7 +30,7 @@ std::vector<std::string> Files(const std::string& root) {
 
 // What an installation holds below its prefix: the four programs, the
 // systemd units of the nightly run, one page per program and the
-// configuration file's page, every DDL file of db/.
+// configuration file's page, every DDL file of db/, the run report's schema.
 std::vector<std::string> Expected() {
   std::vector<std::string> want = {"bin/dayset",
                                    "bin/dayset-conf",
@@ -42,7 +42,8 @@ std::vector<std::string> Expected() {
                                    "share/man/man1/dayset-demo.1",
                                    "share/man/man1/dayset-view.1",
                                    "share/man/man1/dayset.1",
-                                   "share/man/man5/dayset.ini.5"};
+                                   "share/man/man5/dayset.ini.5",
+                                   "share/dayset/report.schema.json"};
   for (const auto& e : fs::directory_iterator(testdb::SourcePath("db"))) {
     if (e.path().extension() == ".sql") want.push_back("share/dayset/" + e.path().filename().string());
   }

@@ -4,6 +4,8 @@
 // the installed job up to the end of next year.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <ctime>
 #include <string>
 #include <vector>
@@ -25,8 +27,9 @@ bool Install(const std::string& root) {
 bool HaveSystemdAnalyze() { return RunCommand("command -v systemd-analyze >/dev/null") == 0; }
 
 // A command line of a unit file as systemd passes it on: %% and $$ become %
-// and $, %i the instance name. Other specifiers are not expected there.
-std::string Unescape(const std::string& line, const std::string& instance) {
+// and $, %i the instance name, %d the directory of its credentials. Other
+// specifiers are not expected there.
+std::string Unescape(const std::string& line, const std::string& instance, const std::string& credentials) {
   std::string out;
   for (size_t i = 0; i < line.size(); ++i) {
     const char next = i + 1 < line.size() ? line[i + 1] : '\0';
@@ -35,6 +38,9 @@ std::string Unescape(const std::string& line, const std::string& instance) {
       ++i;
     } else if (line[i] == '%' && next == 'i') {
       out += instance;
+      ++i;
+    } else if (line[i] == '%' && next == 'd') {
+      out += credentials;
       ++i;
     } else if (line[i] == '%') {
       ADD_FAILURE() << "unexpected specifier in " << line;
@@ -81,23 +87,28 @@ TEST(UnitsTest, ServiceCommandRunsTheInstalledJobToTheEndOfNextYear) {
   const size_t at = unit.find("\nExecStart=");
   ASSERT_NE(at, std::string::npos) << unit;
   const size_t begin = at + std::string("\nExecStart=").size();
-  std::string command = Unescape(unit.substr(begin, unit.find('\n', begin) - begin), "hr");
-  // It names the installed job, and the configuration file of instance hr.
+  // The configuration of instance hr comes as the credential dayset.ini,
+  // which systemd copies into the directory that %d names.
+  EXPECT_NE(unit.find("\nLoadCredential=dayset.ini:/etc/dayset/%i.ini\n"), std::string::npos) << unit;
+  const std::string demo = dir.file("demo");
+  std::string command = Unescape(unit.substr(begin, unit.find('\n', begin) - begin), "hr", demo);
+  // It names the installed job, and the credential.
   EXPECT_NE(command.find(" " + root + "/bin/dayset "), std::string::npos) << command;
-  const std::string config = "/etc/dayset/hr.ini";
-  const size_t path = command.find(config);
-  ASSERT_NE(path, std::string::npos) << command;
+  EXPECT_NE(command.find(" " + demo + "/dayset.ini "), std::string::npos) << command;
 
   // Run where the unit's working directory would be, on a demo installation
-  // whose configuration stands in for /etc/dayset/hr.ini, with the bare
-  // environment systemd gives a service.
-  const std::string demo = dir.file("demo");
+  // whose configuration stands in for the credential, with the bare
+  // environment systemd gives a service and the unit's own. The metrics
+  // directory is one of the test's, as node_exporter's would be.
   ASSERT_EQ(RunCommand("env -u NLS_TERRITORY -u NLS_LANG '" + root + "/bin/dayset-demo' --persons 5 '" + demo +
                        "' >/dev/null"),
             0);
-  command.replace(path, config.size(), demo + "/dayset.ini");
+  const std::string metrics = dir.file("textfile");
+  ASSERT_EQ(mkdir(metrics.c_str(), 0755), 0);
   std::string out;
-  ASSERT_EQ(RunCommand("cd '" + demo + "' && env -i PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin " + command + " 2>&1", &out), 0) << command << "\n" << out;
+  ASSERT_EQ(RunCommand("cd '" + demo + "' && env -i PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin METRICS_DIR='" + metrics + "' " + command + " 2>&1", &out), 0) << command << "\n" << out;
+  EXPECT_NE(testdb::ReadFile(metrics + "/dayset-hr.prom").find("\ndayset_exit_status 0\n"), std::string::npos);
+  EXPECT_NE(testdb::ReadFile(demo + "/report.json").find("\"result\": \"ok\""), std::string::npos);
 
   const std::time_t now = std::time(nullptr);
   std::tm tm{};
