@@ -33,6 +33,21 @@ void Stop_Install_At_Once(const char* format) __attribute__((format(printf, 1, 0
 // is open, and before it is closed: the number may be reused).
 void Stop_Log_Fd(int fd);
 
+// Files the at-once stop writes before it ends the process (the run's
+// metrics and report): for the i-th of the signals (Stop_Signal_At), the
+// text texts[i], with the values known only then put in at the marks
+// below, written to a new file `temp` and renamed to `path`, with
+// async-signal-safe calls alone. At most kStopFiles; the same `slot` again
+// replaces its file. The texts are copied.
+constexpr int kStopSignals = 3;
+constexpr int kStopFiles = 2;
+constexpr char kStopMarkEnd = '\x01';       // the end, seconds since the epoch ("1796814359.229")
+constexpr char kStopMarkDuration = '\x02';  // seconds since `start` ("0.085")
+constexpr char kStopMarkIsoEnd = '\x03';    // the end in UTC, "2026-12-09T11:05:59Z"
+void Stop_At_Once_File(int slot, const char* path, const char* temp, double start, const char* const texts[]);
+// SIGTERM, SIGINT, SIGHUP for i = 0, 1, 2.
+int Stop_Signal_At(int i);
+
 // Ends the at-once stop: from now on a signal sets the flag (Stop_Signal).
 // A signal is never lost at the switch: before it, it ends the process;
 // after it, the flag is set.

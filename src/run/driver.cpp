@@ -394,6 +394,35 @@ int Stop_End(int rc) {
   return rc;
 }
 
+// Until the session stands a signal ends the process at once: the files
+// it writes then, prepared now (the outcome as far as it is known), for
+// each stop signal.
+void Outcome_At_Once(const RunOptions& opts) {
+  if (opts.metrics == nullptr && opts.report == nullptr) return;
+  const double last = opts.metrics != nullptr ? Outcome_Last_Success_Read(opts.metrics) : 0;
+  const std::string suffix = ".tmp" + std::to_string(static_cast<long>(getpid())) + "s";
+  const char* paths[kStopFiles] = {opts.metrics, opts.report};
+  for (int f = 0; f < kStopFiles; ++f) {
+    if (paths[f] == nullptr) continue;
+    const std::string path = paths[f];
+    const size_t slash = path.rfind('/');
+    const std::string temp = slash == std::string::npos ? "." + path + suffix
+                                                        : path.substr(0, slash + 1) + "." + path.substr(slash + 1) + suffix;
+    std::string texts[kStopSignals];
+    const char* ptrs[kStopSignals];
+    for (int i = 0; i < kStopSignals; ++i) {
+      RunOutcome run = g_run;
+      run.signal = Stop_Signal_At(i);
+      run.exit_status = 128 + run.signal;
+      run.dry_run = opts.dry_run;
+      run.jobs = opts.jobs;
+      texts[i] = f == 0 ? Outcome_Metrics_Marked(run, last) : Outcome_Report_Marked(run, last);
+      ptrs[i] = texts[i].c_str();
+    }
+    Stop_At_Once_File(f, path.c_str(), temp.c_str(), g_run.start, ptrs);
+  }
+}
+
 // Writes the files of --metrics and --report for a run that ended with
 // `rc`. One that cannot be written costs a line on standard error and
 // turns a success into status 1: the monitoring would otherwise show the
@@ -533,6 +562,7 @@ int Dayset_Main(int argc, char** argv, const SqlOptions& options) {
   if (opts.reply_timeout != 0) session.reply_timeout_s = opts.reply_timeout;
   g_run.connect_timeout_s = session.connect_timeout_s;
   g_run.reply_timeout_s = session.reply_timeout_s;
+  if (first > 0) Outcome_At_Once(opts);
   int rc = first < 0 ? Refuse("Option", bad, 0, allowed) : Run(opts, session, argc - first + 1, argv + first - 1);
   Phase_Begin(-1, nullptr);  // a phase that a stop cut short
   return Stop_End(Outcome_Write(opts, Log_Finish(kLogName, rc)));

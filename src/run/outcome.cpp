@@ -11,6 +11,8 @@
 #include <cstring>
 #include <ctime>
 
+#include "base/stop.h"
+
 namespace {
 
 const char* const kPhaseNames[kOutcomePhases] = {"base_calendar", "work_calendars", "persons"};
@@ -262,6 +264,36 @@ std::string Outcome_Report(const RunOutcome& run, double last_success) {
   }
   j += "]\n}\n";
   return j;
+}
+
+namespace {
+
+// An end no run has: its texts are replaced by the marks.
+constexpr double kMarkedEnd = 4102444800.25;
+
+void Replace_All(std::string* text, const std::string& what, char mark) {
+  for (size_t at = text->find(what); at != std::string::npos; at = text->find(what, at + 1)) {
+    text->replace(at, what.size(), 1, mark);
+  }
+}
+
+std::string Marked(std::string text, const RunOutcome& run) {
+  Replace_All(&text, Number(kMarkedEnd - run.start), kStopMarkDuration);
+  Replace_All(&text, Number(kMarkedEnd), kStopMarkEnd);
+  Replace_All(&text, Iso_Utc(kMarkedEnd), kStopMarkIsoEnd);
+  return text;
+}
+
+}  // namespace
+
+std::string Outcome_Metrics_Marked(RunOutcome run, double last_success) {
+  run.end = kMarkedEnd;
+  return Marked(Outcome_Metrics(run, last_success), run);
+}
+
+std::string Outcome_Report_Marked(RunOutcome run, double last_success) {
+  run.end = kMarkedEnd;
+  return Marked(Outcome_Report(run, last_success), run);
 }
 
 double Outcome_Last_Success_Read(const std::string& path) {

@@ -60,6 +60,12 @@ std::string Outcome_Metrics(const RunOutcome& run, double last_success);
 // The report's JSON text (one object, format_version kReportFormatVersion).
 std::string Outcome_Report(const RunOutcome& run, double last_success);
 
+// Both texts for a run that a signal ends at once, before its session
+// stands (base/stop.h's Stop_At_Once_File): as above, with the marks of
+// base/stop.h where the end, the duration and the end in UTC go.
+std::string Outcome_Metrics_Marked(RunOutcome run, double last_success);
+std::string Outcome_Report_Marked(RunOutcome run, double last_success);
+
 // dayset_last_success_time_seconds as the metrics file at `path` holds it
 // (read without following a link, regular files only, at most 64 KiB);
 // 0 when there is no such file or value.

@@ -205,6 +205,57 @@ TEST_F(OutcomeTest, RunStoppedBySigtermSaysSo) {
   EXPECT_NE(Report().find("\"result\": \"stopped\",\n  \"signal\": 15,"), std::string::npos) << Report();
 }
 
+// Before the session stands a signal ends the job at once, from the
+// handler: the files still say so, with the time it came, and keep the last
+// success.
+TEST_F(OutcomeTest, SignalWhileConnectingEndsAtOnceWithBothFiles) {
+  ASSERT_EQ(Run("0 " + NextYear() + " dayset.ini 0 0").status, 0);
+  const double success = Samples(Metrics())["dayset_last_success_time_seconds"];
+  ASSERT_GT(success, 0);
+  testdb::ExecSql(db_, "pragma journal_mode=delete");
+  sqlite3* lock = nullptr;
+  ASSERT_EQ(sqlite3_open(db_.c_str(), &lock), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(lock, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+  const std::string program = testdb::BinaryPath("dayset");
+  const std::string year = NextYear();
+  const pid_t pid = forkrun::Start(job_.file("d"), [&] {
+    execl(program.c_str(), "dayset", "--metrics", "m.prom", "--report", "r.json", "0", year.c_str(), "dayset.ini",
+          "0", "0", static_cast<char*>(nullptr));
+  });
+  ASSERT_GT(pid, 0);
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (ReadFile(job_.file("d/DAYSET.LOG")).find("Datum: ") == std::string::npos &&
+         std::chrono::steady_clock::now() < until) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));  // into the connect's wait
+  const double sent = static_cast<double>(std::time(nullptr));
+  kill(pid, SIGINT);
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  sqlite3_close(lock);
+  ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << status;
+  EXPECT_NE(ReadFile(job_.file("d/DAYSET.LOG")).find("nichts getan! Phase: Anmeldung!"), std::string::npos);
+  Expect_Valid(job_.file("d/m.prom"), job_.file("d/r.json"));
+  std::map<std::string, double> m = Samples(Metrics());
+  EXPECT_EQ(m["dayset_exit_status"], 128 + SIGINT);
+  EXPECT_EQ(m["dayset_last_success_time_seconds"], success);
+  EXPECT_GE(m["dayset_end_time_seconds"], sent - 1);
+  EXPECT_NEAR(m["dayset_duration_seconds"], m["dayset_end_time_seconds"] - m["dayset_start_time_seconds"], 0.002);
+  const std::string report = Report();
+  EXPECT_NE(report.find("\"result\": \"stopped\",\n  \"signal\": 2,"), std::string::npos) << report;
+  // The end in UTC as the handler spells it: the day the signal came.
+  const std::time_t t = static_cast<std::time_t>(sent);
+  std::tm utc{};
+  gmtime_r(&t, &utc);
+  char day[16];
+  std::strftime(day, sizeof day, "%Y-%m-%dT", &utc);
+  EXPECT_NE(report.find(std::string("\"end\": \"") + day), std::string::npos) << report;
+  std::string files;
+  RunCommand("ls -A '" + job_.file("d") + "'", &files);
+  EXPECT_EQ(files.find(".tmp"), std::string::npos) << files;
+}
+
 // The files are replaced whole: a link at the name is replaced, never
 // followed; a file that cannot be written costs the run its success.
 TEST_F(OutcomeTest, FilesAreReplacedNeverFollowed) {
