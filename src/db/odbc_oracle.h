@@ -20,9 +20,8 @@
 //   - which failures leave the session unable to go on (Session::Broken,
 //     backend.h) and their texts:
 //        lost connection  3113 3114 3135 1012 28 1092 2396 12152 12537
-//                         12547 12570 12571, and 12541 12543 12545 12560
-//                         (-3113 .. as their own numbers, -12541 for the
-//                         unreachable host)
+//                         12547 12570 12571
+//        unreachable      12541 12543 12545 12560 (all -12541)
 //        read-only        16000
 //        no room          1652 1653 1654 1688 1691 30036 (tablespace),
 //                         1536 (quota), 257 (archiver stuck)
@@ -42,7 +41,7 @@
 //     (no such data source, the driver cannot be loaded) -12154, 08001 and
 //     08004 -12541, 08S01, 08003 and 08007 the lost connection, 28000
 //     -1017, HYT00 and HYT01 no answer (-12609), HY001 no memory, HY008 the
-//     stop, 23000 -1, 22003 -1455, 22007/22008 -1861, 22018 -1722, 42S02
+//     stop, class 23 -1, 22003 -1455, 22007/22008 -1861, 22018 -1722, 42S02
 //     -942, 42S22 -904, 40001 -60; others -20000 - NN for a numeric class
 //     NN, else -20099. A failure with neither an ORA number nor a SQLSTATE
 //     is a call the driver could not tell anything of: the lost connection.
