@@ -237,17 +237,11 @@ std::string Html(const std::string& text) {
       case '"': out += "&quot;"; break;
       case '\'': out += "&#39;"; break;
       default:
-        // Database texts are Windows-1252 like the job's; Latin-1 letters
-        // map directly, other bytes above 0x7F become '?'.
+        // Database texts are Windows-1252 like the job's.
         if (c < 0x20) {
           out += ' ';
-        } else if (c < 0x80) {
-          out += static_cast<char>(c);
-        } else if (c >= 0xA0) {
-          out += static_cast<char>(0xC0 | (c >> 6));
-          out += static_cast<char>(0x80 | (c & 0x3F));
         } else {
-          out += '?';
+          Str_Append_Utf8(&out, static_cast<unsigned char>(c));
         }
     }
   }

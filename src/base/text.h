@@ -38,3 +38,17 @@ inline std::string Str_Shown(const char* text, std::size_t max) {
   if (text[n] != '\0') out += "...";
   return out;
 }
+
+// Appends byte `c` of a log text (Windows-1252) as UTF-8. The job's texts
+// use only ASCII and the Latin-1 letters (0xA0..0xFF), which map directly;
+// any other byte above 0x7F becomes '?'.
+inline void Str_Append_Utf8(std::string* out, unsigned char c) {
+  if (c < 0x80) {
+    *out += static_cast<char>(c);
+  } else if (c >= 0xA0) {
+    *out += static_cast<char>(0xC0 | (c >> 6));
+    *out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    *out += '?';
+  }
+}

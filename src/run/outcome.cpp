@@ -12,6 +12,7 @@
 #include <ctime>
 
 #include "base/stop.h"
+#include "base/text.h"
 
 namespace {
 
@@ -24,20 +25,10 @@ std::string Table_Label(int i) {
   return dot != nullptr ? dot + 1 : name;
 }
 
-// Windows-1252 text as UTF-8: the log's messages use only ASCII and the
-// Latin-1 letters; any other byte above 0x7f becomes '?'.
+// A log text (Windows-1252) as UTF-8.
 std::string Utf8_Of(const std::string& text) {
   std::string out;
-  for (unsigned char c : text) {
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c >= 0xA0) {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += '?';
-    }
-  }
+  for (unsigned char c : text) Str_Append_Utf8(&out, c);
   return out;
 }
 
@@ -126,7 +117,7 @@ std::string Utf8_Of_Argument(const std::string& bytes) {
       out.append(bytes, i, n);
       i += n;
     } else {
-      out += Utf8_Of(std::string(1, static_cast<char>(c)));
+      Str_Append_Utf8(&out, c);
       ++i;
     }
   }

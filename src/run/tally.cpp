@@ -4,6 +4,7 @@
 
 #include "base/progress.h"
 #include "base/runlog.h"
+#include "base/text.h"
 #include "db/sqlrt.h"
 
 namespace {
@@ -22,19 +23,11 @@ const struct {
     {"Hrs332Urv", "select count(*) into :b0 from Hrs332Urv"},
 };
 
-// Log texts are Windows-1252; the terminal is taken to be UTF-8. The
-// messages use only the Latin-1 letters (0xA0..0xFF), which map directly.
+// Log texts are Windows-1252; the terminal is taken to be UTF-8.
 void Print_Latin1(std::FILE* out, const std::string& text) {
-  for (unsigned char c : text) {
-    if (c < 0x80) {
-      std::fputc(c, out);
-    } else if (c >= 0xA0) {
-      std::fputc(0xC0 | (c >> 6), out);
-      std::fputc(0x80 | (c & 0x3F), out);
-    } else {
-      std::fputc('?', out);
-    }
-  }
+  std::string utf8;
+  for (unsigned char c : text) Str_Append_Utf8(&utf8, c);
+  std::fputs(utf8.c_str(), out);
 }
 
 }  // namespace

@@ -94,6 +94,33 @@ class OutcomeTest : public ::testing::Test {
   testdb::JobOutcome Run(const std::string& args) {
     return job_.Run("--metrics=m.prom --report r.json " + args, "cd d &&");
   }
+  // The job started while this test holds a lock on the schema file
+  // (`begin`), signalled with `sig` once its log holds `seen` (and a moment
+  // more, into the wait); returns its wait status, or -1.
+  int Signalled(const char* begin, const std::string& seen, int sig) {
+    sqlite3* lock = nullptr;
+    EXPECT_EQ(sqlite3_open(db_.c_str(), &lock), SQLITE_OK);
+    EXPECT_EQ(sqlite3_exec(lock, begin, nullptr, nullptr, nullptr), SQLITE_OK);
+    const std::string program = testdb::BinaryPath("dayset");
+    const std::string year = NextYear();
+    const pid_t pid = forkrun::Start(job_.file("d"), [&] {
+      execl(program.c_str(), "dayset", "--metrics", "m.prom", "--report", "r.json", "0", year.c_str(), "dayset.ini",
+            "0", "0", static_cast<char*>(nullptr));
+    });
+    int status = -1;
+    if (pid > 0) {
+      const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+      while (ReadFile(job_.file("d/DAYSET.LOG")).find(seen) == std::string::npos &&
+             std::chrono::steady_clock::now() < until) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      kill(pid, sig);
+      if (waitpid(pid, &status, 0) != pid) status = -1;
+    }
+    sqlite3_close(lock);
+    return status;
+  }
   std::string Metrics() { return ReadFile(job_.file("d/m.prom")); }
   std::string Report() { return ReadFile(job_.file("d/r.json")); }
 
@@ -175,26 +202,7 @@ TEST_F(OutcomeTest, ParallelRunCountsTheWorkersFailuresByKind) {
 // SIGTERM while the job waits for a lock inside a phase: the files say
 // stopped, by which signal, and which phase had begun.
 TEST_F(OutcomeTest, RunStoppedBySigtermSaysSo) {
-  sqlite3* lock = nullptr;
-  ASSERT_EQ(sqlite3_open(db_.c_str(), &lock), SQLITE_OK);
-  ASSERT_EQ(sqlite3_exec(lock, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
-  const std::string program = testdb::BinaryPath("dayset");
-  const std::string year = NextYear();
-  const pid_t pid = forkrun::Start(job_.file("d"), [&] {
-    execl(program.c_str(), "dayset", "--metrics", "m.prom", "--report", "r.json", "0", year.c_str(), "dayset.ini",
-          "0", "0", static_cast<char*>(nullptr));
-  });
-  ASSERT_GT(pid, 0);
-  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (ReadFile(job_.file("d/DAYSET.LOG")).find("Aktuelles Schema") == std::string::npos &&
-         std::chrono::steady_clock::now() < until) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));  // into the wait for the first write
-  kill(pid, SIGTERM);
-  int status = 0;
-  ASSERT_EQ(waitpid(pid, &status, 0), pid);
-  sqlite3_close(lock);
+  const int status = Signalled("BEGIN IMMEDIATE", "Aktuelles Schema", SIGTERM);  // waits for the first write
   ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
   Expect_Valid(job_.file("d/m.prom"), job_.file("d/r.json"));
   std::map<std::string, double> m = Samples(Metrics());
@@ -213,27 +221,8 @@ TEST_F(OutcomeTest, SignalWhileConnectingEndsAtOnceWithBothFiles) {
   const double success = Samples(Metrics())["dayset_last_success_time_seconds"];
   ASSERT_GT(success, 0);
   testdb::ExecSql(db_, "pragma journal_mode=delete");
-  sqlite3* lock = nullptr;
-  ASSERT_EQ(sqlite3_open(db_.c_str(), &lock), SQLITE_OK);
-  ASSERT_EQ(sqlite3_exec(lock, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
-  const std::string program = testdb::BinaryPath("dayset");
-  const std::string year = NextYear();
-  const pid_t pid = forkrun::Start(job_.file("d"), [&] {
-    execl(program.c_str(), "dayset", "--metrics", "m.prom", "--report", "r.json", "0", year.c_str(), "dayset.ini",
-          "0", "0", static_cast<char*>(nullptr));
-  });
-  ASSERT_GT(pid, 0);
-  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (ReadFile(job_.file("d/DAYSET.LOG")).find("Datum: ") == std::string::npos &&
-         std::chrono::steady_clock::now() < until) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));  // into the connect's wait
   const double sent = static_cast<double>(std::time(nullptr));
-  kill(pid, SIGINT);
-  int status = 0;
-  ASSERT_EQ(waitpid(pid, &status, 0), pid);
-  sqlite3_close(lock);
+  const int status = Signalled("BEGIN EXCLUSIVE", "Datum: ", SIGINT);  // the connect waits
   ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << status;
   EXPECT_NE(ReadFile(job_.file("d/DAYSET.LOG")).find("nichts getan! Phase: Anmeldung!"), std::string::npos);
   Expect_Valid(job_.file("d/m.prom"), job_.file("d/r.json"));
