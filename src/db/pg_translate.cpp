@@ -535,18 +535,40 @@ void Run_Params(const std::string& s, size_t begin, size_t end, std::string* out
 
 }  // namespace
 
-std::string Pg_Run_Sql(const PgTranslation& tr, const std::vector<std::string>& types) {
-  const size_t n = tr.params.size();
-  if (tr.run == PgTranslation::kRunNone || n == 0 || types.size() != n) return std::string();
-  const bool update = tr.run == PgTranslation::kRunUpdate;
+namespace {
+
+// The rows of a run: "unnest($1::T1[], ...) AS dayset_u(dayset_p1, ...)",
+// numbered by dayset_k WITH ORDINALITY; "" when a type is missing.
+std::string Unnest_Rows(const std::vector<std::string>& types, bool ordinality) {
+  const size_t n = types.size();
   std::string rows = "unnest(";
   for (size_t k = 0; k < n; ++k) {
     if (types[k].empty()) return std::string();
     rows += (k > 0 ? ", $" : "$") + std::to_string(k + 1) + "::" + types[k] + "[]";
   }
-  rows += update ? ") WITH ORDINALITY AS dayset_u(" : ") AS dayset_u(";
+  rows += ordinality ? ") WITH ORDINALITY AS dayset_u(" : ") AS dayset_u(";
   for (size_t k = 0; k < n; ++k) rows += (k > 0 ? ", dayset_p" : "dayset_p") + std::to_string(k + 1);
-  rows += update ? ", dayset_k)" : ")";
+  rows += ordinality ? ", dayset_k)" : ")";
+  return rows;
+}
+
+// INSERT ... SELECT row FROM `rows`, the rest of the statement after it.
+void Run_Insert(const PgTranslation& tr, const std::string& rows, std::string* out) {
+  Run_Params(tr.sql, 0, tr.run_cut, out);
+  *out += "SELECT ";
+  Run_Params(tr.sql, tr.run_row, tr.run_row_end, out);
+  *out += " FROM " + rows;
+  Run_Params(tr.sql, tr.run_row_end + 1, tr.sql.size(), out);
+}
+
+}  // namespace
+
+std::string Pg_Run_Sql(const PgTranslation& tr, const std::vector<std::string>& types) {
+  const size_t n = tr.params.size();
+  if (tr.run == PgTranslation::kRunNone || n == 0 || types.size() != n) return std::string();
+  const bool update = tr.run == PgTranslation::kRunUpdate;
+  const std::string rows = Unnest_Rows(types, update);
+  if (rows.empty()) return std::string();
   const std::string items = "cardinality($1::" + types[0] + "[])";
   const std::string& s = tr.sql;
   // The written rows come back to a count that fails the statement when it
@@ -560,28 +582,25 @@ std::string Pg_Run_Sql(const PgTranslation& tr, const std::vector<std::string>& 
     out += " RETURNING dayset_u.dayset_k) SELECT count(*) / ((count(*) = " + items +
            " AND count(DISTINCT dayset_k) = count(*)) OR count(*) = 0)::int FROM dayset_w";
   } else {
-    Run_Params(s, 0, tr.run_cut, &out);
-    out += "SELECT ";
-    Run_Params(s, tr.run_row, tr.run_row_end, &out);
-    out += " FROM " + rows;
-    Run_Params(s, tr.run_row_end + 1, s.size(), &out);
+    Run_Insert(tr, rows, &out);
     out += " RETURNING 1) SELECT count(*) / (count(*) = " + items + " OR count(*) = 0)::int FROM dayset_w";
   }
   return out;
 }
 
 std::string Pg_Run_Sql_Plain(const PgTranslation& tr, const std::vector<std::string>& types) {
-  if (tr.run != PgTranslation::kRunInsert || !tr.ignore || Pg_Run_Sql(tr, types).empty()) return std::string();
-  const size_t n = tr.params.size();
+  if (tr.run != PgTranslation::kRunInsert || !tr.ignore || tr.params.empty() || types.size() != tr.params.size()) {
+    return std::string();
+  }
+  const std::string rows = Unnest_Rows(types, false);
   std::string out;
-  Run_Params(tr.sql, 0, tr.run_cut, &out);
-  out += "SELECT ";
-  Run_Params(tr.sql, tr.run_row, tr.run_row_end, &out);
-  out += " FROM unnest(";
-  for (size_t k = 0; k < n; ++k) out += (k > 0 ? ", $" : "$") + std::to_string(k + 1) + "::" + types[k] + "[]";
-  out += ") AS dayset_u(";
-  for (size_t k = 0; k < n; ++k) out += (k > 0 ? ", dayset_p" : "dayset_p") + std::to_string(k + 1);
-  out += ")";
+  if (!rows.empty()) Run_Insert(tr, rows, &out);
+  // The conflict clause the translation added goes: a plain run fails as a
+  // whole where a key exists.
+  const std::string conflict = " ON CONFLICT DO NOTHING";
+  if (out.size() >= conflict.size() && out.compare(out.size() - conflict.size(), conflict.size(), conflict) == 0) {
+    out.resize(out.size() - conflict.size());
+  }
   return out;
 }
 

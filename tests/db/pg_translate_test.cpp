@@ -327,6 +327,12 @@ TEST(PgTranslate, RunOfOneWrite) {
             "SELECT count(*) / (count(*) = cardinality($1::varchar[]) OR count(*) = 0)::int FROM dayset_w");
   EXPECT_EQ(sqlrt::Pg_Run_Sql(ins, {"varchar", "int4"}), "");  // a type per parameter or nothing
   EXPECT_EQ(sqlrt::Pg_Run_Sql(ins, {"varchar", "", "timestamp"}), "");
+  // A long run goes plain: no conflict clause, no count.
+  EXPECT_EQ(sqlrt::Pg_Run_Sql_Plain(ins, {"varchar", "int4", "timestamp"}),
+            "insert into Hrs332Urv(UrvPnr,UrvJhr,UrvDat) SELECT dayset_u.dayset_p1,dayset_u.dayset_p2+1,"
+            "dayset_u.dayset_p3::timestamp FROM unnest($1::varchar[], $2::int4[], $3::timestamp[]) AS "
+            "dayset_u(dayset_p1, dayset_p2, dayset_p3)");
+  EXPECT_EQ(sqlrt::Pg_Run_Sql_Plain(ins, {"varchar", "", "timestamp"}), "");
   const PgTranslation upd = Translate(
       "update Hrs329Ztg  set ZtgAkr=:b0:b1,ZtgDat=sysdate where (ZtgPnr=:b2 and ZtgVon=TO_DATE(:b3,'yyyymmdd') "
       "and ZtgAkr<>'$1')",
