@@ -389,6 +389,12 @@ int OdbcSession::Prepare_Once(const SqlParsed& parsed, std::unique_ptr<Statement
     tr = Pg_Translate(parsed, catalog_, sunday_first_);
     if (tr.error != 0) return tr.error;
     sql = Odbc_Markers(tr.sql, &order);
+    if (Odbc_Repeats(order)) {
+      std::vector<std::string> types;
+      const int rc = Param_Types(tr.sql, &types);
+      if (rc != 0) return rc;
+      sql = Odbc_Markers(tr.sql, &order, &types);
+    }
   } else {
     sql = Ora_Text(parsed);
     tr.inputs = parsed.inputs;
@@ -411,6 +417,30 @@ int OdbcSession::Prepare_Once(const SqlParsed& parsed, std::unique_ptr<Statement
     }
   }
   *out = std::move(st);
+  return 0;
+}
+
+int OdbcSession::Param_Types(const std::string& pg_sql, std::vector<std::string>* types) {
+  types->clear();
+  int rc = Run_Direct("PREPARE dayset_types AS " + pg_sql);
+  if (rc != 0) {
+    After_Failure(rc);
+    return rc;
+  }
+  std::vector<std::vector<std::string>> rows;
+  rc = Query("select pg_catalog.array_to_string(parameter_types::pg_catalog.text[], '|') from "
+             "pg_catalog.pg_prepared_statements where name = 'dayset_types'",
+             {}, &rows);
+  const int dealloc = Run_Direct("DEALLOCATE dayset_types");
+  if (rc == 0) rc = dealloc;
+  if (rc != 0) return rc;
+  if (rows.size() != 1 || rows[0].size() != 1) return kSqlBadStatement;
+  const std::string& list = rows[0][0];
+  for (size_t at = 0; at <= list.size();) {
+    const size_t bar = std::min(list.find('|', at), list.size());
+    types->push_back(list.substr(at, bar - at));
+    at = bar + 1;
+  }
   return 0;
 }
 
@@ -458,7 +488,23 @@ int OdbcSession::Commit() { return End(SQL_COMMIT); }
 
 int OdbcSession::Rollback() { return End(SQL_ROLLBACK); }
 
-std::string Odbc_Markers(const std::string& pg_sql, std::vector<int>* order) {
+bool Odbc_Repeats(const std::vector<int>& order) {
+  for (size_t i = 0; i < order.size(); ++i) {
+    for (size_t j = i + 1; j < order.size(); ++j) {
+      if (order[i] == order[j]) return true;
+    }
+  }
+  return false;
+}
+
+std::string Odbc_Markers(const std::string& pg_sql, std::vector<int>* order, const std::vector<std::string>* types) {
+  std::vector<int> count;
+  if (types != nullptr) {
+    for (int k : *order) {
+      if (k >= static_cast<int>(count.size())) count.resize(static_cast<size_t>(k) + 1);
+      ++count[static_cast<size_t>(k)];
+    }
+  }
   order->clear();
   std::string out;
   size_t pos = 0;
@@ -472,7 +518,12 @@ std::string Odbc_Markers(const std::string& pg_sql, std::vector<int>* order) {
       while (d < pg_sql.size() && pg_sql[d] >= '0' && pg_sql[d] <= '9') n = n * 10 + (pg_sql[d++] - '0');
       if (d > t.begin + 1) {
         order->push_back(n - 1);
-        out += '?';
+        const size_t k = static_cast<size_t>(n - 1);
+        if (types != nullptr && k < count.size() && count[k] > 1 && k < types->size() && !(*types)[k].empty()) {
+          out += "CAST(? AS " + (*types)[k] + ")";
+        } else {
+          out += '?';
+        }
         pos = d;
         continue;
       }

@@ -119,6 +119,9 @@ class OdbcSession : public Session {
   int Query(const char* pg_sql, const std::vector<std::string>& params, std::vector<std::vector<std::string>>* rows);
   int Load_Catalog();
   int Prepare_Once(const SqlParsed& parsed, std::unique_ptr<Statement>* out);
+  // The types the server infers for the parameters of a text in the
+  // PostgreSQL form, by a prepare of it in SQL.
+  int Param_Types(const std::string& pg_sql, std::vector<std::string>* types);
   int End(SQLSMALLINT how);
   bool Dead();
 
@@ -144,8 +147,15 @@ class OdbcSession : public Session {
 
 // Text in the PostgreSQL form ($1, $2, ... outside literals and quoted
 // names) as ODBC's: each marker becomes '?', and *order gets, for each '?'
-// in turn, the index (0-based) of the parameter it stands for.
-std::string Odbc_Markers(const std::string& pg_sql, std::vector<int>* order);
+// in turn, the index (0-based) of the parameter it stands for. types, when
+// given, names the type of each parameter: a parameter that stands more
+// than once is written CAST(? AS type) everywhere, since each '?' is a
+// parameter of its own to the server, which would infer the type of each
+// alone.
+std::string Odbc_Markers(const std::string& pg_sql, std::vector<int>* order,
+                         const std::vector<std::string>* types = nullptr);
+// Whether a parameter stands more than once in the text Odbc_Markers made.
+bool Odbc_Repeats(const std::vector<int>& order);
 
 class OdbcStatement : public Statement {
  public:
