@@ -71,6 +71,8 @@ class OdbcWatch {
   std::unique_ptr<std::thread> thread_;
 };
 
+class OdbcStatement;
+
 class OdbcSession : public Session {
  public:
   enum Dialect { kPostgres, kOracle };
@@ -84,6 +86,27 @@ class OdbcSession : public Session {
   long Round_Trips() const override { return round_trips_; }
   long Longest_Wait_Ms() const override { return longest_wait_ms_; }
   const char* Broken() const override { return broken_; }
+
+  // Batches: a run of consecutive executions of one write goes as one
+  // execution over parameter arrays (SQL_ATTR_PARAMSET_SIZE), which
+  // psqlODBC sends in one round trip per BatchSize (100) rows; every other
+  // item, and the items of a run that failed (a failing row fails the whole
+  // array, which the driver's statement-level rollback undoes), runs alone
+  // as it is adopted.
+  bool Batches() const override { return true; }
+  void Batch_Begin() override { batch_.clear(); }
+  int Batch_Run(int /*stop_code*/) override { return broken_ != nullptr ? broken_code_ : 0; }
+
+  // A batch item: its statement and the values of its parameters.
+  struct BatchItem {
+    OdbcStatement* st;
+    std::vector<std::string> values;
+    std::vector<char> null;
+    int run = -1;       // the first item of its run (one statement over arrays), or -1
+    bool ran = false;   // its run went, and rc is its outcome
+    int rc = kSqlNotRun;
+  };
+  std::vector<BatchItem>& batch() { return batch_; }
 
   Dialect dialect() const { return dialect_; }
   SQLHDBC dbc() const { return dbc_; }
@@ -125,6 +148,7 @@ class OdbcSession : public Session {
   int End(SQLSMALLINT how);
   bool Dead();
 
+  std::vector<BatchItem> batch_;
   SQLHENV env_ = SQL_NULL_HENV;
   SQLHDBC dbc_ = SQL_NULL_HDBC;
   bool connected_ = false;
@@ -174,8 +198,15 @@ class OdbcStatement : public Statement {
   int Materialize() override;
   int Column(int index, const SqlVar& out) override;
   void Reset() override;
+  int Queue() override;
+  int Adopt(int item) override;
 
  private:
+  void Clock_Values();
+  // Runs items [first, first + n) of the session's batch, executions of
+  // this write, as one execution over arrays: each item's outcome, or
+  // false when the run failed as a whole (its items then go alone).
+  bool Run_Array(size_t first, size_t n);
   struct Col {
     SQLSMALLINT sql_type = 0;
     bool date = false;     // fetched as SQL_C_TYPE_TIMESTAMP
@@ -196,6 +227,9 @@ class OdbcStatement : public Statement {
   std::vector<std::string> values_;
   std::vector<char> null_;
   std::vector<SQLLEN> lens_;
+  std::vector<std::string> arrays_;  // a run's parameters, one array each
+  std::vector<std::vector<SQLLEN>> array_lens_;
+  std::vector<SQLUSMALLINT> param_status_;
   std::vector<Col> cols_;
   std::vector<SQLUSMALLINT> status_;
   SQLULEN fetched_ = 0;

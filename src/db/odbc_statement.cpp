@@ -6,6 +6,7 @@
 // (SQL_ATTR_ROW_ARRAY_SIZE), into a RowStore, and the cursor is closed:
 // cursors and select-into read as of their open and survive commits.
 // Dates come as SQL_C_TYPE_TIMESTAMP, every other value as text.
+#include <algorithm>
 #include <charconv>
 #include <cstring>
 #include <ctime>
@@ -158,7 +159,7 @@ int OdbcStatement::Bind(int index, const SqlVar& var) {
   return 0;
 }
 
-int OdbcStatement::Execute() {
+void OdbcStatement::Clock_Values() {
   // The clock's parameters: the job's local time in whole seconds.
   for (size_t i = static_cast<size_t>(tr_.inputs); i < tr_.params.size(); ++i) {
     const std::time_t now = Clock_Now();
@@ -171,6 +172,10 @@ int OdbcStatement::Execute() {
     values_[i].assign(buf);
     null_[i] = 0;
   }
+}
+
+int OdbcStatement::Execute() {
+  Clock_Values();
   lens_.resize(order_.size());
   static char empty[1] = {'\0'};
   for (size_t j = 0; j < order_.size(); ++j) {
@@ -290,6 +295,134 @@ int OdbcStatement::Column(int index, const SqlVar& out) {
     if (len > 0 && v.text[len - 1] == '.') --len;
   }
   return Hostvar_Put_Text(out, v.text, len);
+}
+
+}  // namespace sqlrt
+
+namespace sqlrt {
+
+namespace {
+
+// psqlODBC sends a parameter array in chunks of this many rows (its
+// BatchSize), each in a round trip of its own.
+constexpr size_t kDriverChunk = 100;
+// The longest run that goes as one array here.
+constexpr size_t kRunMax = 1000;
+
+}  // namespace
+
+int OdbcStatement::Queue() {
+  Clock_Values();
+  auto& batch = s_->batch();
+  OdbcSession::BatchItem item{this, values_, null_};
+  // A write joins the run of the item before it when that is an execution
+  // of the same write.
+  if (write_ && cols_.empty() && !batch.empty() && batch.back().st == this) {
+    OdbcSession::BatchItem& last = batch.back();
+    const int head = last.run >= 0 ? last.run : static_cast<int>(batch.size() - 1);
+    if (batch.size() - static_cast<size_t>(head) < kRunMax) {
+      last.run = head;
+      item.run = head;
+    }
+  }
+  batch.push_back(std::move(item));
+  return static_cast<int>(batch.size() - 1);
+}
+
+int OdbcStatement::Adopt(int item) {
+  auto& batch = s_->batch();
+  Reset();
+  started_ = true;
+  if (item < 0 || static_cast<size_t>(item) >= batch.size()) return kSqlNotRun;
+  if (s_->Broken() != nullptr) return s_->broken_code();
+  OdbcSession::BatchItem& it = batch[static_cast<size_t>(item)];
+  if (it.run == item && !it.ran) {
+    size_t n = 1;
+    while (static_cast<size_t>(item) + n < batch.size() && batch[static_cast<size_t>(item) + n].run == item) ++n;
+    if (!Run_Array(static_cast<size_t>(item), n) && s_->Broken() != nullptr) return s_->broken_code();
+  }
+  if (it.ran) return it.rc;
+  // Alone, as Step would run it.
+  values_ = it.values;
+  null_ = it.null;
+  for (size_t i = static_cast<size_t>(tr_.inputs); i < tr_.params.size(); ++i) null_[i] = 1;  // the clock's anew
+  const int rc = Execute();
+  if (rc != 0 || cols_.empty()) return rc;
+  return Fetch_All();
+}
+
+bool OdbcStatement::Run_Array(size_t first, size_t n) {
+  auto& batch = s_->batch();
+  // Column-wise arrays: for each marker, n values of the widest one's room.
+  const size_t markers = order_.size();
+  arrays_.resize(markers);
+  array_lens_.resize(markers);
+  std::vector<SQLLEN> widths(markers, 1);
+  for (size_t j = 0; j < markers; ++j) {
+    const size_t k = static_cast<size_t>(order_[j]);
+    SQLLEN w = 1;
+    for (size_t i = first; i < first + n; ++i) {
+      const OdbcSession::BatchItem& it = batch[i];
+      if (k < it.values.size() && it.null[k] == 0) w = std::max<SQLLEN>(w, static_cast<SQLLEN>(it.values[k].size()));
+    }
+    widths[j] = w;
+    arrays_[j].assign(n * static_cast<size_t>(w), '\0');
+    array_lens_[j].assign(n, SQL_NULL_DATA);
+    for (size_t i = 0; i < n; ++i) {
+      const OdbcSession::BatchItem& it = batch[first + i];
+      if (k >= it.values.size() || it.null[k] != 0) continue;
+      std::memcpy(arrays_[j].data() + i * static_cast<size_t>(w), it.values[k].data(), it.values[k].size());
+      array_lens_[j][i] = static_cast<SQLLEN>(it.values[k].size());
+    }
+  }
+  param_status_.assign(n, SQL_PARAM_UNUSED);
+  SQLULEN processed = 0;
+  bool ok = Ok(SQLSetStmtAttr(h_, SQL_ATTR_PARAM_BIND_TYPE, reinterpret_cast<SQLPOINTER>(SQL_PARAM_BIND_BY_COLUMN), 0)) &&
+            Ok(SQLSetStmtAttr(h_, SQL_ATTR_PARAMSET_SIZE, reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(n)), 0)) &&
+            Ok(SQLSetStmtAttr(h_, SQL_ATTR_PARAM_STATUS_PTR, param_status_.data(), 0)) &&
+            Ok(SQLSetStmtAttr(h_, SQL_ATTR_PARAMS_PROCESSED_PTR, &processed, 0));
+  for (size_t j = 0; j < markers && ok; ++j) {
+    ok = Ok(SQLBindParameter(h_, static_cast<SQLUSMALLINT>(j + 1), SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR,
+                             static_cast<SQLULEN>(widths[j]), 0, arrays_[j].data(), widths[j], array_lens_[j].data()));
+  }
+  int rc = ok ? s_->Write_Begins() : s_->Fail(SQL_HANDLE_STMT, h_);
+  std::vector<SQLLEN> counts(n, -1);
+  if (ok && rc == 0) {
+    const int trips = static_cast<int>((n + kDriverChunk - 1) / kDriverChunk);
+    const SQLRETURN r = s_->Call(h_, trips, [&] { return SQLExecute(h_); });
+    if (!Ok(r) && r != SQL_NO_DATA) {
+      rc = s_->Fail(SQL_HANDLE_STMT, h_);
+    } else {
+      // One result per row, each with its count.
+      for (size_t i = 0; i < n; ++i) {
+        SQLLEN c = -1;
+        if (Ok(SQLRowCount(h_, &c))) counts[i] = c;
+        if (i + 1 < n && SQLMoreResults(h_) != SQL_SUCCESS) break;
+      }
+    }
+  }
+  SQLFreeStmt(h_, SQL_CLOSE);
+  // Back to one execution at a time.
+  SQLSetStmtAttr(h_, SQL_ATTR_PARAMSET_SIZE, reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(1)), 0);
+  SQLSetStmtAttr(h_, SQL_ATTR_PARAM_STATUS_PTR, nullptr, 0);
+  SQLSetStmtAttr(h_, SQL_ATTR_PARAMS_PROCESSED_PTR, nullptr, 0);
+  if (s_->Broken() != nullptr) {
+    for (size_t i = first; i < first + n; ++i) batch[i].run = -1;
+    return false;
+  }
+  if (rc != 0) {
+    s_->After_Failure(rc);
+    // Each goes alone now, as it is adopted, and gets its own outcome.
+    for (size_t i = first; i < first + n; ++i) batch[i].run = -1;
+    return false;
+  }
+  for (size_t i = 0; i < n; ++i) {
+    OdbcSession::BatchItem& it = batch[first + i];
+    it.ran = true;
+    // An insert that met an existing key: the unique violation it stands for.
+    it.rc = tr_.ignore && counts[i] == 0 ? kSqlDupKey : 0;
+  }
+  return true;
 }
 
 }  // namespace sqlrt
