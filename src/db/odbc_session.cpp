@@ -13,9 +13,12 @@
 // SqlOptions::lock_wait_ms says: on PostgreSQL lock_timeout, as on libpq.
 #include "db/odbc_session.h"
 
+#include <dirent.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 #include "base/stop.h"
@@ -44,6 +47,24 @@ std::string Braced(const char* v) {
     out += *p;
   }
   return out + "}";
+}
+
+// The descriptors of the process's sockets, in order.
+std::vector<int> Socket_Fds() {
+  std::vector<int> fds;
+  DIR* d = opendir("/proc/self/fd");
+  if (d == nullptr) return fds;
+  while (const dirent* e = readdir(d)) {
+    char link[64];
+    const std::string path = std::string("/proc/self/fd/") + e->d_name;
+    const ssize_t n = readlink(path.c_str(), link, sizeof link - 1);
+    if (n <= 0) continue;
+    link[n] = '\0';
+    if (std::strncmp(link, "socket:", 7) == 0) fds.push_back(std::atoi(e->d_name));
+  }
+  closedir(d);
+  std::sort(fds.begin(), fds.end());
+  return fds;
 }
 
 }  // namespace
@@ -100,8 +121,9 @@ void OdbcWatch::Loop() {
     } else {
       continue;
     }
-    // Under the lock: the statement stays until the call has ended.
-    if (busy_ != nullptr) SQLCancel(busy_);
+    // The blocked call gets an error at once; nothing else uses the
+    // connection from here on (the session is broken).
+    for (int fd : sockets_) shutdown(fd, SHUT_RDWR);
   }
 }
 
@@ -233,6 +255,7 @@ int OdbcSession::Open(const char* login, const char* password, const std::string
   const bool plain = std::strpbrk(login, ";{}") == nullptr && *login != ' ';
   std::string cs = "DSN=" + dsn + ";UID=" + (plain ? std::string(login) : Braced(login)) + ";PWD=" + Braced(password) +
                    ";UseServerSidePrepare=1;";
+  const std::vector<int> before = Socket_Fds();
   SQLRETURN r = Call(nullptr, 1, [&] {
     return SQLDriverConnect(dbc_, nullptr, reinterpret_cast<SQLCHAR*>(cs.data()), static_cast<SQLSMALLINT>(cs.size()),
                             nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT);
@@ -249,6 +272,11 @@ int OdbcSession::Open(const char* login, const char* password, const std::string
                          reinterpret_cast<const char*>(message));
   }
   connected_ = true;
+  std::vector<int> opened;
+  for (int fd : Socket_Fds()) {
+    if (!std::binary_search(before.begin(), before.end(), fd)) opened.push_back(fd);
+  }
+  watch_->Sockets(std::move(opened));
   char name[64] = "";
   SQLSMALLINT len = 0;
   SQLGetInfo(dbc_, SQL_DBMS_NAME, name, sizeof name, &len);

@@ -24,8 +24,11 @@
 //
 // Every call that waits for the server is watched by a thread of the
 // session: a stop signal (base/stop.h) or a call longer than the reply
-// timeout cancels it (SQLCancel), and the session is then broken as on
-// libpq.
+// timeout cuts it short by shutting the connection's socket down (the
+// sockets the connect opened), and the session is then broken as on libpq.
+// Not SQLCancel: psqlODBC's opens a second connection to the server and
+// waits for its answer, which hangs on the same frozen network, and it
+// cannot reach a commit (SQLEndTran has no statement to cancel).
 #pragma once
 
 #include <sql.h>
@@ -51,11 +54,12 @@ class OdbcWatch {
   enum Fired { kNone, kStop, kTimeout };
   explicit OdbcWatch(long reply_ms) : reply_ms_(reply_ms) {}
   ~OdbcWatch();
-  // A call on `stmt` (null: a call of the connection, which cannot be
-  // cancelled, only timed) begins; End says whether the watch fired
+  // A call on `stmt` (null: a call of the connection) begins; End says whether the watch fired
   // meanwhile and gives the time the call took.
   void Begin(SQLHSTMT stmt);
   Fired End(long* waited_ms);
+  // The sockets of the connection, shut down when the watch fires.
+  void Sockets(std::vector<int> fds) { sockets_ = std::move(fds); }
 
  private:
   void Loop();
@@ -67,6 +71,7 @@ class OdbcWatch {
   bool quit_ = false;
   std::chrono::steady_clock::time_point since_;
   long reply_ms_;
+  std::vector<int> sockets_;
   long pid_ = 0;  // the process the thread runs in
   std::unique_ptr<std::thread> thread_;
 };

@@ -264,7 +264,7 @@ TEST_P(ServerStopTest, StoppedServerEndsTheRunAndARerunCompletesIt) {
   EXPECT_EQ(testdb::Dump(*stopped.db, "HRSYSTEM", false), testdb::Dump(*whole.db, "HRSYSTEM", false));
 }
 
-INSTANTIATE_TEST_SUITE_P(, ServerStopTest, testdb::OnlyPostgres(), testdb::BackendName);
+INSTANTIATE_TEST_SUITE_P(, ServerStopTest, testdb::OnlyServer(), testdb::BackendName);
 
 class ServerRefusesTest : public KillRunTest {
  protected:
@@ -386,6 +386,6 @@ TEST_P(ServerRefusesTest, FrozenNetworkEndsTheRunAfterTheReplyTimeout) {
   EXPECT_EQ(testdb::Dump(*frozen.db, "HRSYSTEM", false), testdb::Dump(*whole.db, "HRSYSTEM", false));
 }
 
-INSTANTIATE_TEST_SUITE_P(, ServerRefusesTest, testdb::OnlyPostgres(), testdb::BackendName);
+INSTANTIATE_TEST_SUITE_P(, ServerRefusesTest, testdb::OnlyServer(), testdb::BackendName);
 
 }  // namespace
