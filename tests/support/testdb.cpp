@@ -268,6 +268,12 @@ std::string Unavailable(Backend backend) {
   PgServer server;
   std::string why;
   if (!PgServer::FromEnv(&server, &why)) return why;
+  const char* site = std::getenv("DAYSET_TEST_ODBC_SITE_DSN");
+  if (site != nullptr && *site != '\0') {
+    return backend == Backend::kOdbc ? ""
+                                     : "a site's data source is tested (tools/odbc-conformance.sh): the ODBC "
+                                       "instances alone";
+  }
   if (backend == Backend::kOdbc && (server.odbcini.empty() || server.odbc_slots <= 0)) {
     return "no ODBC data sources for the tests: ODBCINI or DAYSET_TEST_ODBC_SLOTS is not set (tools/pg-cluster.sh "
            "writes them)";
@@ -426,12 +432,34 @@ class PgDatabase : public Database {
     PQfinish(admin);
     conn_ = Pg_Connect(server_.admin, name_);
   }
+  // The existing database of `server` (its admin's conninfo names it), for
+  // a site's own data source: the job's schemas in it are made anew, and
+  // dropped at the end.
+  struct Existing {};
+  PgDatabase(const PgServer& server, bool with_hrsystem, Existing) : server_(server), existing_(true) {
+    conn_ = Pg_Connect(server_.admin, "");
+    PGresult* r = Pg_Run(conn_, "select current_database()", PGRES_TUPLES_OK);
+    if (r == nullptr) return;
+    name_ = PQgetvalue(r, 0, 0);
+    PQclear(r);
+    Drop_Schemas();
+    // Tables a test makes later are the job's too.
+    Pg_Exec(conn_, "alter default privileges grant select, insert, update on tables to " + server_.login);
+    if (with_hrsystem) CreateSchema("HRSYSTEM");
+  }
   ~PgDatabase() override {
+    if (existing_) Drop_Schemas();
     PQfinish(conn_);
     if (!created_) return;
     PGconn* admin = Pg_Connect(server_.admin, "");
     Pg_Exec(admin, "drop database " + name_ + " with (force)");
     PQfinish(admin);
+  }
+  // The job's schemas the suites make, in the existing database.
+  void Drop_Schemas() {
+    for (const char* schema : {"hrsystem", "hrclient", "hrref"}) {
+      Pg_Exec(conn_, std::string("drop schema if exists ") + schema + " cascade");
+    }
   }
   Backend backend() const override { return Backend::kPostgres; }
   void CreateSchema(const std::string& schema) override {
@@ -485,6 +513,7 @@ class PgDatabase : public Database {
   PgServer server_;
   std::string name_;
   bool created_ = false;
+  bool existing_ = false;
   PGconn* conn_ = nullptr;
 };
 
@@ -538,7 +567,23 @@ std::unique_ptr<Database> Database::Postgres(const PgServer& server, bool with_h
   return std::make_unique<PgDatabase>(server, with_hrsystem);
 }
 
+// A site's data source (tools/odbc-conformance.sh): its database exists,
+// and the suite's own connection is its owner's (DAYSET_TEST_PG).
+class SiteOdbcDatabase : public PgDatabase {
+ public:
+  SiteOdbcDatabase(const PgServer& server, bool with_hrsystem, std::string dsn)
+      : PgDatabase(server, with_hrsystem, Existing{}), dsn_(std::move(dsn)) {}
+  Backend backend() const override { return Backend::kOdbc; }
+  std::string Net() const override { return "odbc:" + dsn_; }
+
+ private:
+  std::string dsn_;
+};
+
 std::unique_ptr<Database> Database::Odbc(const PgServer& server, bool with_hrsystem) {
+  if (const char* dsn = std::getenv("DAYSET_TEST_ODBC_SITE_DSN"); dsn != nullptr && *dsn != '\0') {
+    return std::make_unique<SiteOdbcDatabase>(server, with_hrsystem, dsn);
+  }
   return std::make_unique<OdbcDatabase>(server, with_hrsystem);
 }
 
