@@ -204,7 +204,9 @@ void OdbcSession::After_Failure(int code) {
 }
 
 int OdbcSession::Connect_Error(const char* state, long native, const std::string& message) {
-  if (dialect_ == kOracle && native > 0) return Ora_Error_Of(native, state).code;
+  // Before the connect the dialect is not known: Oracle's driver names its
+  // refusal by its ORA number.
+  if (native > 0 && message.find("ORA-") != std::string::npos) return Ora_Error_Of(native, state).code;
   // The driver manager's: no such data source, no driver.
   if (std::strncmp(state, "IM", 2) == 0) return kSqlUnknownService;
   if (std::strcmp(state, "HYT00") == 0 || std::strcmp(state, "HYT01") == 0) return kSqlConnectTimeout;
