@@ -333,6 +333,8 @@ int OdbcSession::Run_Direct(const std::string& sql) {
     return SQLExecDirect(h, reinterpret_cast<SQLCHAR*>(text.data()), static_cast<SQLINTEGER>(text.size()));
   });
   const int rc = Ok(r) || r == SQL_NO_DATA ? 0 : Fail(SQL_HANDLE_STMT, h);
+  // Closed first: psqlODBC frees a failed statement's result only so.
+  SQLFreeStmt(h, SQL_CLOSE);
   SQLFreeHandle(SQL_HANDLE_STMT, h);
   return rc;
 }
@@ -374,6 +376,8 @@ int OdbcSession::Query(const char* pg_sql, const std::vector<std::string>& param
     rows->push_back(std::move(row));
   }
   const int rc = Ok(r) || r == SQL_NO_DATA ? 0 : Fail(SQL_HANDLE_STMT, h);
+  // Closed first: psqlODBC frees a failed statement's result only so.
+  SQLFreeStmt(h, SQL_CLOSE);
   SQLFreeHandle(SQL_HANDLE_STMT, h);
   return rc;
 }

@@ -53,13 +53,21 @@ OraCivil Date_Unpack(long long v) {
 }  // namespace
 
 OdbcStatement::~OdbcStatement() {
-  if (h_ != SQL_NULL_HSTMT) SQLFreeHandle(SQL_HANDLE_STMT, h_);
+  if (h_ == SQL_NULL_HSTMT) return;
+  // Closed first: psqlODBC frees the result of a describe that no
+  // execution followed only so.
+  SQLFreeStmt(h_, SQL_CLOSE);
+  SQLFreeHandle(SQL_HANDLE_STMT, h_);
 }
 
 int OdbcStatement::Describe() {
   SQLSMALLINT n = 0;
   SQLRETURN r = s_->Call(h_, 1, [&] { return SQLNumResultCols(h_, &n); });
-  if (!Ok(r)) return s_->Fail(SQL_HANDLE_STMT, h_);
+  if (!Ok(r)) {
+    const int rc = s_->Fail(SQL_HANDLE_STMT, h_);
+    SQLFreeStmt(h_, SQL_CLOSE);  // psqlODBC frees the failed describe's result only so
+    return rc;
+  }
   cols_.resize(static_cast<size_t>(n));
   SQLLEN total = 0;
   for (SQLSMALLINT i = 0; i < n; ++i) {
