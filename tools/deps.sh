@@ -5,9 +5,10 @@ set -euo pipefail
 # dpkg-dev and file: the Debian package's dependencies (dpkg-shlibdeps);
 # man-db: the manual page test; chromium: the year view's browser test;
 # systemd: systemd-analyze, which checks the units of the nightly run;
-# unixodbc-dev and odbc-postgresql: the ODBC backend and its tests (psqlODBC).
+# unixodbc-dev (found through pkgconf) and odbc-postgresql: the ODBC backend and
+# its tests (psqlODBC).
 packages=(cmake g++ make libsqlite3-dev sqlite3 libgtest-dev libgmock-dev libpq-dev postgresql
-          dpkg-dev file man-db chromium systemd unixodbc-dev odbc-postgresql)
+          dpkg-dev file man-db chromium systemd pkgconf unixodbc-dev odbc-postgresql)
 packages+=("$@")  # and those a caller names (fuzz/run.sh: clang)
 missing=()
 for p in "${packages[@]}"; do
