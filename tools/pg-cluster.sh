@@ -35,6 +35,9 @@
 #                             dayset_odbcN (N = DAYSET_TEST_ODBC_SLOTS), each
 #                             naming the database of the same name on this
 #                             server; no database exists until a test makes it
+#   ODBCSYSINI                DIR, with an empty odbcinst.ini: the system's
+#                             driver entries (Debian's turn psqlODBC's CommLog
+#                             on) are not read
 #   DAYSET_TEST_ODBC_SLOTS    N; a test takes a free slot K by a lock on
 #                             DIR/odbc-slots/K, makes database dayset_odbcK
 #                             from the template and drops it when done
@@ -148,6 +151,10 @@ EOF
     done
   } >"$dir/odbc.ini"
   chmod 644 "$dir/odbc.ini"
+  # unixODBC's system files from here too (ODBCSYSINI): no driver entry, so
+  # that psqlODBC takes its own defaults rather than Debian's CommLog=1, with
+  # which every session leaves a log file in /tmp.
+  : >"$dir/odbcinst.ini"
   local env="$dir/env"
   (umask 077 && cat >"$env" <<EOF
 DAYSET_TEST_PG='host=$dir port=$(cat "$dir/port") user=postgres dbname=postgres'
@@ -157,6 +164,7 @@ DAYSET_TEST_PG_LOGIN=dayset_job
 DAYSET_TEST_PG_PASSWORD=$password
 DAYSET_TEST_PG_TEMPLATE=dayset_tpl
 ODBCINI=$dir/odbc.ini
+ODBCSYSINI=$dir
 DAYSET_TEST_ODBC_SLOTS=$slots
 EOF
   )
