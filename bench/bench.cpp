@@ -1,6 +1,6 @@
 // Benchmark of one whole run of the job on a demo installation.
 //
-//   dayset-bench [--postgres] [-j N] PERSONS DIR
+//   dayset-bench [--postgres | --odbc] [-j N] PERSONS DIR
 //
 // Creates a demo installation of PERSONS persons (dayset-demo beside this
 // program, seed 1, calendars from 1 January 2027) with its dayset.ini in DIR
@@ -20,7 +20,9 @@
 // are still empty, as an administrator would after setting up or reloading.
 // --reference FILE runs, instead of the job, the set-based SQL of FILE (the
 // sqlite3 or psql script of ../shared/bench/) on the same installation and
-// prints its wall time.
+// prints its wall time. --odbc is --postgres with the job going through its
+// ODBC backend (psqlODBC): a data source of the database in DIR.odbc.ini,
+// which ODBCINI names for the run; the demo is made through libpq.
 #include <dirent.h>
 #include <libpq-fe.h>
 #include <sys/resource.h>
@@ -127,12 +129,14 @@ int main(int argc, char** argv) {
     }
     return rc;
   }
-  bool postgres = false, rerun = false, analyze = false;
+  bool postgres = false, odbc = false, rerun = false, analyze = false;
   std::string jobs = "1", label, reference;
   int a = 1;
   for (; a < argc - 2; ++a) {
     if (std::strcmp(argv[a], "--postgres") == 0) {
       postgres = true;
+    } else if (std::strcmp(argv[a], "--odbc") == 0) {
+      postgres = odbc = true;
     } else if (std::strcmp(argv[a], "-j") == 0 && a + 1 < argc - 2) {
       jobs = argv[++a];
     } else if (std::strcmp(argv[a], "--rerun") == 0) {
@@ -148,7 +152,7 @@ int main(int argc, char** argv) {
     }
   }
   if (argc - a != 2) {
-    std::fprintf(stderr, "usage: dayset-bench [--postgres] [-j N] [--rerun] [--analyze] [--reference SQL] [--label TEXT] "
+    std::fprintf(stderr, "usage: dayset-bench [--postgres | --odbc] [-j N] [--rerun] [--analyze] [--reference SQL] [--label TEXT] "
                          "PERSONS DIR\n");
     return 2;
   }
@@ -188,6 +192,17 @@ int main(int argc, char** argv) {
     const std::string pass = Env("DAYSET_TEST_PG_PASSWORD");
     if (Ini_Record_Put((dir / "dayset.ini").c_str(), "DB", 2, "PASS", pass.c_str()) != 0) {
       std::fprintf(stderr, "dayset-bench: cannot write the password into dayset.ini\n");
+      return 1;
+    }
+  }
+  if (odbc) {
+    const std::string ini = dir.string() + ".odbc.ini";
+    std::ofstream(ini) << "[" << db << "]\nDriver = /usr/lib/x86_64-linux-gnu/odbc/psqlodbcw.so\nServername = "
+                       << Env("DAYSET_TEST_PG_HOST") << "\nPort = " << Env("DAYSET_TEST_PG_PORT")
+                       << "\nDatabase = " << db << "\n";
+    setenv("ODBCINI", ini.c_str(), 1);
+    if (Ini_Record_Put((dir / "dayset.ini").c_str(), "DB", 2, "NET8", ("odbc:" + db).c_str()) != 0) {
+      std::fprintf(stderr, "dayset-bench: cannot write NET8 into dayset.ini\n");
       return 1;
     }
   }
@@ -316,7 +331,7 @@ int main(int argc, char** argv) {
                 "%.2f statements/person-day, %.2f round trips/person-day, %.1f round trips/person, "
                 "%ld prepares, peak RSS %.1f MiB, CPU job %.1f s, server %.1f s, longest wait for an answer "
                 "%.2f s\n",
-                postgres ? "PostgreSQL" : "SQLite", label.c_str(), jobs.c_str(), persons,
+                odbc ? "PostgreSQL (ODBC)" : postgres ? "PostgreSQL" : "SQLite", label.c_str(), jobs.c_str(), persons,
                 run == 0 ? "first run" : "rerun", rc, secs, days, days / (secs > 0 ? secs : 1),
                 double(stats.executions) * per_day, double(stats.round_trips) * per_day,
                 double(stats.round_trips) * per_person, stats.prepares, self.ru_maxrss / 1024.0, job_cpu, server,

@@ -6,6 +6,7 @@
 #   BACKENDS="sqlite" bench/run.sh 1000     # one backend only
 #   JOBS="1 2" JOBS_SQLITE=1 bench/run.sh   # the -j values on PostgreSQL and SQLite
 #   RERUN=1 bench/run.sh                    # each run followed by a rerun that adds nothing
+#   BACKENDS="postgres odbc" bench/run.sh   # odbc: the same server through the ODBC backend (psqlODBC)
 #   DELAY_US=1000 BACKENDS=postgres bench/run.sh
 #       the job reaches the server through bench/proxy (dayset-delay-proxy),
 #       which holds every request for DELAY_US microseconds
@@ -32,7 +33,7 @@ sizes=("$@")
 backends=${BACKENDS:-"sqlite postgres"}
 for b in $backends; do
   for n in "${sizes[@]}"; do
-    if [ "$b" = postgres ]; then
+    if [ "$b" = postgres ] || [ "$b" = odbc ]; then
       if [ -z "$cluster" ]; then
         cluster="$work/pg"
         "$top/tools/pg-cluster.sh" start "$cluster"
@@ -53,7 +54,7 @@ for b in $backends; do
           --reference "$REFERENCE/setbased-postgresql.sql" "$n" "$work/demo-pg-$n"
       fi
       for j in ${JOBS:-1 2 4}; do
-        "$top/build-bench/dayset-bench" --postgres -j "$j" ${RERUN:+--rerun} ${ANALYZE:+--analyze} \
+        "$top/build-bench/dayset-bench" "--$b" -j "$j" ${RERUN:+--rerun} ${ANALYZE:+--analyze} \
           ${label:+--label "$label"} "$n" "$work/demo-pg-$n" 2>/dev/null
       done
     else

@@ -6,9 +6,12 @@ set -euo pipefail
 # man-db: the manual page test; chromium: the year view's browser test;
 # systemd: systemd-analyze, which checks the units of the nightly run;
 # prometheus: promtool, which checks the metrics file; python3-jsonschema:
-# the check of the run report against its schema.
+# the check of the run report against its schema; unixodbc-dev (found
+# through pkgconf) and odbc-postgresql: the ODBC backend and its tests
+# (psqlODBC).
 packages=(cmake g++ make libsqlite3-dev sqlite3 libgtest-dev libgmock-dev libpq-dev postgresql
-          dpkg-dev file man-db chromium systemd prometheus python3-jsonschema)
+          dpkg-dev file man-db chromium systemd prometheus python3-jsonschema pkgconf unixodbc-dev
+          odbc-postgresql)
 packages+=("$@")  # and those a caller names (fuzz/run.sh: clang)
 missing=()
 for p in "${packages[@]}"; do

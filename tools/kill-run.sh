@@ -18,13 +18,16 @@
 # With TERM, INT or HUP the job must end by that signal with a last line in
 # DAYSET.LOG that names it (once it got as far as connecting).
 #
-# BACKEND picks the database: sqlite (the embedded one, default) or postgres,
+# BACKEND picks the database: sqlite (the embedded one, default), postgres,
 # a server that the environment names as tools/pg-cluster.sh writes it
 # (DAYSET_TEST_PG*), e.g.
 #   tools/pg-cluster.sh run tools/kill-run.sh -b postgres
 # There each installation is a directory with its dayset.ini and a database
 # of its own (killrun_ and the directory's name), copied from the pristine
-# one as a template; the databases are dropped at the end.
+# one as a template; the databases are dropped at the end. BACKEND odbc is
+# the same server, the demo made through libpq as for postgres, and the job
+# going through its ODBC backend (psqlODBC): each installation's NET8 is
+# odbc:DSN for a data source of its database in DIR/odbc.ini (ODBCINI).
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 kills=10 persons=300 seed=1 signal=KILL backend=sqlite build="$top/build" dir=""
@@ -84,9 +87,9 @@ case $backend in
         (select count(*) from Hrs133Ka2), (select count(distinct UrvPnr) from Hrs332Urv)"
     }
     ;;
-  postgres)
+  postgres|odbc)
     [ -n "${DAYSET_TEST_PG:-}" ] || {
-      echo "kill-run: -b postgres needs the DAYSET_TEST_PG* variables (tools/pg-cluster.sh run ...)" >&2; exit 2; }
+      echo "kill-run: -b $backend needs the DAYSET_TEST_PG* variables (tools/pg-cluster.sh run ...)" >&2; exit 2; }
     pgbin=$(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V | tail -n 1)
     # SQL as the superuser in database $1, rows unaligned, '|' between fields.
     su_sql() { PGCLIENTENCODING=UTF8 PGOPTIONS="-c client_min_messages=warning" "$pgbin/psql" -X -q -At -v ON_ERROR_STOP=1 "$DAYSET_TEST_PG dbname=$1" -c "$2"; }
@@ -99,6 +102,24 @@ case $backend in
       dbs+=("$1")
     }
     net_of() { echo "postgresql://$DAYSET_TEST_PG_HOST:$DAYSET_TEST_PG_PORT/$1"; }
+    # The job's net service name for database $1: the libpq one, or for
+    # odbc a data source of it, added to DIR/odbc.ini.
+    job_net_of() {
+      if [ "$backend" = odbc ]; then
+        grep -q "^\[$1\]" "$dir/odbc.ini" 2>/dev/null ||
+          printf '[%s]\nDriver = %s\nServername = %s\nPort = %s\nDatabase = %s\n\n' "$1" "$odbc_driver" \
+            "$DAYSET_TEST_PG_HOST" "$DAYSET_TEST_PG_PORT" "$1" >>"$dir/odbc.ini"
+        echo "odbc:$1"
+      else
+        net_of "$1"
+      fi
+    }
+    if [ "$backend" = odbc ]; then
+      odbc_driver=$(ls /usr/lib/*/odbc/psqlodbcw.so 2>/dev/null | head -n 1 || true)
+      [ -n "$odbc_driver" ] || { echo "kill-run: -b odbc needs psqlODBC (Debian package odbc-postgresql)" >&2; exit 2; }
+      export ODBCINI="$dir/odbc.ini"
+      : >"$ODBCINI"
+    fi
     install_new() {
       local db
       db=$(db_of "$1")
@@ -106,13 +127,14 @@ case $backend in
       "$build/dayset-demo" --persons "$persons" --seed "$seed" --net "$(net_of "$db")" \
         --login "$DAYSET_TEST_PG_LOGIN" --pg-admin "$DAYSET_TEST_PG dbname=$db" "$1" >/dev/null
       printf '%s' "$DAYSET_TEST_PG_PASSWORD" | "$build/dayset-conf" set "$1/dayset.ini" PASS
+      [ "$backend" = postgres ] || "$build/dayset-conf" set "$1/dayset.ini" NET8 "$(job_net_of "$db")"
     }
     install_copy() {
       local db
       db=$(db_of "$2")
       rm -rf "$2" && cp -a "$1" "$2"
       db_new "$db" "$(db_of "$1")"
-      "$build/dayset-conf" set "$2/dayset.ini" NET8 "$(net_of "$db")"
+      "$build/dayset-conf" set "$2/dayset.ini" NET8 "$(job_net_of "$db")"
     }
     dump() {
       local db t cols
@@ -136,7 +158,7 @@ case $backend in
     trap 'drop_all; [ -n "$tmpdir" ] && rm -rf "$tmpdir"' EXIT
     ;;
   *)
-    echo "kill-run: unknown backend $backend (sqlite, postgres)" >&2
+    echo "kill-run: unknown backend $backend (sqlite, postgres, odbc)" >&2
     exit 2 ;;
 esac
 

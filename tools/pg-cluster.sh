@@ -30,7 +30,18 @@
 #   DAYSET_TEST_PG_HOST, DAYSET_TEST_PG_PORT      the server's TCP address
 #   DAYSET_TEST_PG_LOGIN, DAYSET_TEST_PG_PASSWORD the job's role
 #   DAYSET_TEST_PG_TEMPLATE                       the template database
-# The password is never passed on a command line.
+#   ODBCINI                   DIR/odbc.ini, unixODBC's data sources for the
+#                             ODBC backend (psqlODBC): DSNs dayset_odbc1 to
+#                             dayset_odbcN (N = DAYSET_TEST_ODBC_SLOTS), each
+#                             naming the database of the same name on this
+#                             server; no database exists until a test makes it
+#   ODBCSYSINI                DIR, with an empty odbcinst.ini: the system's
+#                             driver entries (Debian's turn psqlODBC's CommLog
+#                             on) are not read
+#   DAYSET_TEST_ODBC_SLOTS    N; a test takes a free slot K by a lock on
+#                             DIR/odbc-slots/K, makes database dayset_odbcK
+#                             from the template and drops it when done
+# The password is never passed on a command line, nor written to odbc.ini.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 
@@ -127,6 +138,23 @@ EOF
   } | psql_su "$dir" dayset_tpl
   # No session may sit in the template: CREATE DATABASE ... TEMPLATE needs it alone.
   echo "ALTER DATABASE dayset_tpl WITH ALLOW_CONNECTIONS false;" | psql_su "$dir" postgres
+  # The ODBC backend's data sources: one per slot, the driver by its path
+  # (no odbcinst.ini needed). The job's LOGIN and PASS go in at connect.
+  local odbc_driver=/usr/lib/x86_64-linux-gnu/odbc/psqlodbcw.so
+  [ -f "$odbc_driver" ] || odbc_driver=$(ls /usr/lib/*/odbc/psqlodbcw.so 2>/dev/null | head -n 1 || true)
+  local slots=40
+  mkdir -p "$dir/odbc-slots"
+  {
+    for k in $(seq 1 $slots); do
+      printf '[dayset_odbc%s]\nDriver = %s\nServername = 127.0.0.1\nPort = %s\nDatabase = dayset_odbc%s\n\n' \
+        "$k" "$odbc_driver" "$(cat "$dir/port")" "$k"
+    done
+  } >"$dir/odbc.ini"
+  chmod 644 "$dir/odbc.ini"
+  # unixODBC's system files from here too (ODBCSYSINI): no driver entry, so
+  # that psqlODBC takes its own defaults rather than Debian's CommLog=1, with
+  # which every session leaves a log file in /tmp.
+  : >"$dir/odbcinst.ini"
   local env="$dir/env"
   (umask 077 && cat >"$env" <<EOF
 DAYSET_TEST_PG='host=$dir port=$(cat "$dir/port") user=postgres dbname=postgres'
@@ -135,6 +163,9 @@ DAYSET_TEST_PG_PORT=$(cat "$dir/port")
 DAYSET_TEST_PG_LOGIN=dayset_job
 DAYSET_TEST_PG_PASSWORD=$password
 DAYSET_TEST_PG_TEMPLATE=dayset_tpl
+ODBCINI=$dir/odbc.ini
+ODBCSYSINI=$dir
+DAYSET_TEST_ODBC_SLOTS=$slots
 EOF
   )
 }

@@ -124,7 +124,7 @@ constexpr char kSqlStoppedWhat[] = "Lauf durch Signal beendet";
 // its schemes (compared case-insensitively), their form and the parameters
 // that would carry credentials: nothing outside it spells them.
 struct BackendEntry {
-  const char* name;  // as --version names it: "sqlite", "postgresql"
+  const char* name;  // as --version names it: "sqlite", "postgresql", "odbc"
   // Whether `net` names this backend by its scheme.
   bool (*owns)(const char* net);
   // Before `net` (one it owns) is used, stored or shown: null when it may
@@ -165,5 +165,6 @@ bool Sql_Net_Has_Scheme(const char* net, const char* scheme_colon);
 
 extern const BackendEntry kSqliteBackend;  // sqlite_backend.cpp
 extern const BackendEntry kPgBackend;      // pg_session.cpp
+extern const BackendEntry kOdbcBackend;    // odbc_session.cpp
 
 }  // namespace sqlrt

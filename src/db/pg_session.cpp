@@ -36,52 +36,17 @@
 #include "db/oradate.h"
 #include "db/pg_net.h"
 #include "db/pg_session.h"
+#include "db/pg_shared.h"
 
 namespace sqlrt {
 
 namespace {
 
-// The built-in types the job meets: how the translator treats a column of
-// the type, and how a run's array names its elements.
-struct PgBuiltin {
-  Oid oid;
-  PgType type;
-  const char* name;
-};
-constexpr PgBuiltin kBuiltins[] = {
-    {kOidBool, PgType::kUnknown, "bool"},     {kOidInt2, PgType::kNum, "int2"},
-    {kOidInt4, PgType::kNum, "int4"},         {kOidInt8, PgType::kNum, "int8"},
-    {kOidFloat4, PgType::kNum, "float4"},     {kOidFloat8, PgType::kNum, "float8"},
-    {kOidNumeric, PgType::kNum, "numeric"},   {kOidText, PgType::kText, "text"},
-    {kOidVarchar, PgType::kText, "varchar"},  {kOidBpchar, PgType::kText, "bpchar"},
-    {kOidDate, PgType::kDate, "date"},        {kOidTimestamp, PgType::kDate, "timestamp"},
-    {kOidTimestampTz, PgType::kDate, "timestamptz"},
-};
-
-const PgBuiltin* Pg_Builtin(Oid oid) {
-  for (const PgBuiltin& b : kBuiltins) {
-    if (b.oid == oid) return &b;
-  }
-  return nullptr;
-}
-
-PgType Pg_Type_Of_Oid(Oid oid) {
-  const PgBuiltin* b = Pg_Builtin(oid);
-  return b != nullptr ? b->type : PgType::kUnknown;
-}
-
-// The type of a parameter as a run's array names its elements, or "" for a
-// type whose runs go item by item.
-const char* Pg_Type_Name(Oid oid) {
-  const PgBuiltin* b = Pg_Builtin(oid);
-  return b != nullptr ? b->name : "";
-}
-
 // The fixed statements of the transaction frame, prepared once per session.
 // dayset_nowait: no lock wait for the rest of the transaction (1 ms; 0
 // would mean none at all).
 constexpr const char* kFrame[][2] = {
-    {"dayset_nowait", "SET LOCAL lock_timeout = 1"},
+    {"dayset_nowait", kPgNoWaitSql},
     {"dayset_begin", "BEGIN"},
     {"dayset_sp", "SAVEPOINT dayset_stmt"},
     {"dayset_release", "RELEASE SAVEPOINT dayset_stmt"},
@@ -130,9 +95,10 @@ int PgSession::Open(const char* login, const char* password, const std::string& 
 
   // Nothing of the server's defaults is relied on; before the switch no
   // unqualified table name resolves.
-  const std::string settings = "-c search_path=pg_catalog -c DateStyle=ISO,YMD -c TimeZone=UTC "
-                               "-c IntervalStyle=postgres -c standard_conforming_strings=on "
-                               "-c enable_seqscan=off -c lock_timeout=" + std::to_string(options.lock_wait_ms);
+  std::string settings;
+  for (const auto& [name, value] : Pg_Session_Settings(options)) {
+    settings += (settings.empty() ? "-c " : " -c ") + name + "=" + value;
+  }
   // A true partition is seen by the kernel: keepalives on an idle
   // connection, and the user timeout on data the server never acknowledges.
   // A relay that stops forwarding acknowledges everything, so the job also
@@ -868,13 +834,9 @@ int PgSession::Query(const char* sql, const char* const* values, int count, Slot
 
 int PgSession::Load_Catalog() {
   catalog_.clear();
-  static const char kSql[] =
-      "select lower(a.attname), a.atttypid from pg_catalog.pg_attribute a join pg_catalog.pg_class c on "
-      "c.oid = a.attrelid join pg_catalog.pg_namespace n on n.oid = c.relnamespace where n.nspname in "
-      "($2, $1) and c.relkind in ('r', 'p', 'v', 'm', 'f') and a.attnum > 0 and not a.attisdropped";
   const char* values[2] = {current_.c_str(), system_.c_str()};
   Slot s;
-  const int rc = Query(kSql, values, 2, &s);
+  const int rc = Query(kPgCatalogSql, values, 2, &s);
   if (rc != 0) return rc;
   for (int i = 0; i < PQntuples(s.keep); ++i) {
     const PgType ty = Pg_Type_Of_Oid(static_cast<Oid>(std::strtoul(PQgetvalue(s.keep, i, 1), nullptr, 10)));
@@ -964,14 +926,10 @@ int PgSession::Switch_Schema(const std::string& name) {
   if (broken_ != nullptr) return broken_code_;
   const std::string lower = Pg_Fold_Name(name);
   if (lower == current_) return 0;
-  // Sets search_path only when the schema exists (PostgreSQL would accept a
-  // missing one and resolve nothing in it).
-  static const char kSql[] =
-      "select pg_catalog.set_config('search_path', $1, false) from pg_catalog.pg_namespace where nspname = $2";
   const std::string path = "\"" + lower + "\"";
   const char* values[2] = {path.c_str(), lower.c_str()};
   Slot s;
-  const int rc = Query(kSql, values, 2, &s);
+  const int rc = Query(kPgSchemaSwitchSql, values, 2, &s);
   if (rc != 0) return rc;
   const bool found = PQntuples(s.keep) == 1;
   PQclear(s.keep);

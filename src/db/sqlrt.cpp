@@ -22,7 +22,7 @@ namespace sqlrt {
 
 namespace {
 
-const BackendEntry* const kBackends[] = {&kSqliteBackend, &kPgBackend};
+const BackendEntry* const kBackends[] = {&kSqliteBackend, &kPgBackend, &kOdbcBackend};
 
 }  // namespace
 

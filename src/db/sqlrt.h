@@ -266,7 +266,7 @@ int Sql_Rt_Rollback();
 // after Sql_Rt_Disconnect; a connect does not change it.
 void Sql_Rt_Dry_Set(bool on);
 
-// The backends built in ("sqlite", "postgresql"), by index from 0; null
+// The backends built in ("sqlite", "postgresql", "odbc"), by index from 0; null
 // past the last.
 const char* Sql_Backend_Name(int index);
 

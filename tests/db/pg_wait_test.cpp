@@ -113,12 +113,36 @@ class PgWaitServerTest : public DbTest {
  protected:
   // The job's session to the test's database through `relay`.
   int Connect_Via(const Relay& relay, const SqlOptions& options) {
+    if (GetParam() == testdb::Backend::kOdbc) {
+      // A data source of its own for the relay, in an odbc.ini of the test's
+      // (named by the port: unixODBC keeps what it read of an odbc.ini).
+      const std::string ini = dir_.file("odbc.ini");
+      const std::string dsn = "via_relay_" + std::to_string(relay.port());
+      testdb::WriteFile(ini, "[" + dsn + "]\nDriver = " + Odbc_Driver() + "\nServername = 127.0.0.1\nPort = " +
+                                 std::to_string(relay.port()) + "\nDatabase = " + db_->Name() + "\n");
+      const char* saved = std::getenv("ODBCINI");
+      const std::string before = saved != nullptr ? saved : "";
+      setenv("ODBCINI", ini.c_str(), 1);
+      const int rc =
+          Sql_Connect(db_->Login().c_str(), db_->Password().c_str(), ("odbc:" + dsn).c_str(), "HRSYSTEM", options);
+      setenv("ODBCINI", before.c_str(), 1);
+      return rc;
+    }
     std::string net = db_->Net();
     const std::string port = ":" + server_port();
     const size_t at = net.find(port);
     if (at == std::string::npos) return -1;
     net.replace(at, port.size(), ":" + std::to_string(relay.port()));
     return Sql_Connect(db_->Login().c_str(), db_->Password().c_str(), net.c_str(), "HRSYSTEM", options);
+  }
+  // The driver of the cluster's data sources.
+  static std::string Odbc_Driver() {
+    testdb::PgServer s;
+    std::string why;
+    testdb::PgServer::FromEnv(&s, &why);
+    const std::string ini = testdb::ReadFile(s.odbcini);
+    const size_t at = ini.find("Driver = ");
+    return at == std::string::npos ? "" : ini.substr(at + 9, ini.find('\n', at) - at - 9);
   }
   static std::string server_port() {
     testdb::PgServer s;
@@ -185,6 +209,6 @@ TEST_P(PgWaitServerTest, FullServerIsNotAMissingOne) {
   Exec("drop role " + role);
 }
 
-INSTANTIATE_TEST_SUITE_P(, PgWaitServerTest, testdb::OnlyPostgres(), testdb::BackendName);
+INSTANTIATE_TEST_SUITE_P(, PgWaitServerTest, testdb::OnlyServer(), testdb::BackendName);
 
 }  // namespace

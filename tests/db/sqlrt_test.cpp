@@ -215,7 +215,7 @@ TEST_P(SqlRtTest, TableNamesInAllPositions) {
   EXPECT_EQ(Sql_Exec("update Hrs300Pnr  set PnrNam='update Hrs999Xyz' where PnrNum=:b0", {SqlStr("00000001", 9)}),
             0);
   // The job never deletes, so its role on the server may not; this test does.
-  if (GetParam() == testdb::Backend::kPostgres) Exec("grant delete on Hrs310Bsv to " + db_->Login());
+  if (testdb::OnServer(GetParam())) Exec("grant delete on Hrs310Bsv to " + db_->Login());
   EXPECT_EQ(Sql_Exec("delete from HRSYSTEM.Hrs310Bsv where BsvPnr=:b0", {SqlStr("00000001", 9)}), 0);
   EXPECT_EQ(Sql_Rt_Commit(), 0);
   EXPECT_EQ(Rows("select PnrNam, (select count(*) from Hrs310Bsv) from Hrs300Pnr"),

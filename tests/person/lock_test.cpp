@@ -78,7 +78,7 @@ TEST_P(LockTest, APersonWaitsOutARowLockOnceAndTheNextPersonWaitsAgain) {
             std::vector<std::string>{"9"});
 }
 
-INSTANTIATE_TEST_SUITE_P(, LockTest, testdb::OnlyPostgres(), testdb::BackendName);
+INSTANTIATE_TEST_SUITE_P(, LockTest, testdb::OnlyServer(), testdb::BackendName);
 
 }  // namespace
 }  // namespace persontest

@@ -304,7 +304,7 @@ TEST_P(SliceBreakTest, BrokenSessionWritesNoLineOfEarlierSlices) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(, SliceBreakTest, testdb::OnlyPostgres(), testdb::BackendName);
+INSTANTIATE_TEST_SUITE_P(, SliceBreakTest, testdb::OnlyServer(), testdb::BackendName);
 
 }  // namespace
 }  // namespace persontest

@@ -2,6 +2,8 @@
 
 #include <libpq-fe.h>
 #include <sqlite3.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -193,11 +195,25 @@ std::vector<std::string> Days(const std::string& from, const std::string& to) {
 
 int IsoWeekday(const std::string& ymd) { return static_cast<int>(std::chrono::weekday{Day_Parse(ymd)}.iso_encoding()); }
 
-std::string BackendName(const ::testing::TestParamInfo<Backend>& info) {
-  return info.param == Backend::kSqlite ? "Sqlite" : "Postgres";
+namespace {
+
+const char* Backend_Text(Backend backend) {
+  switch (backend) {
+    case Backend::kSqlite:
+      return "Sqlite";
+    case Backend::kPostgres:
+      return "Postgres";
+    case Backend::kOdbc:
+      return "Odbc";
+  }
+  return "?";
 }
 
-void PrintTo(Backend backend, std::ostream* os) { *os << (backend == Backend::kSqlite ? "Sqlite" : "Postgres"); }
+}  // namespace
+
+std::string BackendName(const ::testing::TestParamInfo<Backend>& info) { return Backend_Text(info.param); }
+
+void PrintTo(Backend backend, std::ostream* os) { *os << Backend_Text(backend); }
 
 // ---------------------------------------------------------------------------
 // The PostgreSQL server
@@ -220,6 +236,8 @@ bool PgServer::FromEnv(PgServer* out, std::string* why) {
   out->login = get("DAYSET_TEST_PG_LOGIN");
   out->password = get("DAYSET_TEST_PG_PASSWORD");
   out->templ = get("DAYSET_TEST_PG_TEMPLATE");
+  out->odbcini = get("ODBCINI");
+  out->odbc_slots = std::atoi(get("DAYSET_TEST_ODBC_SLOTS").c_str());
   if (out->host.empty()) out->host = "127.0.0.1";
   return true;
 }
@@ -240,6 +258,8 @@ bool PgServer::FromClusterDir(const std::string& dir, PgServer* out) {
   out->login = env["DAYSET_TEST_PG_LOGIN"];
   out->password = env["DAYSET_TEST_PG_PASSWORD"];
   out->templ = env["DAYSET_TEST_PG_TEMPLATE"];
+  out->odbcini = env["ODBCINI"];
+  out->odbc_slots = std::atoi(env["DAYSET_TEST_ODBC_SLOTS"].c_str());
   return !out->admin.empty() && !out->port.empty();
 }
 
@@ -247,7 +267,18 @@ std::string Unavailable(Backend backend) {
   if (backend == Backend::kSqlite) return "";
   PgServer server;
   std::string why;
-  return PgServer::FromEnv(&server, &why) ? "" : why;
+  if (!PgServer::FromEnv(&server, &why)) return why;
+  const char* site = std::getenv("DAYSET_TEST_ODBC_SITE_DSN");
+  if (site != nullptr && *site != '\0') {
+    return backend == Backend::kOdbc ? ""
+                                     : "a site's data source is tested (tools/odbc-conformance.sh): the ODBC "
+                                       "instances alone";
+  }
+  if (backend == Backend::kOdbc && (server.odbcini.empty() || server.odbc_slots <= 0)) {
+    return "no ODBC data sources for the tests: ODBCINI or DAYSET_TEST_ODBC_SLOTS is not set (tools/pg-cluster.sh "
+           "writes them)";
+  }
+  return "";
 }
 
 namespace {
@@ -378,7 +409,9 @@ class PgLock : public TableLock {
 
 class PgDatabase : public Database {
  public:
-  PgDatabase(const PgServer& server, bool with_hrsystem) : server_(server) {
+  // name: the database's (one left from an earlier run is dropped first);
+  // empty: a new name of this process.
+  PgDatabase(const PgServer& server, bool with_hrsystem, const std::string& name = "") : server_(server) {
     for (const auto* v : {&server.port, &server.login, &server.password, &server.templ}) {
       if (v->empty()) {
         ADD_FAILURE() << "DAYSET_TEST_PG is set, but not all of DAYSET_TEST_PG_PORT, _LOGIN, _PASSWORD, _TEMPLATE";
@@ -387,9 +420,10 @@ class PgDatabase : public Database {
     }
     // Short names: the net service name has room for 51 characters.
     static int counter = 0;
-    name_ = "dt" + std::to_string(getpid()) + "_" + std::to_string(++counter);
+    name_ = !name.empty() ? name : "dt" + std::to_string(getpid()) + "_" + std::to_string(++counter);
     PGconn* admin = Pg_Connect(server_.admin, "");
     if (admin == nullptr) return;
+    if (!name.empty()) Pg_Exec(admin, "drop database if exists " + name_ + " with (force)");
     Pg_Exec(admin, "create database " + name_ + " template " + (with_hrsystem ? server_.templ : "template0"));
     created_ = true;
     // Database privileges are not copied from the template.
@@ -398,12 +432,34 @@ class PgDatabase : public Database {
     PQfinish(admin);
     conn_ = Pg_Connect(server_.admin, name_);
   }
+  // The existing database of `server` (its admin's conninfo names it), for
+  // a site's own data source: the job's schemas in it are made anew, and
+  // dropped at the end.
+  struct Existing {};
+  PgDatabase(const PgServer& server, bool with_hrsystem, Existing) : server_(server), existing_(true) {
+    conn_ = Pg_Connect(server_.admin, "");
+    PGresult* r = Pg_Run(conn_, "select current_database()", PGRES_TUPLES_OK);
+    if (r == nullptr) return;
+    name_ = PQgetvalue(r, 0, 0);
+    PQclear(r);
+    Drop_Schemas();
+    // Tables a test makes later are the job's too.
+    Pg_Exec(conn_, "alter default privileges grant select, insert, update on tables to " + server_.login);
+    if (with_hrsystem) CreateSchema("HRSYSTEM");
+  }
   ~PgDatabase() override {
+    if (existing_) Drop_Schemas();
     PQfinish(conn_);
     if (!created_) return;
     PGconn* admin = Pg_Connect(server_.admin, "");
     Pg_Exec(admin, "drop database " + name_ + " with (force)");
     PQfinish(admin);
+  }
+  // The job's schemas the suites make, in the existing database.
+  void Drop_Schemas() {
+    for (const char* schema : {"hrsystem", "hrclient", "hrref"}) {
+      Pg_Exec(conn_, std::string("drop schema if exists ") + schema + " cascade");
+    }
   }
   Backend backend() const override { return Backend::kPostgres; }
   void CreateSchema(const std::string& schema) override {
@@ -434,7 +490,8 @@ class PgDatabase : public Database {
   std::unique_ptr<TableLock> Lock(const std::string& schema, const std::string& table) override {
     return std::make_unique<PgLock>(server_, name_, schema, table);
   }
-  std::string Net() const override { return "postgresql://" + server_.host + ":" + server_.port + "/" + name_; }
+  std::string Net() const override { return LibpqNet(); }
+  std::string LibpqNet() const override { return "postgresql://" + server_.host + ":" + server_.port + "/" + name_; }
   std::string Login() const override { return server_.login; }
   std::string Password() const override { return server_.password; }
   std::string Name() const override { return name_; }
@@ -456,7 +513,48 @@ class PgDatabase : public Database {
   PgServer server_;
   std::string name_;
   bool created_ = false;
+  bool existing_ = false;
   PGconn* conn_ = nullptr;
+};
+
+// A slot of the cluster's data sources, held by a lock on DIR/odbc-slots/K
+// for as long as the database dayset_odbcK is the test's.
+class OdbcSlot {
+ public:
+  explicit OdbcSlot(const PgServer& server) {
+    const std::string dir = fs::path(server.odbcini).parent_path().string() + "/odbc-slots";
+    for (int k = 1; k <= server.odbc_slots; ++k) {
+      const std::string file = dir + "/" + std::to_string(k);
+      const int fd = open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+      if (fd < 0) continue;
+      if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
+        fd_ = fd;
+        slot_ = k;
+        return;
+      }
+      close(fd);
+    }
+    ADD_FAILURE() << "no free ODBC data source of the " << server.odbc_slots << " in " << server.odbcini;
+  }
+  ~OdbcSlot() {
+    if (fd_ >= 0) close(fd_);
+  }
+  OdbcSlot(const OdbcSlot&) = delete;
+  OdbcSlot& operator=(const OdbcSlot&) = delete;
+  std::string Dsn() const { return "dayset_odbc" + std::to_string(slot_); }
+
+ private:
+  int fd_ = -1;
+  int slot_ = 0;
+};
+
+// The slot first, so that it is given up only after the database is dropped.
+class OdbcDatabase : private OdbcSlot, public PgDatabase {
+ public:
+  OdbcDatabase(const PgServer& server, bool with_hrsystem)
+      : OdbcSlot(server), PgDatabase(server, with_hrsystem, OdbcSlot::Dsn()) {}
+  Backend backend() const override { return Backend::kOdbc; }
+  std::string Net() const override { return "odbc:" + OdbcSlot::Dsn(); }
 };
 
 }  // namespace
@@ -469,17 +567,38 @@ std::unique_ptr<Database> Database::Postgres(const PgServer& server, bool with_h
   return std::make_unique<PgDatabase>(server, with_hrsystem);
 }
 
+// A site's data source (tools/odbc-conformance.sh): its database exists,
+// and the suite's own connection is its owner's (DAYSET_TEST_PG).
+class SiteOdbcDatabase : public PgDatabase {
+ public:
+  SiteOdbcDatabase(const PgServer& server, bool with_hrsystem, std::string dsn)
+      : PgDatabase(server, with_hrsystem, Existing{}), dsn_(std::move(dsn)) {}
+  Backend backend() const override { return Backend::kOdbc; }
+  std::string Net() const override { return "odbc:" + dsn_; }
+
+ private:
+  std::string dsn_;
+};
+
+std::unique_ptr<Database> Database::Odbc(const PgServer& server, bool with_hrsystem) {
+  if (const char* dsn = std::getenv("DAYSET_TEST_ODBC_SITE_DSN"); dsn != nullptr && *dsn != '\0') {
+    return std::make_unique<SiteOdbcDatabase>(server, with_hrsystem, dsn);
+  }
+  return std::make_unique<OdbcDatabase>(server, with_hrsystem);
+}
+
 std::unique_ptr<Database> Database::Make(Backend backend, const std::string& dir, bool with_hrsystem) {
   if (backend == Backend::kSqlite) return Sqlite(dir, with_hrsystem);
   PgServer server;
   std::string why;
   if (!PgServer::FromEnv(&server, &why)) ADD_FAILURE() << why;
+  if (backend == Backend::kOdbc) return Odbc(server, with_hrsystem);
   return Postgres(server, with_hrsystem);
 }
 
 std::string DemoTarget(const Database& db) {
   if (db.backend() == Backend::kSqlite) return "";
-  return "--net '" + db.Net() + "' --login '" + db.Login() + "' --pg-admin '" + db.Admin() + "' ";
+  return "--net '" + db.LibpqNet() + "' --login '" + db.Login() + "' --pg-admin '" + db.Admin() + "' ";
 }
 
 int DemoMake(Database& db, const std::string& dir, const std::string& args, std::string* err) {
@@ -489,9 +608,14 @@ int DemoMake(Database& db, const std::string& dir, const std::string& args, std:
   const int status = RunCommand(cmd);
   if (err != nullptr) *err = ReadFile(scratch.file("err"));
   // In process: a password never goes on a command line.
-  if (status == 0 && db.backend() == Backend::kPostgres &&
+  if (status == 0 && OnServer(db.backend()) &&
       Ini_Record_Put((dir + "/dayset.ini").c_str(), "DB", 2, "PASS", db.Password().c_str()) != 0) {
     ADD_FAILURE() << "cannot write PASS into " << dir << "/dayset.ini";
+  }
+  // The demo writes through libpq; the job then goes through ODBC.
+  if (status == 0 && db.backend() == Backend::kOdbc &&
+      Ini_Record_Put((dir + "/dayset.ini").c_str(), "DB", 2, "NET8", db.Net().c_str()) != 0) {
+    ADD_FAILURE() << "cannot write NET8 into " << dir << "/dayset.ini";
   }
   return status;
 }

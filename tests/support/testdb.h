@@ -3,8 +3,10 @@
 // fixture that opens DAYSET.LOG, fixes the clock and connects the job's
 // session. Suites that touch a database are parameterised by Backend and run
 // once on the embedded database and once on the PostgreSQL server that
-// tools/pg-cluster.sh starts (tools/test.sh does); without DAYSET_TEST_PG in
-// the environment the PostgreSQL instances are skipped.
+// tools/pg-cluster.sh starts (tools/test.sh does), through libpq and through
+// the ODBC backend (psqlODBC, a data source of the cluster's odbc.ini);
+// without DAYSET_TEST_PG in the environment the server's instances are
+// skipped.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -66,12 +68,21 @@ std::vector<std::string> Days(const std::string& from, const std::string& to);
 // ISO weekday of a yyyy-mm-dd, Monday 1.
 int IsoWeekday(const std::string& ymd);
 
-enum class Backend { kSqlite, kPostgres };
+// kOdbc: the job reaches the PostgreSQL server through its ODBC backend
+// (psqlODBC); the test's own connection is libpq's, as for kPostgres.
+enum class Backend { kSqlite, kPostgres, kOdbc };
 
-inline auto EveryBackend() { return ::testing::Values(Backend::kSqlite, Backend::kPostgres); }
+inline auto EveryBackend() { return ::testing::Values(Backend::kSqlite, Backend::kPostgres, Backend::kOdbc); }
+// The two instances of the suites where the ODBC way adds nothing (the
+// README's own SQL, not the job's).
+inline auto SqliteAndPostgres() { return ::testing::Values(Backend::kSqlite, Backend::kPostgres); }
 inline auto OnlySqlite() { return ::testing::Values(Backend::kSqlite); }
 inline auto OnlyPostgres() { return ::testing::Values(Backend::kPostgres); }
-// Instance names: "Sqlite", "Postgres".
+// The job's behaviour against a database server, on either way to it.
+inline auto OnlyServer() { return ::testing::Values(Backend::kPostgres, Backend::kOdbc); }
+// Whether the database is the PostgreSQL server (kPostgres or kOdbc).
+inline bool OnServer(Backend backend) { return backend != Backend::kSqlite; }
+// Instance names: "Sqlite", "Postgres", "Odbc".
 std::string BackendName(const ::testing::TestParamInfo<Backend>& info);
 void PrintTo(Backend backend, std::ostream* os);
 
@@ -83,6 +94,8 @@ struct PgServer {
   std::string login;     // the job's role
   std::string password;  // its password
   std::string templ;     // template database holding schema hrsystem
+  std::string odbcini;   // unixODBC's data sources of the server (ODBCINI)
+  int odbc_slots = 0;    // DSNs dayset_odbc1 ... of it (DAYSET_TEST_ODBC_SLOTS)
 
   // The server named by DAYSET_TEST_PG and its companions; false with the
   // reason in *why when DAYSET_TEST_PG is not set.
@@ -106,7 +119,7 @@ class TableLock {
 // schema, net service name sqlite:DIR. PostgreSQL: a new database made from
 // the template at construction and dropped at destruction, each schema of
 // the job one PostgreSQL schema in lower case, net service name
-// postgresql://HOST:PORT/NAME. Schemas are named as the job names them
+// postgresql://HOST:PORT/NAME (ODBC: odbc:DSN). Schemas are named as the job names them
 // (HRSYSTEM, HRCLIENT). Exec and Rows fail the test on error.
 class Database {
  public:
@@ -114,6 +127,9 @@ class Database {
   // unless `with_hrsystem` is false (then the database holds no schema).
   static std::unique_ptr<Database> Sqlite(const std::string& dir, bool with_hrsystem = true);
   static std::unique_ptr<Database> Postgres(const PgServer& server, bool with_hrsystem = true);
+  // As Postgres, in database dayset_odbcK of a free slot K, whose data
+  // source dayset_odbcK the net service name odbc:dayset_odbcK names.
+  static std::unique_ptr<Database> Odbc(const PgServer& server, bool with_hrsystem = true);
   // The one of `backend`; Postgres from the environment (see Unavailable).
   static std::unique_ptr<Database> Make(Backend backend, const std::string& dir, bool with_hrsystem = true);
   virtual ~Database() = default;
@@ -131,6 +147,9 @@ class Database {
 
   // What the job's configuration holds to reach this database.
   virtual std::string Net() const = 0;
+  // The net service name of the libpq backend for the same database (what
+  // dayset-demo makes its data through); the embedded one: Net().
+  virtual std::string LibpqNet() const { return Net(); }
   virtual std::string Login() const = 0;
   virtual std::string Password() const = 0;
   // Embedded: the file of a schema; PostgreSQL: "".

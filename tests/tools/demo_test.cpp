@@ -63,10 +63,11 @@ class DemoRunTest : public DemoTest, public ::testing::WithParamInterface<testdb
   void SetUp() override {
     const std::string why = testdb::Unavailable(GetParam());
     if (!why.empty()) GTEST_SKIP() << why;
-    if (GetParam() == testdb::Backend::kPostgres) {
+    if (testdb::OnServer(GetParam())) {
       std::string unused;
       ASSERT_TRUE(testdb::PgServer::FromEnv(&server_, &unused));
-      db_ = testdb::Database::Postgres(server_, false);
+      db_ = GetParam() == testdb::Backend::kOdbc ? testdb::Database::Odbc(server_, false)
+                                                 : testdb::Database::Postgres(server_, false);
       ASSERT_FALSE(HasFailure());
     }
   }

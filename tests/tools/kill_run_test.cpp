@@ -211,6 +211,34 @@ Rows Person_Rows(Database& db, const std::string& pnr, bool before) {
   return rows;
 }
 
+// ODBCINI of the test and of the jobs it starts, for its lifetime ("":
+// unchanged).
+class Odbcini {
+ public:
+  explicit Odbcini(const std::string& path) {
+    if (path.empty()) return;
+    const char* v = std::getenv("ODBCINI");
+    had_ = v != nullptr;
+    if (had_) saved_ = v;
+    setenv("ODBCINI", path.c_str(), 1);
+    set_ = true;
+  }
+  ~Odbcini() {
+    if (!set_) return;
+    if (had_) {
+      setenv("ODBCINI", saved_.c_str(), 1);
+    } else {
+      unsetenv("ODBCINI");
+    }
+  }
+  Odbcini(const Odbcini&) = delete;
+  Odbcini& operator=(const Odbcini&) = delete;
+
+ private:
+  bool set_ = false, had_ = false;
+  std::string saved_;
+};
+
 class ServerStopTest : public KillRunTest {};
 
 // The server stopped at once (as a crash) in the middle of the person phase:
@@ -224,8 +252,12 @@ TEST_P(ServerStopTest, StoppedServerEndsTheRunAndARerunCompletesIt) {
   ASSERT_TRUE(cluster.started());
   const std::string year = NextYear();
   const Size size = Size_Of(Backend::kPostgres);
+  // Through ODBC the job's data sources are those of this cluster.
+  const Odbcini odbcini(GetParam() == Backend::kOdbc ? cluster.server().odbcini : "");
   auto make = [&](const std::string& name) {
-    Install in(Database::Postgres(cluster.server(), false), scratch_.file(name));
+    Install in(GetParam() == Backend::kOdbc ? Database::Odbc(cluster.server(), false)
+                                            : Database::Postgres(cluster.server(), false),
+               scratch_.file(name));
     std::string err;
     EXPECT_EQ(testdb::DemoMake(*in.db, in.dir, "--persons " + std::to_string(size.persons) + " --seed 11", &err), 0)
         << err;
@@ -264,7 +296,7 @@ TEST_P(ServerStopTest, StoppedServerEndsTheRunAndARerunCompletesIt) {
   EXPECT_EQ(testdb::Dump(*stopped.db, "HRSYSTEM", false), testdb::Dump(*whole.db, "HRSYSTEM", false));
 }
 
-INSTANTIATE_TEST_SUITE_P(, ServerStopTest, testdb::OnlyPostgres(), testdb::BackendName);
+INSTANTIATE_TEST_SUITE_P(, ServerStopTest, testdb::OnlyServer(), testdb::BackendName);
 
 class ServerRefusesTest : public KillRunTest {
  protected:
@@ -357,7 +389,21 @@ TEST_P(ServerRefusesTest, FrozenNetworkEndsTheRunAfterTheReplyTimeout) {
   {
     testdb::Relay relay(std::stoi(server.port));
     std::string via = net;
-    via.replace(via.find(":" + server.port), server.port.size() + 1, ":" + std::to_string(relay.port()));
+    std::string relay_ini;
+    if (GetParam() == Backend::kOdbc) {
+      // A data source of the relay, in an odbc.ini of the run's.
+      via = "odbc:via_relay_" + std::to_string(relay.port());
+      relay_ini = frozen.dir + "/odbc.ini";
+      const std::string clusters = testdb::ReadFile(server.odbcini);
+      const size_t at = clusters.find("Driver = ");
+      ASSERT_NE(at, std::string::npos);
+      testdb::WriteFile(relay_ini, "[" + via.substr(5) + "]\n" + clusters.substr(at, clusters.find('\n', at) - at) +
+                                       "\nServername = 127.0.0.1\nPort = " + std::to_string(relay.port()) +
+                                       "\nDatabase = " + frozen.db->Name() + "\n");
+    } else {
+      via.replace(via.find(":" + server.port), server.port.size() + 1, ":" + std::to_string(relay.port()));
+    }
+    const Odbcini odbcini(relay_ini);
     ASSERT_EQ(Ini_Record_Put(ini.c_str(), "DB", Ini_Number_Free(ini.c_str(), "NET8"), "NET8", via.c_str()), 0);
     const pid_t pid = Start(frozen.dir, year, "--reply-timeout=2");
     Wait_Committed(*frozen.db, Size_Of(GetParam()).kill_after);
@@ -386,6 +432,6 @@ TEST_P(ServerRefusesTest, FrozenNetworkEndsTheRunAfterTheReplyTimeout) {
   EXPECT_EQ(testdb::Dump(*frozen.db, "HRSYSTEM", false), testdb::Dump(*whole.db, "HRSYSTEM", false));
 }
 
-INSTANTIATE_TEST_SUITE_P(, ServerRefusesTest, testdb::OnlyPostgres(), testdb::BackendName);
+INSTANTIATE_TEST_SUITE_P(, ServerRefusesTest, testdb::OnlyServer(), testdb::BackendName);
 
 }  // namespace

@@ -20,7 +20,7 @@ TEST(VersionTest, EveryProgramAnswersVersion) {
   std::string out;
   testdb::RunCommand("'" + testdb::BinaryPath("dayset") + "' --version", &out);
   // Backends, not the schemes that name them.
-  EXPECT_NE(out.find("backends: sqlite postgresql\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("backends: sqlite postgresql odbc\n"), std::string::npos) << out;
   std::string files;
   testdb::RunCommand("ls -A '" + dir.path() + "'", &files);
   EXPECT_EQ(files, "");
