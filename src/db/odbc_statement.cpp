@@ -15,6 +15,7 @@
 #include "db/hostvar.h"
 #include "db/odbc_session.h"
 #include "db/oradate.h"
+#include "db/pg_shared.h"
 
 namespace sqlrt {
 
@@ -137,50 +138,9 @@ void OdbcStatement::Reset() {
   rows_.Clear(cols_.size());
 }
 
-int OdbcStatement::Bind(int index, const SqlVar& var) {
-  if (index < 0 || index >= tr_.inputs) return kSqlBindMismatch;
-  const size_t i = static_cast<size_t>(index);
-  if (var.data == nullptr || (var.kind == SqlVar::kString && var.size <= 0)) return kSqlBadVariable;
-  const bool null = var.ind != nullptr && *var.ind < 0;
-  char num[16];
-  const char* text;
-  size_t len;
-  if (var.kind == SqlVar::kString) {
-    text = static_cast<const char*>(var.data);
-    len = null ? 0 : strnlen(text, static_cast<size_t>(var.size));
-  } else {
-    len = null ? 0
-               : static_cast<size_t>(std::to_chars(num, num + sizeof num, *static_cast<const int32_t*>(var.data)).ptr -
-                                     num);
-    text = num;
-  }
-  // Oracle stores an empty text as NULL.
-  null_[i] = len == 0;
-  if (len == 0) return 0;
-  const PgParam& source = tr_.params[i];
-  if (source.kind == PgParam::kDateFmt) {
-    const int rc = Pg_Date_Param(text, len, source.fmt.data(), source.fmt.size(), &values_[i]);
-    if (rc != 0) null_[i] = 1;
-    return rc;
-  }
-  values_[i].assign(text, len);
-  return 0;
-}
+int OdbcStatement::Bind(int index, const SqlVar& var) { return Pg_Input_Bind(tr_, index, var, &values_, &null_); }
 
-void OdbcStatement::Clock_Values() {
-  // The clock's parameters: the job's local time in whole seconds.
-  for (size_t i = static_cast<size_t>(tr_.inputs); i < tr_.params.size(); ++i) {
-    const std::time_t now = Clock_Now();
-    std::tm t{};
-    localtime_r(&now, &t);
-    OraCivil c{t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec};
-    if (tr_.params[i].kind == PgParam::kToday) c.hour = c.minute = c.second = 0;
-    char buf[32];
-    Pg_Timestamp_Text(c, buf);
-    values_[i].assign(buf);
-    null_[i] = 0;
-  }
-}
+void OdbcStatement::Clock_Values() { Pg_Clock_Values(tr_, &values_, &null_); }
 
 int OdbcStatement::Execute() {
   Clock_Values();

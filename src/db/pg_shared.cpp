@@ -1,5 +1,11 @@
 #include "db/pg_shared.h"
 
+#include <charconv>
+#include <cstring>
+#include <ctime>
+
+#include "base/clock.h"
+#include "db/oradate.h"
 #include "db/pg_session.h"
 
 namespace sqlrt {
@@ -60,6 +66,51 @@ PgType Pg_Type_Of_Oid(unsigned oid) {
 const char* Pg_Type_Name(unsigned oid) {
   const PgBuiltin* b = Pg_Builtin(oid);
   return b != nullptr ? b->name : "";
+}
+
+int Pg_Input_Bind(const PgTranslation& tr, int index, const SqlVar& var, std::vector<std::string>* values,
+                  std::vector<char>* null) {
+  if (index < 0 || index >= tr.inputs) return kSqlBindMismatch;
+  const size_t i = static_cast<size_t>(index);
+  if (var.data == nullptr || (var.kind == SqlVar::kString && var.size <= 0)) return kSqlBadVariable;
+  const bool is_null = var.ind != nullptr && *var.ind < 0;
+  char num[16];
+  const char* text;
+  size_t len;
+  if (var.kind == SqlVar::kString) {
+    text = static_cast<const char*>(var.data);
+    len = is_null ? 0 : strnlen(text, static_cast<size_t>(var.size));
+  } else {
+    len = is_null ? 0
+                  : static_cast<size_t>(std::to_chars(num, num + sizeof num, *static_cast<const int32_t*>(var.data)).ptr -
+                                        num);
+    text = num;
+  }
+  // Oracle stores an empty text as NULL.
+  (*null)[i] = len == 0;
+  if (len == 0) return 0;
+  const PgParam& source = tr.params[i];
+  if (source.kind == PgParam::kDateFmt) {
+    const int rc = Pg_Date_Param(text, len, source.fmt.data(), source.fmt.size(), &(*values)[i]);
+    if (rc != 0) (*null)[i] = 1;
+    return rc;
+  }
+  (*values)[i].assign(text, len);
+  return 0;
+}
+
+void Pg_Clock_Values(const PgTranslation& tr, std::vector<std::string>* values, std::vector<char>* null) {
+  for (size_t i = static_cast<size_t>(tr.inputs); i < tr.params.size(); ++i) {
+    const std::time_t now = Clock_Now();
+    std::tm t{};
+    localtime_r(&now, &t);
+    OraCivil c{t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec};
+    if (tr.params[i].kind == PgParam::kToday) c.hour = c.minute = c.second = 0;
+    char buf[32];
+    Pg_Timestamp_Text(c, buf);
+    (*values)[i].assign(buf);
+    (*null)[i] = 0;
+  }
 }
 
 }  // namespace sqlrt

@@ -32,6 +32,15 @@ extern const char kPgSchemaSwitchSql[];
 // none at all), sent once a statement of it met the lock wait.
 extern const char kPgNoWaitSql[];
 
+// Binds input `index` of `tr` from `var` as text into values[index]
+// (null[index] 1 for NULL; an empty text is NULL, as Oracle stores it),
+// dates per their format: 0, or a negative code.
+int Pg_Input_Bind(const PgTranslation& tr, int index, const SqlVar& var, std::vector<std::string>* values,
+                  std::vector<char>* null);
+// The clock's parameters of `tr` (those after its inputs): the job's local
+// time in whole seconds, or its day.
+void Pg_Clock_Values(const PgTranslation& tr, std::vector<std::string>* values, std::vector<char>* null);
+
 // How the translation treats a column of type `oid`.
 PgType Pg_Type_Of_Oid(unsigned oid);
 

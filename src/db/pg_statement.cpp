@@ -10,6 +10,7 @@
 #include "db/hostvar.h"
 #include "db/oradate.h"
 #include "db/pg_session.h"
+#include "db/pg_shared.h"
 
 namespace sqlrt {
 
@@ -64,47 +65,10 @@ int PgStatement::Ignored() const {
   return tr_.ignore && res_ != nullptr && std::strcmp(PQcmdTuples(res_), "0") == 0 ? -1 : 0;
 }
 
-int PgStatement::Bind(int index, const SqlVar& var) {
-  if (index < 0 || index >= tr_.inputs) return kSqlBindMismatch;
-  const size_t i = static_cast<size_t>(index);
-  if (var.data == nullptr || (var.kind == SqlVar::kString && var.size <= 0)) return kSqlBadVariable;
-  const bool null = var.ind != nullptr && *var.ind < 0;
-  char num[16];
-  const char* text;
-  size_t len;
-  if (var.kind == SqlVar::kString) {
-    text = static_cast<const char*>(var.data);
-    len = null ? 0 : strnlen(text, static_cast<size_t>(var.size));
-  } else {
-    len = null ? 0 : static_cast<size_t>(std::to_chars(num, num + sizeof num, *static_cast<const int32_t*>(var.data)).ptr - num);
-    text = num;
-  }
-  // Oracle stores an empty text as NULL.
-  null_[i] = len == 0;
-  if (len == 0) return 0;
-  const PgParam& source = tr_.params[i];
-  if (source.kind == PgParam::kDateFmt) {
-    const int rc = Pg_Date_Param(text, len, source.fmt.data(), source.fmt.size(), &values_[i]);
-    if (rc != 0) null_[i] = 1;
-    return rc;
-  }
-  values_[i].assign(text, len);
-  return 0;
-}
+int PgStatement::Bind(int index, const SqlVar& var) { return Pg_Input_Bind(tr_, index, var, &values_, &null_); }
 
 void PgStatement::Values() {
-  // The clock's parameters: the job's local time in whole seconds.
-  for (size_t i = static_cast<size_t>(tr_.inputs); i < tr_.params.size(); ++i) {
-    const std::time_t now = Clock_Now();
-    std::tm t{};
-    localtime_r(&now, &t);
-    OraCivil c{t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec};
-    if (tr_.params[i].kind == PgParam::kToday) c.hour = c.minute = c.second = 0;
-    char buf[32];
-    Pg_Timestamp_Text(c, buf);
-    values_[i].assign(buf);
-    null_[i] = 0;
-  }
+  Pg_Clock_Values(tr_, &values_, &null_);
   for (size_t i = 0; i < values_.size(); ++i) {
     ptrs_[i] = null_[i] ? nullptr : values_[i].c_str();
     lens_[i] = null_[i] ? 0 : static_cast<int>(values_[i].size());
