@@ -400,14 +400,12 @@ int Stop_End(int rc) {
 void Outcome_At_Once(const RunOptions& opts) {
   if (opts.metrics == nullptr && opts.report == nullptr) return;
   const double last = opts.metrics != nullptr ? Outcome_Last_Success_Read(opts.metrics) : 0;
-  const std::string suffix = ".tmp" + std::to_string(static_cast<long>(getpid())) + "s";
   const char* paths[kStopFiles] = {opts.metrics, opts.report};
   for (int f = 0; f < kStopFiles; ++f) {
     if (paths[f] == nullptr) continue;
     const std::string path = paths[f];
-    const size_t slash = path.rfind('/');
-    const std::string temp = slash == std::string::npos ? "." + path + suffix
-                                                        : path.substr(0, slash + 1) + "." + path.substr(slash + 1) + suffix;
+    // Apart from the temporary of the write at the end.
+    const std::string temp = Outcome_Temp_Name(path, "s");
     std::string texts[kStopSignals];
     const char* ptrs[kStopSignals];
     for (int i = 0; i < kStopSignals; ++i) {
@@ -435,12 +433,7 @@ int Outcome_Write(const RunOptions& opts, int rc) {
   g_run.dry_run = opts.dry_run;
   g_run.jobs = opts.jobs;
   g_run.persons = Progress_Persons();
-  g_run.failures.clear();
-  for (const RunLogTally& t : RunLog_Lines_By_Message()) {
-    if (t.message.rfind("Error", 0) == 0 || t.message.rfind("Fehler", 0) == 0) {
-      g_run.failures.push_back(FailureKind{t.message, t.lines});
-    }
-  }
+  g_run.failures = Tally_Failure_Kinds();
   // The last success: this run's end, or what the last metrics file holds.
   double last = opts.metrics != nullptr ? Outcome_Last_Success_Read(opts.metrics) : 0;
   if (rc == kExitOk && !opts.dry_run) last = g_run.end;

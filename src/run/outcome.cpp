@@ -148,7 +148,7 @@ const char* Result_Of(const RunOutcome& run) {
 
 long Failure_Lines(const RunOutcome& run) {
   long total = 0;
-  for (const FailureKind& f : run.failures) total += f.lines;
+  for (const RunLogTally& f : run.failures) total += f.lines;
   return total;
 }
 
@@ -183,8 +183,8 @@ std::string Outcome_Metrics(const RunOutcome& run, double last_success) {
   m.Head("dayset_persons_done_total", "counter", "Persons the last run finished.");
   m.Sample("dayset_persons_done_total", static_cast<double>(run.persons));
   m.Head("dayset_failure_lines_total", "counter", "Failure lines the last run wrote to DAYSET.LOG, per kind of message.");
-  for (const FailureKind& f : run.failures) {
-    m.Sample("dayset_failure_lines_total", "kind", Utf8_Of(f.kind), static_cast<double>(f.lines));
+  for (const RunLogTally& f : run.failures) {
+    m.Sample("dayset_failure_lines_total", "kind", Utf8_Of(f.message), static_cast<double>(f.lines));
   }
   m.Head("dayset_last_success_time_seconds", "gauge",
          "End of the last run that ended with status 0 (dry runs aside), seconds since the epoch; 0: none yet.");
@@ -240,7 +240,7 @@ std::string Outcome_Report(const RunOutcome& run, double last_success) {
   j += "  \"persons_done\": " + std::to_string(run.persons) + ",\n";
   j += "  \"failure_lines\": {\"total\": " + std::to_string(Failure_Lines(run)) + ", \"kinds\": [";
   for (size_t i = 0; i < run.failures.size(); ++i) {
-    j += std::string(i == 0 ? "" : ", ") + "{\"kind\": " + Json_String(Utf8_Of(run.failures[i].kind)) +
+    j += std::string(i == 0 ? "" : ", ") + "{\"kind\": " + Json_String(Utf8_Of(run.failures[i].message)) +
          ", \"lines\": " + std::to_string(run.failures[i].lines) + "}";
   }
   j += "]},\n";
@@ -309,6 +309,11 @@ double Outcome_Last_Success_Read(const std::string& path) {
   return v;
 }
 
+std::string Outcome_Temp_Name(const std::string& path, const std::string& tag) {
+  const size_t cut = path.rfind('/') + 1;  // 0 without a slash
+  return path.substr(0, cut) + "." + path.substr(cut) + ".tmp" + std::to_string(static_cast<long>(getpid())) + tag;
+}
+
 bool Outcome_File_Write(const std::string& path, const std::string& bytes, std::string* why) {
   const size_t slash = path.rfind('/');
   const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
@@ -319,7 +324,7 @@ bool Outcome_File_Write(const std::string& path, const std::string& bytes, std::
   }
   // A name of our own next to the target, made anew (O_EXCL never opens
   // what another user put there); a leftover of a killed run is replaced.
-  const std::string temp = dir + "/." + base + ".tmp" + std::to_string(static_cast<long>(getpid()));
+  const std::string temp = Outcome_Temp_Name(path);
   unlink(temp.c_str());
   const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
   if (fd < 0) {

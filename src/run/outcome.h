@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "base/runlog.h"
 #include "run/tally.h"
 
 constexpr int kReportFormatVersion = 1;
@@ -26,11 +27,6 @@ struct OutcomePart {
   int status = 0;  // the worker's exit status (128+N: ended by signal N)
 };
 
-struct FailureKind {
-  std::string kind;  // the message of the log lines (Windows-1252), as the summary groups them
-  long lines = 0;
-};
-
 struct RunOutcome {
   int exit_status = 0;
   int signal = 0;                   // the signal that stopped the run, or 0
@@ -40,7 +36,9 @@ struct RunOutcome {
   bool counted = false;             // the tables were counted before and after
   TallyCounts before{}, after{};
   long persons = 0;
-  std::vector<FailureKind> failures;  // failure lines ("Error...", "Fehler...") by kind
+  // Failure lines by kind: the message (Windows-1252) as the summary groups
+  // them (Tally_Failure_Kinds).
+  std::vector<RunLogTally> failures;
   bool dry_run = false;
   // For the report: the arguments as given (never the configuration's
   // values), the options, the backend the configuration names ("" when
@@ -70,6 +68,11 @@ std::string Outcome_Report_Marked(RunOutcome run, double last_success);
 // (read without following a link, regular files only, at most 64 KiB);
 // 0 when there is no such file or value.
 double Outcome_Last_Success_Read(const std::string& path);
+
+// The temporary next to `path` that its atomic write goes through: hidden
+// in the same directory, ".NAME.tmp<pid>" and `tag` (which keeps writers
+// of one process apart).
+std::string Outcome_Temp_Name(const std::string& path, const std::string& tag = "");
 
 // Writes `bytes` to `path` atomically: a new temporary file next to it
 // (mode 0644, never through a link), written, synced, renamed over `path`

@@ -1,6 +1,7 @@
 #include "run/tally.h"
 
 #include <cstdint>
+#include <utility>
 
 #include "base/progress.h"
 #include "base/runlog.h"
@@ -85,20 +86,23 @@ void Tally_Summary_Print(std::FILE* out, const TallyCounts& before, const TallyC
   std::fprintf(out, "  elapsed: %ld:%02ld:%02ld\n", secs / 3600, secs / 60 % 60, secs % 60);
 }
 
-long Tally_Failures_Print(std::FILE* out, const char* log_path) {
-  const std::vector<RunLogTally> lines = RunLog_Lines_By_Message();
-  long total = 0;
-  int kinds = 0;
-  for (const RunLogTally& t : lines) {
-    if (t.message.rfind("Error", 0) != 0 && t.message.rfind("Fehler", 0) != 0) continue;
-    total += t.lines;
-    ++kinds;
+std::vector<RunLogTally> Tally_Failure_Kinds() {
+  std::vector<RunLogTally> kinds;
+  for (RunLogTally& t : RunLog_Lines_By_Message()) {
+    if (t.message.rfind("Error", 0) == 0 || t.message.rfind("Fehler", 0) == 0) kinds.push_back(std::move(t));
   }
+  return kinds;
+}
+
+long Tally_Failures_Print(std::FILE* out, const char* log_path) {
+  const std::vector<RunLogTally> lines = Tally_Failure_Kinds();
+  long total = 0;
+  const int kinds = static_cast<int>(lines.size());
+  for (const RunLogTally& t : lines) total += t.lines;
   if (total == 0) return 0;
   std::fprintf(out, "dayset: %ld Fehlerzeile%s in %s:", total, total == 1 ? "" : "n", log_path);
   int shown = 0;
   for (const RunLogTally& t : lines) {
-    if (t.message.rfind("Error", 0) != 0 && t.message.rfind("Fehler", 0) != 0) continue;
     if (shown == 3) break;
     std::fprintf(out, "%s ", shown == 0 ? "" : ",");
     Print_Latin1(out, t.message);

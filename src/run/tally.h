@@ -9,6 +9,9 @@
 #pragma once
 
 #include <cstdio>
+#include <vector>
+
+#include "base/runlog.h"
 
 constexpr int kTallyTables = 6;
 
@@ -33,6 +36,10 @@ void Tally_Report_Print(std::FILE* out, const TallyCounts& before, const TallyCo
 // The summary block: rows added per table, persons done, log lines by
 // message, elapsed time.
 void Tally_Summary_Print(std::FILE* out, const TallyCounts& before, const TallyCounts& after, bool dry_run);
+
+// The failure lines the run wrote (those beginning with "Error" or
+// "Fehler"), by message, in order of first appearance.
+std::vector<RunLogTally> Tally_Failure_Kinds();
 
 // When the run wrote failure lines (those beginning with "Error" or
 // "Fehler"): one line saying how many, of which kinds (the three first met,
