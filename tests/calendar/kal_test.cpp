@@ -32,6 +32,7 @@ class KalTest : public CalTest {
 };
 
 TEST_P(KalTest, ExtendsAfterTheLatestDayWithThePatternsDayType) {
+  NEEDS_FIXED_CLOCK();
   List("K1");
   Exec("insert into Hrs133Kal values ('K1', " + D("2026-12-24") + ", 'ARB', 'ARB', 'ARB', 100, NULL, 1)");
   SeedWch("K1", {"ARB", "ARB", "ARB", "ARB", "ARB", "FRE", "-"});
@@ -49,6 +50,7 @@ TEST_P(KalTest, ExtendsAfterTheLatestDayWithThePatternsDayType) {
 }
 
 TEST_P(KalTest, NewCalendarRunsFromAfterTodayToTheBaseCalendarsLastDay) {
+  NEEDS_FIXED_CLOCK();
   List("K2");
   SeedWch("K2", kEveryDay);
   Kal_Days_Extend("20271231");
@@ -123,6 +125,7 @@ TEST_P(KalTest, ClientSchemaWithoutTheSecondFamily) {
 }
 
 TEST_P(KalTest, FailedLatestDayLeavesTheLaterCalendarsAlone) {
+  NEEDS_FIXED_CLOCK();
   for (const char* kal : {"K1", "K2", "K3"}) {
     List(kal);
     SeedWch(kal, kEveryDay);
@@ -138,6 +141,7 @@ TEST_P(KalTest, FailedLatestDayLeavesTheLaterCalendarsAlone) {
 }
 
 TEST_P(KalTest, FailuresInTheDayLoopAreLoggedAndTheLoopGoesOn) {
+  NEEDS_FIXED_CLOCK();
   List("K1");
   List("K2");
   SeedWch("K1", kEveryDay);
@@ -152,6 +156,7 @@ TEST_P(KalTest, FailuresInTheDayLoopAreLoggedAndTheLoopGoesOn) {
 }
 
 TEST_P(KalTest, FirstFamilysCommitKeepsTheBaseDaysOfAnEarlyReturn) {
+  NEEDS_FIXED_CLOCK();
   faults::Add("insert into HRSYSTEM.Hrs133Bak", faults::kExec, 2, -1555);
   Bak_Days_Extend("20271231");
   Kal_Days_Extend("20271231");

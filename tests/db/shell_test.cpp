@@ -13,6 +13,7 @@ namespace {
 class ShellTest : public testdb::DbTest {};
 
 TEST_P(ShellTest, ShellShowsTheDates) {
+  NEEDS_FIXED_CLOCK();
   if (testdb::RunCommand("command -v sqlite3 >/dev/null 2>&1") != 0) GTEST_SKIP() << "no sqlite3 shell";
   const char ins[] =
       "insert into HRSYSTEM.Hrs133Bak (BakDtm,BakJhr,BakMon,BakTag,BakWch,BakWtg,BakJtg,BakYow,BakDat) values "

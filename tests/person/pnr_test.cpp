@@ -32,6 +32,7 @@ TEST_P(PnrTest, RangeWithoutCurrentRelationshipDoesNothing) {
 }
 
 TEST_P(PnrTest, RelationshipEndingTodayOrOpenIsCurrent) {
+  NEEDS_FIXED_CLOCK();
   AddDays("Hrs133Ka2", "1", "2026-12-09", "2026-12-09", "AT");
   AddPerson("00000001", "Yesterday");
   AddBsv("00000001", "2026-01-01", "2026-12-07", "1", "AK", "AB");
@@ -92,6 +93,7 @@ const WindowCase kWindowCases[] = {
 };
 
 TEST_P(PnrTest, WindowStartAndLastTimeGroupDate) {
+  NEEDS_FIXED_CLOCK();
   AddDays("Hrs133Ka2", "1", "2025-12-01", "2027-12-31", "AT");
   for (const WindowCase& c : kWindowCases) {
     SCOPED_TRACE(c.name);
@@ -156,6 +158,7 @@ TEST_P(PnrTest, RangesAndOrderAreByBytes) {
 }
 
 TEST_P(PnrTest, LookupFailuresFallBackToTheRunDate) {
+  NEEDS_FIXED_CLOCK();
   AddDays("Hrs133Ka2", "1", "2026-12-01", "2026-12-10", "AT");
   AddEmployee("00000001", "Fallback", "2026-01-01", "1");
   AddAssigned("00000001");

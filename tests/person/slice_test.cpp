@@ -123,6 +123,7 @@ class SliceTest : public PersonTest {
 const std::vector<long> kLengths = {0, 1, 2, 3, 4, 5, 6, 7, 10, 23, 387};
 
 TEST_P(SliceTest, SlicedWindowEqualsOneSlice) {
+  NEEDS_FIXED_CLOCK();
   Seed();
   const Outcome one = ExpectAsOneSlice(kLengths, [] {
     faults::Add("insert into Hrs327Tag", faults::kExec, 5, -3113);  // 00000001's 2026-12-13
@@ -167,6 +168,7 @@ TEST_P(SliceTest, StartDateDecadesBackEqualsOneSlice) {
 // the carry-over years follow. The eighth day's fetch is the eighth fetch
 // of one read, and one more for each slice before its own.
 TEST_P(SliceTest, CalendarReadFailingEndsTheWindowInItsSlice) {
+  NEEDS_FIXED_CLOCK();
   AddDays("Hrs133Ka2", "1", "2026-12-09", "2026-12-30", "AT");
   AddEmployee("00000001", "Unassigned", "2025-01-01", "1");
   const auto run = [this](long n) {
@@ -218,6 +220,7 @@ TEST_P(SliceTest, RangeReadFailuresCoverTheSameDays) {
 // A failure that does not stay strikes the read it meets: with slices, the
 // days of that slice's read.
 TEST_P(SliceTest, ReadFailingOnceFailsItsSlicesDays) {
+  NEEDS_FIXED_CLOCK();
   AddDays("Hrs133Ka2", "1", "2026-12-09", "2026-12-20", "AT");
   AddEmployee("00000001", "Second Slice", "2026-01-01", "1");
   AddAssigned("00000001");
@@ -259,6 +262,7 @@ class SliceClientTest : public SliceTest {
 // The first calendar open meets the missing table and switches to the first
 // family for every later slice and person.
 TEST_P(SliceClientTest, MissingSecondFamilySwitchesInTheFirstSlice) {
+  NEEDS_FIXED_CLOCK();
   AddDays("Hrs133Kal", "1", "2026-12-09", "2027-01-12", "KT", 1, "HRSYSTEM");
   AddDays("Hrs133Kal", "1", "2027-12-27", "2027-12-31", "KT", 1, "HRSYSTEM");
   AddEmployee("00000001", "First", "2026-01-01", "1");

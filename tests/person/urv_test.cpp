@@ -49,8 +49,8 @@ TEST_P(UrvTest, ExistingYearsPassInSilence) {
 }
 
 TEST_P(UrvTest, FailedLookupStartsFromTheRunYear) {
-  Clock_Fix(testdb::LocalTime(2006, 5, 10));
-  RunDate_Init();
+  NEEDS_FIXED_CLOCK();
+  FixClock(testdb::LocalTime(2006, 5, 10));
   AddEmployee("00000001", "Fallback", "2001-03-01", "1");
   faults::Add("max(UrvJhr)", faults::kExec, 1, -3113);
 

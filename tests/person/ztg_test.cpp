@@ -22,6 +22,7 @@ class ZtgTest : public PersonTest {
 };
 
 TEST_P(ZtgTest, DayEqualToLastTimeGroupDateIsLeftAlone) {
+  NEEDS_FIXED_CLOCK();
   AddDays("Hrs133Ka2", "1", "2026-12-09", "2026-12-12", "AT");
   AddEmployee("00000001", "Last", "2026-01-01", "1", "AKNEW");
   Exec("insert into Hrs329Ztg (ZtgPnr, ZtgVon, ZtgAkr, ZtgSta) values "
@@ -196,6 +197,7 @@ TEST_P(ZtgTest, MissingNameColumnIsNoError) {
 }
 
 TEST_P(ZtgTest, WriteAndReadFailuresAreLogged) {
+  NEEDS_FIXED_CLOCK();
   AddDays("Hrs133Ka2", "1", "2027-01-04", "2027-01-06", "AT");
   AddEmployee("00000001", "Failing", "2026-01-01", "1");
   AddAgr("G1", 7);

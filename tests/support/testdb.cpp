@@ -22,6 +22,7 @@
 #include "base/clock.h"
 #include "base/runlog.h"
 #include "faultsession.h"
+#include "sqltext.h"
 
 namespace testdb {
 
@@ -60,6 +61,15 @@ sqlite3* OpenDb(const std::string& dbfile, bool create) {
   }
   sqlite3_busy_timeout(db, 5000);
   return db;
+}
+
+// Fails the test when it plays Oracle and Oracle would refuse its SQL.
+void Check_Oracle(const std::string& sql) {
+  if (!PlayingOracle()) return;
+  for (const std::string& stmt : OracleStatements(sql)) {
+    const std::string problem = OracleProblem(stmt);
+    if (!problem.empty()) ADD_FAILURE() << "Oracle would refuse the test's own SQL: " << problem << "\n" << stmt;
+  }
 }
 
 void ExecOn(sqlite3* db, const std::string& sql, const std::string& what) {
@@ -313,8 +323,12 @@ class SqliteDatabase : public Database {
   }
   Backend backend() const override { return Backend::kSqlite; }
   void CreateSchema(const std::string& schema) override { CreateSchemaFile(dir_, schema); }
-  void Exec(const std::string& schema, const std::string& sql) override { ExecSql(File(schema), sql); }
+  void Exec(const std::string& schema, const std::string& sql) override {
+    Check_Oracle(sql);
+    ExecSql(File(schema), sql);
+  }
   std::vector<std::string> Rows(const std::string& schema, const std::string& sql) override {
+    Check_Oracle(sql);
     return QueryRows(File(schema), sql);
   }
   std::unique_ptr<TableLock> Lock(const std::string& schema, const std::string&) override {
@@ -470,9 +484,11 @@ class PgDatabase : public Database {
                        server_.login);
   }
   void Exec(const std::string& schema, const std::string& sql) override {
+    Check_Oracle(sql);
     Pg_Exec(conn_, "set search_path to " + Pg_Schema(conn_, schema) + "; " + sql);
   }
   std::vector<std::string> Rows(const std::string& schema, const std::string& sql) override {
+    Check_Oracle(sql);
     std::vector<std::string> rows;
     PGresult* r = Pg_Run(conn_, "set search_path to " + Pg_Schema(conn_, schema) + "; " + sql, PGRES_TUPLES_OK);
     if (r == nullptr) return rows;
@@ -667,12 +683,19 @@ void DbTest::SetUp() {
   if (!why.empty()) GTEST_SKIP() << why;
   db_ = Database::Make(GetParam(), dir_.path());
   ASSERT_FALSE(HasFailure()) << "no test database";
-  Clock_Fix(LocalTime(2026, 12, 8, 10, 0, 0));
-  RunDate_Init();
+  FixClock(ClockIsServers() ? std::time(nullptr) : LocalTime(2026, 12, 8, 10, 0, 0));
   RunLog = std::fopen(dir_.file("DAYSET.LOG").c_str(), "w");
   ASSERT_NE(RunLog, nullptr);
   faults::Install();
   ASSERT_EQ(Reconnect("HRSYSTEM"), 0);
+}
+
+bool DbTest::ClockIsServers() const { return PlayingOracle() || (db_ != nullptr && db_->SysdateIsServers()); }
+
+void DbTest::FixClock(std::time_t t) {
+  Clock_Fix(t);
+  RunDate_Init();
+  if (!ClockIsServers()) db_->FixServerClock(t);
 }
 
 int DbTest::Reconnect(const std::string& schema, const SqlOptions& options) {
@@ -688,6 +711,7 @@ void DbTest::TearDown() {
   if (RunLog != nullptr) std::fclose(RunLog);
   RunLog = nullptr;
   Clock_Fix(0);
+  if (db_ != nullptr) db_->FixServerClock(0);
   db_.reset();  // after the session: a PostgreSQL database is dropped
 }
 

@@ -168,6 +168,13 @@ class Database {
   virtual std::string DateTime(const std::string& expr) const = 0;
   virtual std::string Ymd(const std::string& expr) const = 0;
   virtual std::string Year(const std::string& expr) const = 0;
+
+  // Whether the database's sysdate is its server's own clock, not the
+  // job's (Oracle, where the job's texts pass unchanged).
+  virtual bool SysdateIsServers() const { return false; }
+  // Sets the server's clock to `t` where the database allows it and the
+  // run asks for it (Oracle's FIXED_DATE); 0 lets it run again.
+  virtual void FixServerClock(std::time_t /*t*/) {}
 };
 
 // Every table the job reads or writes, each row as text, dates as
@@ -200,6 +207,14 @@ class DbTest : public ::testing::TestWithParam<Backend> {
   // False when the test was skipped or SetUp failed.
   static bool Ready() { return !IsSkipped() && !HasFatalFailure(); }
 
+  // Whether sysdate is a clock the test cannot fix (an Oracle server's,
+  // or DAYSET_TEST_AS_ORACLE): the job's clock is then fixed at the
+  // test's start, not at 2026-12-08 10:00. See NEEDS_FIXED_CLOCK.
+  bool ClockIsServers() const;
+  // Fixes the job's clock (and RunDate) at `t`, and the server's where it
+  // can be (FixServerClock).
+  void FixClock(std::time_t t);
+
   // Connects (again) with another schema; returns Sql_Connect's status.
   int Reconnect(const std::string& schema, const SqlOptions& options = Sql_Options_Default());
 
@@ -214,3 +229,11 @@ class DbTest : public ::testing::TestWithParam<Backend> {
 };
 
 }  // namespace testdb
+
+// In a DbTest whose outcome depends on the clock being fixed at a known
+// time: skipped where the database's sysdate is its server's own.
+#define NEEDS_FIXED_CLOCK()                                                                      \
+  do {                                                                                           \
+    if (ClockIsServers())                                                                        \
+      GTEST_SKIP() << "needs the clock fixed at a known time: sysdate is the database server's"; \
+  } while (0)
