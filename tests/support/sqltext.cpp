@@ -1,5 +1,7 @@
 #include "sqltext.h"
 
+#include <gtest/gtest.h>
+
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
@@ -95,8 +97,9 @@ std::vector<std::string> SplitStatements(const std::string& sql) {
   std::size_t start = 0;
   for (std::size_t i = 0; i <= code.size(); ++i) {
     if (i < code.size() && code[i] != ';') continue;
-    const std::string stmt = sql.substr(start, i - start);
-    if (Skip_Blanks(code.substr(start, i - start), 0) < i - start) out.push_back(stmt);
+    // Without the blanks and comments before it (all blanks in `code`).
+    const std::size_t from = Skip_Blanks(code, start);
+    if (from < i) out.push_back(sql.substr(from, i - from));
     start = i + 1;
   }
   return out;
@@ -197,6 +200,14 @@ std::string OracleProblem(const std::string& sql) {
     if (code[at] == '\'' && code[at + 1] == '\'') return "an empty text literal (NULL on Oracle)";
   }
   return "";
+}
+
+void CheckOracle(const std::string& sql) {
+  if (!PlayingOracle()) return;
+  for (const std::string& stmt : OracleStatements(sql)) {
+    const std::string problem = OracleProblem(stmt);
+    if (!problem.empty()) ADD_FAILURE() << "Oracle would refuse the test's own SQL: " << problem << "\n" << stmt;
+  }
 }
 
 bool PlayingOracle() {

@@ -25,6 +25,10 @@ std::vector<std::string> OracleStatements(const std::string& sql);
 // NULL, ...), or "" when nothing known is.
 std::string OracleProblem(const std::string& sql);
 
+// Fails the test when it plays Oracle (PlayingOracle) and Oracle would
+// refuse its SQL even rewritten (OracleStatements, OracleProblem).
+void CheckOracle(const std::string& sql);
+
 // Whether the tests play an Oracle database on every backend
 // (DAYSET_TEST_AS_ORACLE=1): its SQL checked by OracleProblem, sysdate
 // taken as the server's clock.

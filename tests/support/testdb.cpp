@@ -23,6 +23,7 @@
 #include "base/runlog.h"
 #include "faultsession.h"
 #include "sqltext.h"
+#include "testdb_odbc.h"
 
 namespace testdb {
 
@@ -61,15 +62,6 @@ sqlite3* OpenDb(const std::string& dbfile, bool create) {
   }
   sqlite3_busy_timeout(db, 5000);
   return db;
-}
-
-// Fails the test when it plays Oracle and Oracle would refuse its SQL.
-void Check_Oracle(const std::string& sql) {
-  if (!PlayingOracle()) return;
-  for (const std::string& stmt : OracleStatements(sql)) {
-    const std::string problem = OracleProblem(stmt);
-    if (!problem.empty()) ADD_FAILURE() << "Oracle would refuse the test's own SQL: " << problem << "\n" << stmt;
-  }
 }
 
 void ExecOn(sqlite3* db, const std::string& sql, const std::string& what) {
@@ -275,6 +267,10 @@ bool PgServer::FromClusterDir(const std::string& dir, PgServer* out) {
 
 std::string Unavailable(Backend backend) {
   if (backend == Backend::kSqlite) return "";
+  if (OdbcSite site; OdbcSite::FromEnv(&site)) {
+    return backend == Backend::kOdbc ? ""
+                                     : "a site's data source is tested through ODBC alone (tools/odbc-conformance.sh)";
+  }
   PgServer server;
   std::string why;
   if (!PgServer::FromEnv(&server, &why)) return why;
@@ -324,11 +320,11 @@ class SqliteDatabase : public Database {
   Backend backend() const override { return Backend::kSqlite; }
   void CreateSchema(const std::string& schema) override { CreateSchemaFile(dir_, schema); }
   void Exec(const std::string& schema, const std::string& sql) override {
-    Check_Oracle(sql);
+    CheckOracle(sql);
     ExecSql(File(schema), sql);
   }
   std::vector<std::string> Rows(const std::string& schema, const std::string& sql) override {
-    Check_Oracle(sql);
+    CheckOracle(sql);
     return QueryRows(File(schema), sql);
   }
   std::unique_ptr<TableLock> Lock(const std::string& schema, const std::string&) override {
@@ -471,8 +467,8 @@ class PgDatabase : public Database {
   }
   // The job's schemas the suites make, in the existing database.
   void Drop_Schemas() {
-    for (const char* schema : {"hrsystem", "hrclient", "hrref"}) {
-      Pg_Exec(conn_, std::string("drop schema if exists ") + schema + " cascade");
+    for (const char* schema : kSuiteSchemas) {
+      Pg_Exec(conn_, "drop schema if exists " + Pg_Schema(conn_, schema) + " cascade");
     }
   }
   Backend backend() const override { return Backend::kPostgres; }
@@ -484,11 +480,11 @@ class PgDatabase : public Database {
                        server_.login);
   }
   void Exec(const std::string& schema, const std::string& sql) override {
-    Check_Oracle(sql);
+    CheckOracle(sql);
     Pg_Exec(conn_, "set search_path to " + Pg_Schema(conn_, schema) + "; " + sql);
   }
   std::vector<std::string> Rows(const std::string& schema, const std::string& sql) override {
-    Check_Oracle(sql);
+    CheckOracle(sql);
     std::vector<std::string> rows;
     PGresult* r = Pg_Run(conn_, "set search_path to " + Pg_Schema(conn_, schema) + "; " + sql, PGRES_TUPLES_OK);
     if (r == nullptr) return rows;
@@ -605,6 +601,7 @@ std::unique_ptr<Database> Database::Odbc(const PgServer& server, bool with_hrsys
 
 std::unique_ptr<Database> Database::Make(Backend backend, const std::string& dir, bool with_hrsystem) {
   if (backend == Backend::kSqlite) return Sqlite(dir, with_hrsystem);
+  if (OdbcSite site; backend == Backend::kOdbc && OdbcSite::FromEnv(&site)) return OdbcSiteDatabase(site, with_hrsystem);
   PgServer server;
   std::string why;
   if (!PgServer::FromEnv(&server, &why)) ADD_FAILURE() << why;

@@ -104,6 +104,11 @@ struct PgServer {
   static bool FromClusterDir(const std::string& dir, PgServer* out);
 };
 
+// Every schema of the job the suites make: in a site's existing database
+// (tools/odbc-conformance.sh) dropped before and after each test.
+inline constexpr const char* kSuiteSchemas[] = {"HRSYSTEM", "HRCLIENT", "HRREF", "HRKILL1",
+                                                "HRKILL2",  "HRKILL3",  "HRKILL4"};
+
 // Why the backend cannot be tested here, or "" when it can.
 std::string Unavailable(Backend backend);
 
