@@ -198,7 +198,8 @@ int DemoMake(Database& db, const std::string& dir, const std::string& args, std:
 std::string DemoTarget(const Database& db);
 
 // Fixture: a database of the test's backend with schema HRSYSTEM, the clock
-// fixed at 2026-12-08 10:00 local time (RunDate "20261208"), RunLog open on
+// fixed at 2026-12-08 10:00 local time (RunDate "20261208"; where sysdate is
+// the server's, at the test's start: ClockIsServers), RunLog open on
 // dir_/DAYSET.LOG, the session connected to the database with schema
 // HRSYSTEM, every session of the test wrapped for faults (faultsession.h,
 // disarmed at the end). Exec/Rows work on HRSYSTEM through a separate
