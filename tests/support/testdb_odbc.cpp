@@ -92,8 +92,8 @@ class OdbcConn {
   const std::string& dbms() const { return dbms_; }
 
   // Runs one statement; its rows, each as its columns joined by '|', into
-  // *rows when given. False (and a failure unless `quiet`) on error.
-  bool Run(const std::string& sql, std::vector<std::string>* rows = nullptr, bool quiet = false) {
+  // *rows when given. False (and a failure) on error.
+  bool Run(const std::string& sql, std::vector<std::string>* rows = nullptr) {
     if (!connected_) return false;
     SQLHSTMT st = SQL_NULL_HSTMT;
     if (!Ok(SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &st))) {
@@ -103,7 +103,7 @@ class OdbcConn {
     bool ok = true;
     const SQLRETURN rc = SQLExecDirect(st, reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql.c_str())), SQL_NTS);
     if (!Ok(rc) && rc != SQL_NO_DATA) {
-      if (!quiet) ADD_FAILURE() << "ODBC: " << Diag(SQL_HANDLE_STMT, st) << sql;
+      ADD_FAILURE() << "ODBC: " << Diag(SQL_HANDLE_STMT, st) << sql;
       ok = false;
     } else if (rows != nullptr) {
       ok = Fetch(st, rows, sql);
@@ -239,10 +239,7 @@ class OdbcSiteDb : public Database {
     Drop_Schemas();
     if (with_hrsystem) CreateSchema("HRSYSTEM");
   }
-  ~OdbcSiteDb() override {
-    if (dialect_.oracle && site_.fixed_date) conn_->Run("ALTER SYSTEM SET FIXED_DATE = NONE", nullptr, true);
-    Drop_Schemas();
-  }
+  ~OdbcSiteDb() override { Drop_Schemas(); }
 
   Backend backend() const override { return Backend::kOdbc; }
 
