@@ -2,58 +2,54 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
+
+#include "db/sqlparse.h"
 
 namespace testdb {
 
 namespace {
 
-bool Ident_Char(char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_' || c == '$'; }
+bool Ident_Char(char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_' || c == '$' || c == '#'; }
 
 // The text with every quoted literal's content, every quoted identifier's
 // and every comment blanked (the quotes stay), in lower case: what the
-// searches below look at, at the same offsets as the original.
+// searches below look at, at the same offsets as the original. Literals
+// and quoted names as the job's own scanner reads them.
 std::string Code_Only(const std::string& sql) {
   std::string out = sql;
-  for (std::size_t i = 0; i < out.size(); ++i) {
-    const char c = sql[i];
-    if (c == '\'' || c == '"') {
-      std::size_t j = i + 1;
-      for (; j < sql.size(); ++j) {
-        if (sql[j] == c) {
-          if (j + 1 < sql.size() && sql[j + 1] == c) {
-            out[j] = out[j + 1] = ' ';
-            ++j;
-            continue;
-          }
-          break;
-        }
-        out[j] = ' ';
-      }
-      i = j;
-    } else if (c == '-' && i + 1 < sql.size() && sql[i + 1] == '-') {
-      for (; i < sql.size() && sql[i] != '\n'; ++i) out[i] = ' ';
-    } else if (c == '/' && i + 1 < sql.size() && sql[i + 1] == '*') {
-      const std::size_t end = sql.find("*/", i + 2);
-      const std::size_t stop = end == std::string::npos ? sql.size() : end + 2;
-      for (; i < stop; ++i) out[i] = ' ';
-      --i;
+  for (std::size_t i = 0; i < sql.size();) {
+    const SqlToken t = Sql_Token_At(sql, i);
+    std::size_t end = t.end;
+    if (t.kind == SqlToken::kLiteral || t.kind == SqlToken::kQuoted) {
+      for (std::size_t j = t.begin + 1; j + 1 < t.end; ++j) out[j] = ' ';
+    } else if (sql.compare(i, 2, "--") == 0) {
+      end = std::min(sql.find('\n', i), sql.size());
+      for (std::size_t j = i; j < end; ++j) out[j] = ' ';
+    } else if (sql.compare(i, 2, "/*") == 0) {
+      const std::size_t close = sql.find("*/", i + 2);
+      end = close == std::string::npos ? sql.size() : close + 2;
+      for (std::size_t j = i; j < end; ++j) out[j] = ' ';
     } else {
-      out[i] = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+      for (std::size_t j = i; j < end; ++j) out[j] = static_cast<char>(std::tolower(static_cast<unsigned char>(sql[j])));
     }
+    i = end;
   }
   return out;
 }
 
+// Whether the word `word` (lower case) starts at `at` in code.
+bool Word_At(const std::string& code, std::size_t at, const char* word) {
+  return (at == 0 || !Ident_Char(code[at - 1])) && Sql_Word_Is(code, Sql_Token_At(code, at), word);
+}
+
 // Offset of the word `word` at or after `from` in code, or npos.
 std::size_t Find_Word(const std::string& code, const char* word, std::size_t from = 0) {
-  const std::size_t n = std::strlen(word);
   for (std::size_t at = code.find(word, from); at != std::string::npos; at = code.find(word, at + 1)) {
-    const bool starts = at == 0 || !Ident_Char(code[at - 1]);
-    const bool ends = at + n >= code.size() || !Ident_Char(code[at + n]);
-    if (starts && ends) return at;
+    if (Word_At(code, at, word)) return at;
   }
   return std::string::npos;
 }
@@ -81,10 +77,7 @@ bool Has_From(const std::string& code, std::size_t at) {
     if (code[i] == '(') ++depth;
     if (code[i] == ')' && --depth < 0) return false;
     if (code[i] == ';' && depth == 0) return false;
-    if (depth == 0 && code.compare(i, 4, "from") == 0 && !Ident_Char(code[i - 1]) &&
-        (i + 4 >= code.size() || !Ident_Char(code[i + 4]))) {
-      return true;
-    }
+    if (depth == 0 && Word_At(code, i, "from")) return true;
   }
   return false;
 }
@@ -142,8 +135,7 @@ std::string Oracle_Dual(std::string sql) {
         end = i;
         break;
       }
-      if (depth == 0 && code.compare(i, 5, "where") == 0 && !Ident_Char(code[i - 1]) &&
-          (i + 5 >= code.size() || !Ident_Char(code[i + 5]))) {
+      if (depth == 0 && Word_At(code, i, "where")) {
         end = i;
         break;
       }
@@ -159,7 +151,7 @@ std::vector<std::string> Oracle_Rows(const std::string& stmt) {
   const std::string code = Code_Only(stmt);
   const std::size_t ins = Skip_Blanks(code, 0);
   const std::size_t values = Find_Word(code, "values");
-  if (code.compare(ins, 6, "insert") != 0 || values == std::string::npos) return {stmt};
+  if (!Word_At(code, ins, "insert") || values == std::string::npos) return {stmt};
   std::vector<std::string> rows;
   for (std::size_t open = Skip_Blanks(code, values + 6); open < code.size() && code[open] == '(';) {
     const std::size_t close = Closing(code, open);

@@ -513,13 +513,6 @@ class PgDatabase : public Database {
     conn_ = Pg_Connect(server_.admin, name_);
   }
   std::string Date(const std::string& ymd) const override { return "timestamp '" + ymd + "'"; }
-  std::string DateTime(const std::string& expr) const override {
-    return "to_char(" + expr + ", 'YYYY-MM-DD HH24:MI:SS')";
-  }
-  std::string Ymd(const std::string& expr) const override { return "to_char(" + expr + ", 'YYYYMMDD')"; }
-  std::string Year(const std::string& expr) const override {
-    return "cast(extract(year from " + expr + ") as integer)";
-  }
 
  private:
   PgServer server_;
@@ -570,6 +563,12 @@ class OdbcDatabase : private OdbcSlot, public PgDatabase {
 };
 
 }  // namespace
+
+std::string Database::DateTime(const std::string& expr) const {
+  return "to_char(" + expr + ", 'YYYY-MM-DD HH24:MI:SS')";
+}
+std::string Database::Ymd(const std::string& expr) const { return "to_char(" + expr + ", 'YYYYMMDD')"; }
+std::string Database::Year(const std::string& expr) const { return "cast(extract(year from " + expr + ") as integer)"; }
 
 std::unique_ptr<Database> Database::Sqlite(const std::string& dir, bool with_hrsystem) {
   return std::make_unique<SqliteDatabase>(dir, with_hrsystem);

@@ -168,11 +168,12 @@ class Database {
   virtual void Reconnect() {}
 
   // SQL of the backend: a date literal (yyyy-mm-dd, midnight), and a DATE
-  // expression as 'yyyy-mm-dd hh:mm:ss', as 'yyyymmdd' and as its year.
+  // expression as 'yyyy-mm-dd hh:mm:ss', as 'yyyymmdd' and as its year
+  // (by default as PostgreSQL and Oracle both write them).
   virtual std::string Date(const std::string& ymd) const = 0;
-  virtual std::string DateTime(const std::string& expr) const = 0;
-  virtual std::string Ymd(const std::string& expr) const = 0;
-  virtual std::string Year(const std::string& expr) const = 0;
+  virtual std::string DateTime(const std::string& expr) const;
+  virtual std::string Ymd(const std::string& expr) const;
+  virtual std::string Year(const std::string& expr) const;
 
   // Whether the database's sysdate is its server's own clock, not the
   // job's (Oracle, where the job's texts pass unchanged).

@@ -182,12 +182,13 @@ struct Dialect {
   std::string Use(const std::string& schema) const {
     return oracle ? "ALTER SESSION SET CURRENT_SCHEMA = " + Schema(schema) : "set search_path to " + Schema(schema);
   }
-  std::vector<std::string> Drop(const std::string& schema) const {
+  // Drops the schema with its tables; Oracle's schema, a user, stays.
+  std::string Drop(const std::string& schema) const {
     const std::string s = Schema(schema);
-    if (!oracle) return {"drop schema if exists " + s + " cascade"};
-    return {"BEGIN FOR t IN (SELECT table_name FROM all_tables WHERE owner = '" + s +
-            "') LOOP EXECUTE IMMEDIATE 'DROP TABLE " + s +
-            ".\"' || t.table_name || '\" CASCADE CONSTRAINTS PURGE'; END LOOP; END;"};
+    if (!oracle) return "drop schema if exists " + s + " cascade";
+    return "BEGIN FOR t IN (SELECT table_name FROM all_tables WHERE owner = '" + s +
+           "') LOOP EXECUTE IMMEDIATE 'DROP TABLE " + s +
+           ".\"' || t.table_name || '\" CASCADE CONSTRAINTS PURGE'; END LOOP; END;";
   }
   std::string Ddl() const { return oracle ? "db/schema-oracle.sql" : "db/schema-postgresql.sql"; }
 };
@@ -245,12 +246,8 @@ class OdbcSiteDb : public Database {
 
   void CreateSchema(const std::string& schema) override {
     const std::string s = dialect_.Schema(schema);
-    if (!dialect_.oracle) {
-      conn_->Run("drop schema if exists " + s + " cascade");
-      conn_->Run("create schema " + s);
-    } else {
-      for (const std::string& d : dialect_.Drop(schema)) conn_->Run(d);
-    }
+    conn_->Run(dialect_.Drop(schema));
+    if (!dialect_.oracle) conn_->Run("create schema " + s);
     Use(schema);
     for (const std::string& stmt : SplitStatements(ReadFile(SourcePath(dialect_.Ddl())))) Run_Granting(s, stmt);
     if (!dialect_.oracle) conn_->Run("grant usage on schema " + s + " to " + site_.job_login);
@@ -286,13 +283,6 @@ class OdbcSiteDb : public Database {
   std::string Date(const std::string& ymd) const override {
     return dialect_.oracle ? "TO_DATE('" + ymd + "', 'YYYY-MM-DD')" : "timestamp '" + ymd + "'";
   }
-  std::string DateTime(const std::string& expr) const override {
-    return "to_char(" + expr + ", 'YYYY-MM-DD HH24:MI:SS')";
-  }
-  std::string Ymd(const std::string& expr) const override { return "to_char(" + expr + ", 'YYYYMMDD')"; }
-  std::string Year(const std::string& expr) const override {
-    return "cast(extract(year from " + expr + ") as integer)";
-  }
 
   bool SysdateIsServers() const override { return dialect_.oracle && !site_.fixed_date; }
   void FixServerClock(std::time_t t) override {
@@ -327,9 +317,7 @@ class OdbcSiteDb : public Database {
     }
   }
   void Drop_Schemas() {
-    for (const char* schema : kSuiteSchemas) {
-      for (const std::string& d : dialect_.Drop(schema)) conn_->Run(d);
-    }
+    for (const char* schema : kSuiteSchemas) conn_->Run(dialect_.Drop(schema));
     current_.clear();
   }
 
