@@ -15,9 +15,10 @@
 // job (its workers included) and of the database server's processes. -j N
 // runs the person phase in N workers; --rerun runs the job a second time on
 // the same installation (a night on which nothing is new) and prints a line
-// for it too; --label adds a text to the lines. --analyze has the server
-// gather its statistics after loading, while the day and time-group tables
-// are still empty, as an administrator would after setting up or reloading.
+// for it too, each further --rerun once more; --label adds a text to the
+// lines. --analyze has the server gather its statistics after loading,
+// while the day and time-group tables are still empty, as an administrator
+// would after setting up or reloading.
 // --reference FILE runs, instead of the job, the set-based SQL of FILE (the
 // sqlite3 or psql script of ../shared/bench/) on the same installation and
 // prints its wall time. --odbc is --postgres with the job going through its
@@ -129,7 +130,8 @@ int main(int argc, char** argv) {
     }
     return rc;
   }
-  bool postgres = false, odbc = false, rerun = false, analyze = false;
+  bool postgres = false, odbc = false, analyze = false;
+  int reruns = 0;
   std::string jobs = "1", label, reference;
   int a = 1;
   for (; a < argc - 2; ++a) {
@@ -140,7 +142,7 @@ int main(int argc, char** argv) {
     } else if (std::strcmp(argv[a], "-j") == 0 && a + 1 < argc - 2) {
       jobs = argv[++a];
     } else if (std::strcmp(argv[a], "--rerun") == 0) {
-      rerun = true;
+      ++reruns;
     } else if (std::strcmp(argv[a], "--label") == 0 && a + 1 < argc - 2) {
       label = std::string(" ") + argv[++a];
     } else if (std::strcmp(argv[a], "--analyze") == 0) {
@@ -285,7 +287,7 @@ int main(int argc, char** argv) {
 
   Clock_Fix(LocalDay(2027, 1, 1));
   int rc = 0;
-  for (int run = 0; run < (rerun ? 2 : 1); ++run) {
+  for (int run = 0; run <= reruns; ++run) {
     fs::remove(worker_stats, ec0);
     char prog[] = "dayset", opt[] = "-j", beg[] = "0", end_year[] = "2027", ini[] = "dayset.ini", von[] = "0",
          bis[] = "0";
@@ -327,12 +329,13 @@ int main(int argc, char** argv) {
     const double secs = std::chrono::duration<double>(t1 - t0).count();
     const double per_day = days > 0 ? 1.0 / static_cast<double>(days) : 0.0;
     const double per_person = persons_done > 0 ? 1.0 / static_cast<double>(persons_done) : 0.0;
+    const std::string name = run == 0 ? "first run" : run == 1 ? "rerun" : "rerun " + std::to_string(run);
     std::printf("%s%s -j %s, persons %ld, %s: exit %d, wall %.1f s, %ld person-days, %.0f person-days/s, "
                 "%.2f statements/person-day, %.2f round trips/person-day, %.1f round trips/person, "
                 "%ld prepares, peak RSS %.1f MiB, CPU job %.1f s, server %.1f s, longest wait for an answer "
                 "%.2f s\n",
                 odbc ? "PostgreSQL (ODBC)" : postgres ? "PostgreSQL" : "SQLite", label.c_str(), jobs.c_str(), persons,
-                run == 0 ? "first run" : "rerun", rc, secs, days, days / (secs > 0 ? secs : 1),
+                name.c_str(), rc, secs, days, days / (secs > 0 ? secs : 1),
                 double(stats.executions) * per_day, double(stats.round_trips) * per_day,
                 double(stats.round_trips) * per_person, stats.prepares, self.ru_maxrss / 1024.0, job_cpu, server,
                 static_cast<double>(stats.longest_wait_ms) / 1000.0);

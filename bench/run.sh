@@ -6,6 +6,7 @@
 #   BACKENDS="sqlite" bench/run.sh 1000     # one backend only
 #   JOBS="1 2" JOBS_SQLITE=1 bench/run.sh   # the -j values on PostgreSQL and SQLite
 #   RERUN=1 bench/run.sh                    # each run followed by a rerun that adds nothing
+#   RERUN=3 bench/run.sh                    # ... by three reruns, one after the other
 #   BACKENDS="postgres odbc" bench/run.sh   # odbc: the same server through the ODBC backend (psqlODBC)
 #   DELAY_US=1000 BACKENDS=postgres bench/run.sh
 #       the job reaches the server through bench/proxy (dayset-delay-proxy),
@@ -14,6 +15,8 @@
 #   REFERENCE=DIR bench/run.sh 2000         # first the set-based SQL of DIR (setbased-*.sql) on a
 #                                           # fresh installation of the same size, then the job
 set -euo pipefail
+reruns=()
+for ((k = 0; k < ${RERUN:-0}; ++k)); do reruns+=(--rerun); done
 top=$(cd "$(dirname "$0")/.." && pwd)
 "$top/tools/deps.sh"
 cmake -S "$top" -B "$top/build-bench" -DCMAKE_BUILD_TYPE=Release -DDAYSET_TESTS=OFF >/dev/null
@@ -54,7 +57,7 @@ for b in $backends; do
           --reference "$REFERENCE/setbased-postgresql.sql" "$n" "$work/demo-pg-$n"
       fi
       for j in ${JOBS:-1 2 4}; do
-        "$top/build-bench/dayset-bench" "--$b" -j "$j" ${RERUN:+--rerun} ${ANALYZE:+--analyze} \
+        "$top/build-bench/dayset-bench" "--$b" -j "$j" "${reruns[@]}" ${ANALYZE:+--analyze} \
           ${label:+--label "$label"} "$n" "$work/demo-pg-$n" 2>/dev/null
       done
     else
@@ -62,7 +65,7 @@ for b in $backends; do
         "$top/build-bench/dayset-bench" --reference "$REFERENCE/setbased-sqlite.sql" "$n" "$work/demo-$n"
       fi
       for j in ${JOBS_SQLITE:-1 2}; do
-        "$top/build-bench/dayset-bench" -j "$j" ${RERUN:+--rerun} "$n" "$work/demo-$n" 2>/dev/null
+        "$top/build-bench/dayset-bench" -j "$j" "${reruns[@]}" "$n" "$work/demo-$n" 2>/dev/null
       done
     fi
   done

@@ -63,7 +63,12 @@ CREATE TABLE Hrs327Tag (
   PRIMARY KEY (TagPnr, TagTag)
 );
 
--- Daily working-time-group records per person and day.
+-- Daily working-time-group records per person and day. Every run rewrites
+-- the rows of its end year, so the pages are filled only by half: a row's
+-- new version then fits on the row's own page, takes no new index entry,
+-- and the next run that comes by reclaims the old one. (Rewritten nightly,
+-- the rows of a year take that room anyway: on full pages each new version
+-- moves to another page and leaves a gap behind.)
 CREATE TABLE Hrs329Ztg (
   ZtgPnr varchar COLLATE "C" NOT NULL, ZtgVon timestamp(0) without time zone NOT NULL,
   ZtgAkr varchar COLLATE "C", ZtgAbt varchar COLLATE "C", ZtgKst varchar COLLATE "C",
@@ -72,7 +77,7 @@ CREATE TABLE Hrs329Ztg (
   ZtgTtp varchar COLLATE "C", ZtgDat timestamp(0) without time zone, ZtgSta integer,
   ZtgPnm varchar COLLATE "C",
   PRIMARY KEY (ZtgPnr, ZtgVon)
-);
+) WITH (fillfactor = 50);
 
 -- Assignments of persons to working-time groups, departments, cost centres.
 CREATE TABLE Hrs311Zuo (

@@ -262,7 +262,13 @@ Ddl Read_Ddl(const char* file) {
     if (st.rfind("create table ", 0) != 0) continue;
     const size_t open = st.find('(');
     const std::string table = Squeeze(st.substr(13, open - 13));
-    const std::string body = st.substr(open + 1, st.rfind(')') - open - 1);
+    // The column list ends at its own ')': storage options may follow it.
+    size_t close = open;
+    for (int level = 0; close < st.size(); ++close) {
+      level += st[close] == '(' ? 1 : st[close] == ')' ? -1 : 0;
+      if (level == 0) break;
+    }
+    const std::string body = st.substr(open + 1, close - open - 1);
     std::vector<std::string> items;
     int depth = 0;
     std::string item;

@@ -239,6 +239,18 @@ TEST_F(ReadmeSetupTest, PostgresPathGivesPersonDays) {
   EXPECT_EQ(db.One("select has_schema_privilege('" + role + "', 'hrsystem', 'CREATE'), has_table_privilege('" + role +
                    "', 'hrsystem.hrs327tag', 'DELETE')"),
             "f|f");
+
+  // A time-group table of an earlier DDL, full pages: the README's commands
+  // give it the room again, as its owner, and keep its rows.
+  const std::string ztg_rows = db.One("select count(*) from hrsystem.hrs329ztg");
+  db.Exec("alter table hrsystem.hrs329ztg reset (fillfactor)");
+  const std::vector<std::string> room = Blocks("postgresql:fillfactor");
+  ASSERT_EQ(room.size(), 1u);
+  std::string out;
+  EXPECT_EQ(Shell(Replace(room[0], names), cwd, "", &out), 0) << room[0] << "\n" << out;
+  EXPECT_EQ(db.One("select array_to_string(reloptions, ',') from pg_class where oid = 'hrsystem.hrs329ztg'::regclass"),
+            "fillfactor=50");
+  EXPECT_EQ(db.One("select count(*) from hrsystem.hrs329ztg"), ztg_rows);
 }
 
 TEST_F(ReadmeSetupTest, SqlitePathGivesPersonDays) {
