@@ -322,16 +322,17 @@ TEST(PgTranslate, RunOfOneWrite) {
       "insert into Hrs332Urv (UrvPnr,UrvJhr,UrvDat) values (:b0,:b1+1,sysdate)", kJobCatalog, false);
   EXPECT_EQ(sqlrt::Pg_Run_Sql(ins, {"varchar", "int4", "timestamp"}),
             "WITH dayset_w AS (insert into Hrs332Urv(UrvPnr,UrvJhr,UrvDat) SELECT dayset_u.dayset_p1,"
-            "dayset_u.dayset_p2+1,dayset_u.dayset_p3::timestamp FROM unnest($1::varchar[], $2::int4[], "
-            "$3::timestamp[]) AS dayset_u(dayset_p1, dayset_p2, dayset_p3) ON CONFLICT DO NOTHING RETURNING 1) "
+            "dayset_u.dayset_p2+1,dayset_u.dayset_p3::timestamp FROM (SELECT unnest($1::varchar[]) AS dayset_p1, "
+            "unnest($2::int4[]) AS dayset_p2, unnest($3::timestamp[]) AS dayset_p3) AS dayset_u ON CONFLICT DO "
+            "NOTHING RETURNING 1) "
             "SELECT count(*) / (count(*) = cardinality($1::varchar[]) OR count(*) = 0)::int FROM dayset_w");
   EXPECT_EQ(sqlrt::Pg_Run_Sql(ins, {"varchar", "int4"}), "");  // a type per parameter or nothing
   EXPECT_EQ(sqlrt::Pg_Run_Sql(ins, {"varchar", "", "timestamp"}), "");
   // A long run goes plain: no conflict clause, no count.
   EXPECT_EQ(sqlrt::Pg_Run_Sql_Plain(ins, {"varchar", "int4", "timestamp"}),
             "insert into Hrs332Urv(UrvPnr,UrvJhr,UrvDat) SELECT dayset_u.dayset_p1,dayset_u.dayset_p2+1,"
-            "dayset_u.dayset_p3::timestamp FROM unnest($1::varchar[], $2::int4[], $3::timestamp[]) AS "
-            "dayset_u(dayset_p1, dayset_p2, dayset_p3)");
+            "dayset_u.dayset_p3::timestamp FROM (SELECT unnest($1::varchar[]) AS dayset_p1, unnest($2::int4[]) AS "
+            "dayset_p2, unnest($3::timestamp[]) AS dayset_p3) AS dayset_u");
   EXPECT_EQ(sqlrt::Pg_Run_Sql_Plain(ins, {"varchar", "", "timestamp"}), "");
   const PgTranslation upd = Translate(
       "update Hrs329Ztg  set ZtgAkr=:b0:b1,ZtgDat=sysdate where (ZtgPnr=:b2 and ZtgVon=TO_DATE(:b3,'yyyymmdd') "
@@ -339,8 +340,9 @@ TEST(PgTranslate, RunOfOneWrite) {
       kJobCatalog, false);
   EXPECT_EQ(sqlrt::Pg_Run_Sql(upd, {"varchar", "varchar", "timestamp", "timestamp"}),
             "WITH dayset_w AS (update Hrs329Ztg  set ZtgAkr=dayset_u.dayset_p1,ZtgDat=dayset_u.dayset_p4::timestamp "
-            " FROM unnest($1::varchar[], $2::varchar[], $3::timestamp[], $4::timestamp[]) WITH ORDINALITY AS "
-            "dayset_u(dayset_p1, dayset_p2, dayset_p3, dayset_p4, dayset_k) where (ZtgPnr=dayset_u.dayset_p2 and "
+            " FROM (SELECT unnest($1::varchar[]) AS dayset_p1, unnest($2::varchar[]) AS dayset_p2, "
+            "unnest($3::timestamp[]) AS dayset_p3, unnest($4::timestamp[]) AS dayset_p4, generate_series(1, "
+            "cardinality($1::varchar[])) AS dayset_k) AS dayset_u where (ZtgPnr=dayset_u.dayset_p2 and "
             "ZtgVon=dayset_u.dayset_p3::timestamp and ZtgAkr<>'$1') RETURNING dayset_u.dayset_k) SELECT count(*) / "
             "((count(*) = cardinality($1::varchar[]) AND count(DISTINCT dayset_k) = count(*)) OR count(*) = 0)::int "
             "FROM dayset_w");
