@@ -24,12 +24,6 @@ bool Ends_With(const std::string& s, const std::string& end) {
   return s.size() >= end.size() && s.compare(s.size() - end.size(), end.size(), end) == 0;
 }
 
-bool Says_Conflict(const std::string& text) {
-  std::string lower = text;
-  for (char& c : lower) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
-  return lower.find("conflict") != std::string::npos;
-}
-
 void Check(const SqlParsed& parsed, const std::string& text, const PgTranslation& t) {
   // A refusal is a date's or a format's, or a '?' without a host variable.
   if (t.error != 0) {
@@ -47,7 +41,9 @@ void Check(const SqlParsed& parsed, const std::string& text, const PgTranslation
   // statement that says so itself keeps its words (and is not ignoring).
   const bool says = Ends_With(t.sql, " ON CONFLICT DO NOTHING");
   if (t.ignore && !(parsed.write && says)) std::abort();
-  if (!t.ignore && parsed.write && says && !Says_Conflict(text)) std::abort();
+  if (!t.ignore && parsed.write && says && sqlrt::Pg_Fold_Name(text).find("conflict") == std::string::npos) {
+    std::abort();
+  }
 }
 
 }  // namespace
