@@ -38,10 +38,20 @@ const char kWplDayGet[] =
 // days), the assignment read after the day records' inserts (where each
 // day's assignment look-up ran), and the plans are written by nobody. Keep
 // it so.
+//
+// The row read returns, of the eleven values the day's own read takes, the
+// two whose reading matters. A rewritten row keeps only the planned time as
+// read: the codes and the day type are set from the relationship and the
+// day record, and the assignment look-up sets the group, the rotation day,
+// the department, the cost centre, the account codes and ZtgVra, or empties
+// them when it fails. The rotation day stays in because its fetch can fail
+// (a number column holding no 32-bit number), and then the day's own read
+// fails and the day keeps its row. A text column reads whatever it holds
+// (short of a blob put into the embedded database by hand, which would make
+// the day's own read fail: such a row is rewritten here).
 const char kZtgRange[] =
-    "select TO_CHAR(ZtgVon,'yyyymmddHH24MISS') ,ZtgAkr ,ZtgAbt ,ZtgKst ,ZtgKtr ,ZtgKrt ,ZtgAgr ,ZtgTag ,ZtgBsd "
-    ",ZtgVra ,ZtgAzt ,ZtgTtp  from Hrs329Ztg where ((ZtgPnr=:b0 and ZtgVon>TO_DATE(:b1,'yyyymmdd')) and "
-    "ZtgVon<=TO_DATE(:b2,'yyyymmdd'))";
+    "select TO_CHAR(ZtgVon,'yyyymmddHH24MISS') ,ZtgTag ,ZtgAzt  from Hrs329Ztg where ((ZtgPnr=:b0 and "
+    "ZtgVon>TO_DATE(:b1,'yyyymmdd')) and ZtgVon<=TO_DATE(:b2,'yyyymmdd'))";
 // The day's own look-up compares ZuoGvo and ZuoGbi with the day; here with
 // TagTag, which is the day for every row at midnight. The person's
 // assignments are read in a subquery of their own (its order keeps a
@@ -137,6 +147,13 @@ void Sel_Outputs(ZtgDay* d, SqlVar* v) {
   v[8] = SqlStr(o[kVra], 14, &i[8]);
   v[9] = SqlStr(o[kAzt], 6, &i[9]);
   v[10] = SqlStr(o[kTtp], 4, &i[10]);
+}
+
+// The outputs of the row's range read (kZtgRange), into the same buffers;
+// the others stay empty.
+void Sel_Range_Outputs(ZtgDay* d, SqlVar* v) {
+  v[0] = SqlInt(&d->out_tag, &d->ind[6]);
+  v[1] = SqlStr(d->out[kAzt], 6, &d->ind[9]);
 }
 
 // The outputs of the assignment look-up, into `d`'s read buffers.
@@ -260,7 +277,7 @@ int Range_Fetch(const char* text, void (*outputs)(ZtgDay*, SqlVar*), size_t n, Z
 
 }  // namespace
 
-int Ztg_Sel_Range_Fetch(ZtgDay* row, char (&stamp)[15]) { return Range_Fetch(kZtgRange, Sel_Outputs, 11, row, stamp); }
+int Ztg_Sel_Range_Fetch(ZtgDay* row, char (&stamp)[15]) { return Range_Fetch(kZtgRange, Sel_Range_Outputs, 2, row, stamp); }
 
 void Ztg_Sel_Range_Close() { Sql_Cur_Close(kZtgRange); }
 
