@@ -37,6 +37,11 @@ void Check(const SqlParsed& parsed, const std::string& text, const PgTranslation
     if (clock != (i >= static_cast<size_t>(t.inputs))) std::abort();
     if (t.params[i].kind != PgParam::kDateFmt && !t.params[i].fmt.empty()) std::abort();
   }
+  // A date column's template fits the room the client writes it into, and
+  // only a query's list has one.
+  for (const std::string& tpl : t.date_out) {
+    if (parsed.write || tpl.size() > 24 || tpl.find_first_not_of("YMDHIS-/.:, ") != std::string::npos) std::abort();
+  }
   // Only a write can ignore an existing key, and says so in its text; a
   // statement that says so itself keeps its words (and is not ignoring).
   const bool says = Ends_With(t.sql, " ON CONFLICT DO NOTHING");

@@ -249,8 +249,11 @@ int OdbcStatement::Column(int index, const SqlVar& out) {
   const RowValue v = rows_.Get(static_cast<size_t>(index));
   if (v.kind == RowValue::kNull) return Hostvar_Put_Null(out);
   if (c.date) {
-    if (out.kind != SqlVar::kString) return kSqlBadType;
+    const size_t i = static_cast<size_t>(index);
+    const bool text_of = i < tr_.date_out.size() && !tr_.date_out[i].empty();  // TO_CHAR's, into any variable
+    if (!text_of && out.kind != SqlVar::kString) return kSqlBadType;
     if (v.kind != RowValue::kInt) return kOraBadYear;
+    if (text_of) return Pg_Date_Out(Date_Unpack(v.i), tr_.date_out[i], out);
     char text[16];
     const int n = Ora_Date_Default(Ora_Jd_From_Civil(Date_Unpack(v.i)), text);
     if (n < 0) return n;

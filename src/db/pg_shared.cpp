@@ -5,6 +5,7 @@
 #include <ctime>
 
 #include "base/clock.h"
+#include "db/hostvar.h"
 #include "db/oradate.h"
 #include "db/pg_session.h"
 
@@ -97,6 +98,42 @@ int Pg_Input_Bind(const PgTranslation& tr, int index, const SqlVar& var, std::ve
   }
   (*values)[i].assign(text, len);
   return 0;
+}
+
+int Pg_Date_Out(const OraCivil& c, const std::string& tpl, const SqlVar& out) {
+  if (c.year < 1 || c.year > 9999) return kOraBadYear;
+  char text[32];
+  size_t n = 0;
+  const auto put = [&](int v, int digits) {
+    for (int k = digits - 1; k >= 0; --k, v /= 10) text[n + static_cast<size_t>(k)] = static_cast<char>('0' + v % 10);
+    n += static_cast<size_t>(digits);
+  };
+  for (const char x : tpl) {
+    if (n + 4 > sizeof text) return kOraFormatUnknown;  // the translation makes none this long
+    switch (x) {
+      case 'Y':
+        put(c.year, 4);
+        break;
+      case 'M':
+        put(c.month, 2);
+        break;
+      case 'D':
+        put(c.day, 2);
+        break;
+      case 'H':
+        put(c.hour, 2);
+        break;
+      case 'I':
+        put(c.minute, 2);
+        break;
+      case 'S':
+        put(c.second, 2);
+        break;
+      default:
+        text[n++] = x;
+    }
+  }
+  return Hostvar_Put_Text(out, text, n);
 }
 
 void Pg_Clock_Values(const PgTranslation& tr, std::vector<std::string>* values, std::vector<char>* null) {

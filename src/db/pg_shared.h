@@ -41,6 +41,12 @@ int Pg_Input_Bind(const PgTranslation& tr, int index, const SqlVar& var, std::ve
 // time in whole seconds, or its day.
 void Pg_Clock_Values(const PgTranslation& tr, std::vector<std::string>* values, std::vector<char>* null);
 
+// Writes a date that the server sent for a column of date_out under its
+// template `tpl` into `out`: the text TO_CHAR would have given (a fraction
+// of a second is left out, as TO_CHAR's SS does). 0, or kOraBadYear for a
+// date outside the years 1 to 9999, or the code of the variable's write.
+int Pg_Date_Out(const OraCivil& c, const std::string& tpl, const SqlVar& out);
+
 // How the translation treats a column of type `oid`.
 PgType Pg_Type_Of_Oid(unsigned oid);
 

@@ -107,7 +107,16 @@ int PgStatement::Column(int index, const SqlVar& out) {
   if (PQgetisnull(res_, row_, index)) return Hostvar_Put_Null(out);
   const char* v = PQgetvalue(res_, row_, index);
   size_t len = static_cast<size_t>(PQgetlength(res_, row_, index));
-  switch (types_[static_cast<size_t>(index)]) {
+  const size_t i = static_cast<size_t>(index);
+  if (i < tr_.date_out.size() && !tr_.date_out[i].empty()) {
+    // TO_CHAR's text, of the date the server sent; a fraction of a second
+    // and a UTC offset are no part of it.
+    if (len > 19 && (v[19] == '.' || v[19] == '+' || v[19] == '-')) len = 19;
+    OraCivil c;
+    if (!Timestamp_Parse(v, len, &c)) return kOraBadYear;
+    return Pg_Date_Out(c, tr_.date_out[i], out);
+  }
+  switch (types_[i]) {
     case kOidTimestamp:
     case kOidDate: {
       if (out.kind != SqlVar::kString) return kSqlBadType;

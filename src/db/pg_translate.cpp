@@ -17,6 +17,7 @@ struct Node {
   std::string text;                     // the token, or a call's name
   std::vector<std::vector<Node>> args;  // kCall, kGroup
   int input = -1;                       // kParam
+  bool date_out = false;                // kCall: TO_CHAR sent as its date (PgTranslation::date_out)
 };
 using Seq = std::vector<Node>;
 
@@ -55,6 +56,7 @@ class Translator {
       tr_.error = kSqlBindMismatch;
       return std::move(tr_);
     }
+    Mark_Date_Out(&seq);
     PgType ty;
     tr_.sql = Emit(seq, &ty);
     return std::move(tr_);
@@ -107,6 +109,100 @@ class Translator {
       n.text.assign(in, t.begin, t.end - t.begin);
       out->push_back(std::move(n));
     }
+  }
+
+  // The select list's items that are TO_CHAR of a date column under a
+  // format of digits (PgTranslation::date_out): the server's to_char costs
+  // a good part of a range read, and the client writes the same digits for
+  // almost nothing. Not where the text itself may matter to the server:
+  // DISTINCT, a set operation, GROUP BY, or ORDER BY by position.
+  void Mark_Date_Out(Seq* seq) {
+    Seq& s = *seq;
+    size_t at = 0;
+    while (at < s.size() && s[at].kind == Node::kTok && s[at].tok == SqlToken::kSpace) ++at;
+    if (at == s.size() || !Word_Is(s[at], "select")) return;
+    bool in_order = false;
+    for (const Node& n : s) {
+      if (n.kind != Node::kTok) continue;
+      if (n.tok == SqlToken::kWord) {
+        const std::string w = Pg_Fold_Name(n.text);
+        if (w == "distinct" || w == "unique" || w == "union" || w == "intersect" || w == "minus" ||
+            w == "except" || w == "group") {
+          return;
+        }
+        if (w == "order") in_order = true;
+      } else if (in_order && n.tok == SqlToken::kOther && n.text[0] >= '0' && n.text[0] <= '9') {
+        return;
+      }
+    }
+    std::vector<Node*> item;  // the nodes of the current item, blanks aside
+    size_t column = 0;
+    const auto take = [&]() {
+      if (item.size() == 1) Mark_Item(item[0], column);
+      item.clear();
+      ++column;
+    };
+    for (size_t i = at + 1; i < s.size(); ++i) {
+      Node& n = s[i];
+      if (n.kind == Node::kTok && n.tok == SqlToken::kSpace) continue;
+      if (Word_Is(n, "from")) break;
+      if (n.kind == Node::kTok && n.tok == SqlToken::kOther && n.text == ",") {
+        take();
+        continue;
+      }
+      item.push_back(&n);
+    }
+    take();
+  }
+
+  void Mark_Item(Node* n, size_t column) {
+    if (n->kind != Node::kCall || Pg_Fold_Name(n->text) != "to_char" || n->args.size() != 2) return;
+    const Node* col = Single(n->args[0]);
+    const Node* f = Single(n->args[1]);
+    if (col == nullptr || !(col->kind == Node::kTok && col->tok == SqlToken::kWord) || f == nullptr ||
+        !(f->kind == Node::kTok && f->tok == SqlToken::kLiteral)) {
+      return;
+    }
+    const auto it = catalog_.find(Pg_Fold_Name(col->text));
+    if (it == catalog_.end() || it->second != PgType::kDate) return;
+    const std::string fmt = Literal_Value(f->text);
+    if (fmt.empty() || fmt.size() > 24) return;
+    std::string out;
+    for (size_t pos = 0; pos < fmt.size();) {
+      const size_t start = pos;
+      switch (Ora_Format_Next(fmt.data(), fmt.size(), &pos)) {
+        case OraElem::kYyyy:
+          out += 'Y';
+          break;
+        case OraElem::kMm:
+          out += 'M';
+          break;
+        case OraElem::kDd:
+          out += 'D';
+          break;
+        case OraElem::kHh24:
+          out += 'H';
+          break;
+        case OraElem::kMi:
+          out += 'I';
+          break;
+        case OraElem::kSs:
+          out += 'S';
+          break;
+        case OraElem::kSep:
+          out += fmt[start];
+          break;
+        default:
+          return;
+      }
+    }
+    n->date_out = true;
+    if (tr_.date_out.size() <= column) tr_.date_out.resize(column + 1);
+    tr_.date_out[column] = std::move(out);
+  }
+
+  static bool Word_Is(const Node& n, const char* lower) {
+    return n.kind == Node::kTok && n.tok == SqlToken::kWord && Pg_Fold_Name(n.text) == lower;
   }
 
   // One piece of emitted text with what is known of it.
@@ -263,6 +359,7 @@ class Translator {
     if (name == "to_char" && (argc == 1 || argc == 2)) {
       *ty = PgType::kText;
       emit_args();
+      if (n.date_out) return arg(0);
       if (argc == 1) return t[0] == PgType::kDate ? "to_char(" + arg(0) + ", 'DD-MON-YY')" : "(" + arg(0) + ")::text";
       const Node* f = Single(n.args[1]);
       std::string pg;

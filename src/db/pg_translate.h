@@ -58,6 +58,15 @@ struct PgTranslation {
   enum RunKind { kRunNone, kRunInsert, kRunUpdate } run = kRunNone;
   size_t run_cut = 0;  // insert: the word VALUES; update: the word WHERE
   size_t run_row = 0, run_row_end = 0;  // insert: inside the row's parentheses
+  // By output column: the format of a TO_CHAR of a date column that the
+  // select list names as the column itself, so that the server sends the
+  // date and the client writes its digits (pg_shared.h's Pg_Date_Out);
+  // empty for the other columns. Only Oracle formats of digits and
+  // separators, and only where the column's text is nowhere compared,
+  // ordered or grouped by. Written as a template: Y the year's four digits,
+  // M the month's two, D the day's, H the hour's (0 to 23), I the minute's,
+  // S the second's; the separators ("-/.:, ") as they stand.
+  std::vector<std::string> date_out;
 };
 
 // Translates a parsed statement. sunday_first: TO_CHAR(d, 'D') counts from

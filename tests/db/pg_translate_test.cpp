@@ -127,7 +127,7 @@ TEST(PgTranslate, JobStatements) {
        "is null  or BsvGbi>=TO_DATE(sysdate))) and BsvPnr=PnrNum) and BsvSta<4) and PnrSta<4) order by "
        "BsvPnr asc ,BsvGvo desc",
        &kJobCatalog, false,
-       "select BsvPnr ,to_char(BsvGvo, 'YYYYMMDD') ,to_char(BsvGbi, 'YYYYMMDD') ,BsvKal ,BsvAkr ,BsvAbr "
+       "select BsvPnr ,to_char(BsvGvo, 'YYYYMMDD') ,BsvGbi ,BsvKal ,BsvAkr ,BsvAbr "
        ",PnrNam ,BsvGvo  from Hrs310Bsv ,Hrs300Pnr where (((((BsvPnr>=$1 and BsvPnr<=$2) and (BsvGbi "
        "is null  or BsvGbi>=$3::timestamp)) and BsvPnr=PnrNum) and BsvSta<4) and PnrSta<4) order by "
        "BsvPnr asc ,BsvGvo desc",
@@ -135,7 +135,7 @@ TEST(PgTranslate, JobStatements) {
       {"select TagPnr ,TO_CHAR(TagTag,'yyyymmdd') into :b0:b1,:b2:b3  from Hrs327Tag where (TagPnr=:b0 "
        "and TagTag=TO_DATE(:b2,'yyyymmdd'))",
        &kJobCatalog, false,
-       "select TagPnr ,to_char(TagTag, 'YYYYMMDD')  from Hrs327Tag where (TagPnr=$1 and TagTag=$2::timestamp)",
+       "select TagPnr ,TagTag  from Hrs327Tag where (TagPnr=$1 and TagTag=$2::timestamp)",
        "p d:yyyymmdd"},
       {"insert into Hrs327Tag (TagPnr,TagTag,TagVon,TagUhr,TagBis,TagEnd,TagDat) values "
        "(:b0,TO_Date(:b1,'yyyymmdd'),TO_DATE(:b2,'yyyymmdd'),TO_DATE(:b3,'yyyymmddHH24MISS'),TO_DATE(:b4,"
@@ -178,6 +178,54 @@ TEST(PgTranslate, JobStatements) {
 
 // The dialect beyond the job's present texts: what a new statement may
 // write and what must pass untouched.
+// A select list's TO_CHAR of a date column under a format of digits goes
+// as the column, its format kept for the client as a template, by the
+// column's place; everywhere else, and where the server compares the
+// texts, TO_CHAR stays.
+TEST(PgTranslate, SelectListDatesGoAsThemselves) {
+  const struct {
+    const char* text;
+    const char* sql;
+    const char* date_out;  // the templates by column, '|' between them
+  } cases[] = {
+      {"select NVL(BakDtm,KalDtm) ,TO_CHAR(TagTag,'yyyymmddHH24MISS') ,MOD(ZuoStg,AgrTge) ,"
+       "TO_CHAR( BakDtm , 'dd.mm.yyyy hh24:mi' )  from Hrs327Tag",
+       "select COALESCE(BakDtm, KalDtm) ,TagTag ,(CASE WHEN (AgrTge) = 0 THEN (ZuoStg) ELSE MOD(ZuoStg, AgrTge) "
+       "END) , BakDtm   from Hrs327Tag",
+       "|YMDHIS||D.M.Y H:I"},
+      // Ordered by the column, not by its text's place: the same order.
+      {"select TO_CHAR(KalDtm,'yyyymmdd')  from Hrs133Kal where KalDtm>TO_DATE('20261201','yyyymmdd') order by "
+       "KalDtm",
+       "select KalDtm  from Hrs133Kal where KalDtm>timestamp '2026-12-01 00:00:00' order by KalDtm", "YMD"},
+      // Names, days of the week, years of two digits; no date column, an
+      // expression, a call's argument, a subquery's list.
+      {"select TO_CHAR(TagTag,'dd-mon-yyyy') ,TO_CHAR(TagTag,'d') ,TO_CHAR(TagTag,'rrmmdd') ,TO_CHAR(BsvPnr,'yyyy') ,"
+       "TO_CHAR((TagTag+1),'yyyymmdd') ,TO_NUMBER(TO_CHAR(TagTag,'yyyy')) ,TO_CHAR(TagTag,'yyyy')||'x'  from "
+       "(select TO_CHAR(TagTag,'yyyy') from Hrs327Tag)",
+       "select to_char(TagTag, 'DD-mon-YYYY') ,to_char(TagTag, 'ID') ,to_char(TagTag, 'YYMMDD') ,to_char(BsvPnr, "
+       "'YYYY') ,to_char(((TagTag + (1) * interval '1 day')), 'YYYYMMDD') ,NULLIF((to_char(TagTag, "
+       "'YYYY'))::text, '')::numeric ,to_char(TagTag, 'YYYY')||'x'  from (select to_char(TagTag, 'YYYY') from "
+       "Hrs327Tag)",
+       ""},
+      {"select distinct TO_CHAR(TagTag,'yyyy')  from Hrs327Tag", "select distinct to_char(TagTag, 'YYYY')  from Hrs327Tag",
+       ""},
+      {"select TO_CHAR(TagTag,'mm') ,count(*)  from Hrs327Tag group by TO_CHAR(TagTag,'mm')",
+       "select to_char(TagTag, 'MM') ,count(*)  from Hrs327Tag group by to_char(TagTag, 'MM')", ""},
+      {"select TO_CHAR(TagTag,'dd.mm.yyyy')  from Hrs327Tag order by 1",
+       "select to_char(TagTag, 'DD.MM.YYYY')  from Hrs327Tag order by 1", ""},
+      {"select TO_CHAR(TagTag,'yyyy')  from Hrs327Tag union select TO_CHAR(KalDtm,'yyyy')  from Hrs133Kal",
+       "select to_char(TagTag, 'YYYY')  from Hrs327Tag union select to_char(KalDtm, 'YYYY')  from Hrs133Kal", ""},
+  };
+  for (const auto& c : cases) {
+    const PgTranslation t = Translate(c.text, kJobCatalog, false);
+    EXPECT_EQ(t.error, 0) << c.text;
+    EXPECT_EQ(t.sql, c.sql) << c.text;
+    std::string formats;
+    for (size_t i = 0; i < t.date_out.size(); ++i) formats += (i > 0 ? "|" : "") + t.date_out[i];
+    EXPECT_EQ(formats, c.date_out) << c.text;
+  }
+}
+
 TEST(PgTranslate, Dialect) {
   const TranslateCase cases[] = {
       // Literals and quoted identifiers pass as written, with what looks

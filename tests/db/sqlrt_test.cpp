@@ -320,6 +320,47 @@ TEST_P(SqlRtSqliteTest, SelectListDateTextsAsTheFunctionMakesThem) {
   EXPECT_EQ(ind, 14);
 }
 
+// The same on every backend, where a server sends the date and the client
+// writes its text: times to the second, NULL, a text cut to its variable
+// and a number; and where the server must compare the texts themselves
+// (ORDER BY position, DISTINCT), the texts' order and their one row.
+TEST_P(SqlRtTest, SelectListDateTextsAreTheFunctionsOnEveryBackend) {
+  Exec("insert into Hrs327Tag (TagPnr,TagTag,TagUhr,TagBis) values ('1', " + D("2026-12-08") + ", " +
+       D("2026-12-08 18:30:05") + ", NULL), ('2', " + D("2026-11-09") + ", " + D("2026-11-09 06:00:00") + ", " +
+       D("2026-12-31") + ")");
+  const struct {
+    const char* text;
+    Rows_t rows;  // '|' between columns, NULL as "NULL"
+  } cursors[] = {
+      {"select TO_CHAR(TagUhr,'yyyymmddHH24MISS') ,TO_CHAR(TagBis, 'YYYYMMDD' )  from Hrs327Tag order by TagPnr",
+       {"20261208183005|NULL", "20261109060000|20261231"}},
+      {"select TO_CHAR(TagTag,'dd.mm.yyyy') ,TO_CHAR(TagUhr,'hh24:mi')  from Hrs327Tag order by 1",
+       {"08.12.2026|18:30", "09.11.2026|06:00"}},
+      {"select distinct TO_CHAR(TagUhr,'yyyy') ,TO_CHAR(TagTag,'yyyy')  from Hrs327Tag", {"2026|2026"}},
+  };
+  for (const auto& c : cursors) {
+    SCOPED_TRACE(c.text);
+    ASSERT_EQ(Sql_Cur_Open(c.text), 0);
+    Rows_t rows;
+    char a[20], b[20];
+    int16_t ia, ib;
+    while (Sql_Cur_Fetch(c.text, {SqlStr(a, sizeof a, &ia), SqlStr(b, sizeof b, &ib)}) == 0) {
+      rows.push_back(std::string(ia < 0 ? "NULL" : a) + "|" + (ib < 0 ? "NULL" : b));
+    }
+    EXPECT_EQ(rows, c.rows);
+    EXPECT_EQ(Sql_Cur_Close(c.text), 0);
+  }
+  const char into[] = "select TO_CHAR(TagUhr,'yyyymmdd') ,TO_CHAR(TagUhr,'yyyymmddhh24miss') into :b0,:b1:b2  from "
+                      "Hrs327Tag where TagPnr='1'";
+  int32_t day = 0;
+  char cut[5];
+  int16_t ind = 0;
+  EXPECT_EQ(Sql_Exec(into, {SqlInt(&day), SqlStr(cut, sizeof cut, &ind)}), 0);
+  EXPECT_EQ(day, 20261208);
+  EXPECT_STREQ(cut, "2026");
+  EXPECT_EQ(ind, 14);
+}
+
 TEST_P(SqlRtTest, RepeatedPlaceholderAndModulo) {
   // Rotation day of an assignment: (day - start + start day - 1) mod days + 1.
   Exec("insert into Hrs160Agr values ('G1', 7);"
@@ -737,6 +778,10 @@ TEST_P(SqlRtPgTest, TimestampBeyondTheYear9999FailsTheRow) {
   EXPECT_EQ(Sql_Exec(sel, {SqlStr(d1, 30, &i1), SqlStr("99991231", 11)}), -1841);
   EXPECT_EQ(Sql_Rt_Broken(), nullptr);
   EXPECT_EQ(Sql_Exec(sel, {SqlStr(d1, 30, &i1), SqlStr("20261207", 11)}), -2112);
+  // Its text too, as on the embedded database.
+  const char text[] =
+      "select TO_CHAR(BakDtm,'yyyymmdd') into :b0:b1  from HRSYSTEM.Hrs133Bak where BakDtm>TO_DATE(:b2,'yyyymmdd')";
+  EXPECT_EQ(Sql_Exec(text, {SqlStr(d1, 30, &i1), SqlStr("99991231", 11)}), -1841);
 }
 
 TEST_P(SqlRtPgTest, EachStatementCostsOneRoundTrip) {
