@@ -114,27 +114,13 @@ class Translator {
   // The select list's items that are TO_CHAR of a date column under a
   // format of digits (PgTranslation::date_out): the server's to_char costs
   // a good part of a range read, and the client writes the same digits for
-  // almost nothing. Not where the text itself may matter to the server:
-  // DISTINCT, a set operation, GROUP BY, or ORDER BY by position.
+  // almost nothing. Only where nothing but the fetch sees the items
+  // (Sql_List_Only_Fetched), as the embedded backend does it.
   void Mark_Date_Out(Seq* seq) {
+    if (!Sql_List_Only_Fetched(*in_)) return;
     Seq& s = *seq;
     size_t at = 0;
-    while (at < s.size() && s[at].kind == Node::kTok && s[at].tok == SqlToken::kSpace) ++at;
-    if (at == s.size() || !Word_Is(s[at], "select")) return;
-    bool in_order = false;
-    for (const Node& n : s) {
-      if (n.kind != Node::kTok) continue;
-      if (n.tok == SqlToken::kWord) {
-        const std::string w = Pg_Fold_Name(n.text);
-        if (w == "distinct" || w == "unique" || w == "union" || w == "intersect" || w == "minus" ||
-            w == "except" || w == "group") {
-          return;
-        }
-        if (w == "order") in_order = true;
-      } else if (in_order && n.tok == SqlToken::kOther && n.text[0] >= '0' && n.text[0] <= '9') {
-        return;
-      }
-    }
+    while (at < s.size() && s[at].kind == Node::kTok && s[at].tok == SqlToken::kSpace) ++at;  // to the select
     std::vector<Node*> item;  // the nodes of the current item, blanks aside
     size_t column = 0;
     const auto take = [&]() {

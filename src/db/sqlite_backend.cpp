@@ -981,9 +981,8 @@ std::string Date_Params_Fold(const std::string& in, std::vector<std::string>* fm
 // made from the number when it is fetched (SqliteStatement::Column): the
 // same text, the same refusal of what is no date, at the same place in the
 // row, without a text per row for SQLite to make and the cursor to keep.
-// Only where nothing but the fetch sees the item: a plain select (no
-// DISTINCT, no set operation, no grouping) that orders by no column
-// number. *fmts gets one entry per item of the list: the format, or empty.
+// Only where nothing but the fetch sees the item (Sql_List_Only_Fetched).
+// *fmts gets one entry per item of the list: the format, or empty.
 std::string Date_Columns_Fold(const std::string& in, std::vector<std::string>* fmts) {
   fmts->clear();
   std::vector<SqlToken> t;  // the text's tokens, blanks left out
@@ -993,16 +992,7 @@ std::string Date_Columns_Fold(const std::string& in, std::vector<std::string>* f
     pos = k.end;
     if (k.kind != SqlToken::kSpace) t.push_back(k);
   }
-  if (t.empty() || !Sql_Word_Is(in, t[0], "select")) return in;
-  static const char* const kRefused[] = {"distinct", "union", "intersect", "except", "minus", "group", "having"};
-  bool ordered = false;
-  for (const SqlToken& k : t) {
-    for (const char* w : kRefused) {
-      if (Sql_Word_Is(in, k, w)) return in;
-    }
-    if (Sql_Word_Is(in, k, "order")) ordered = true;
-    if (ordered && k.kind == SqlToken::kOther && in[k.begin] >= '0' && in[k.begin] <= '9') return in;
-  }
+  if (!Sql_List_Only_Fetched(in)) return in;
   const auto is = [&in](const SqlToken& k, char c) { return k.kind == SqlToken::kOther && in[k.begin] == c; };
   const auto fast = [&in](const SqlToken& k, std::string* fmt) {
     if (k.kind != SqlToken::kLiteral) return false;

@@ -63,6 +63,25 @@ bool Sql_Word_Is(const std::string& text, const SqlToken& t, const char* keyword
   return true;
 }
 
+bool Sql_List_Only_Fetched(const std::string& text) {
+  static const char* const kRefused[] = {"distinct", "unique", "union", "intersect", "except", "minus", "group",
+                                         "having"};
+  bool first = true, ordered = false;
+  for (size_t pos = 0;;) {
+    const SqlToken k = Sql_Token_At(text, pos);
+    if (k.kind == SqlToken::kEnd) return !first;
+    pos = k.end;
+    if (k.kind == SqlToken::kSpace) continue;
+    if (first && !Sql_Word_Is(text, k, "select")) return false;
+    first = false;
+    for (const char* w : kRefused) {
+      if (Sql_Word_Is(text, k, w)) return false;
+    }
+    if (Sql_Word_Is(text, k, "order")) ordered = true;
+    if (ordered && k.kind == SqlToken::kOther && text[k.begin] >= '0' && text[k.begin] <= '9') return false;
+  }
+}
+
 int Sql_Parse(const char* text, SqlParsed* out) {
   *out = SqlParsed{};
   std::string& sql = out->sql;

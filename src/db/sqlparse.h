@@ -44,3 +44,8 @@ struct SqlToken {
 SqlToken Sql_Token_At(const std::string& text, size_t pos);
 // Case-insensitive comparison of a word token with a lower-case keyword.
 bool Sql_Word_Is(const std::string& text, const SqlToken& t, const char* keyword);
+// True for a select whose list items nothing but the fetch sees: no
+// DISTINCT or UNIQUE, no set operation, no GROUP BY or HAVING, and no ORDER
+// BY by column number. A backend may then make an item's text at the fetch
+// instead of in the row (a select list's TO_CHAR of a date).
+bool Sql_List_Only_Fetched(const std::string& text);
