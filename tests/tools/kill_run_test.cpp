@@ -199,8 +199,10 @@ class Cluster {
 };
 
 // The rows of the persons before `pnr`, or from it on.
-Rows Person_Rows(Database& db, const std::string& pnr, bool before) {
-  const std::string cmp = before ? " < '" + pnr + "'" : " >= '" + pnr + "'";
+// The rows of the persons before `pnr` ("<"), of pnr and after (">="), or
+// of pnr alone ("=").
+Rows Person_Rows(Database& db, const std::string& pnr, const char* op) {
+  const std::string cmp = std::string(" ") + op + " '" + pnr + "'";
   Rows rows;
   for (const char* q : {"select TagPnr, date(TagTag) from Hrs327Tag where TagPnr",
                         "select ZtgPnr, date(ZtgVon), ZtgAgr, ZtgTag, ZtgAzt from Hrs329Ztg where ZtgPnr",
@@ -243,7 +245,7 @@ class ServerStopTest : public KillRunTest {};
 
 // The server stopped at once (as a crash) in the middle of the person phase:
 // the job stops with status 1 and one line naming the lost server; the
-// persons committed before stay whole and nothing of the others is kept;
+// persons committed before stay whole and nothing of the later ones is kept;
 // after a restart a rerun ends with the tables of an uninterrupted run.
 TEST_P(ServerStopTest, StoppedServerEndsTheRunAndARerunCompletesIt) {
   // The postgres user makes the cluster: it must reach the directory.
@@ -287,8 +289,14 @@ TEST_P(ServerStopTest, StoppedServerEndsTheRunAndARerunCompletesIt) {
   ASSERT_EQ(cluster.Script("start"), 0);
   whole.db->Reconnect();
   stopped.db->Reconnect();
-  EXPECT_EQ(Person_Rows(*stopped.db, pnr, true), Person_Rows(*whole.db, pnr, true));
-  EXPECT_EQ(Person_Rows(*stopped.db, pnr, false), Rows{});
+  EXPECT_EQ(Person_Rows(*stopped.db, pnr, "<"), Person_Rows(*whole.db, pnr, "<"));
+  // The person named is the one whose commit had no answer. The server may
+  // have made it just before it went: that person is then kept whole.
+  // Nothing of a later person is ever kept.
+  const Rows after = Person_Rows(*stopped.db, pnr, ">=");
+  if (!after.empty()) {
+    EXPECT_EQ(after, Person_Rows(*whole.db, pnr, "=")) << "a commit without its answer";
+  }
   EXPECT_GE(Committed(*stopped.db), size.kill_after);
 
   status = Wait(Start(stopped.dir, year));
