@@ -110,6 +110,35 @@ bool Admin_Exec(const std::string& conninfo, const std::string& sql) {
   return ok;
 }
 
+// The first value of a one-row query of the server's own, or -1.
+long Admin_Number(const std::string& conninfo, const char* sql) {
+  PGconn* c = PQconnectdb(conninfo.c_str());
+  long n = -1;
+  if (PQstatus(c) == CONNECTION_OK) {
+    PGresult* r = PQexec(c, sql);
+    if (PQresultStatus(r) == PGRES_TUPLES_OK && PQntuples(r) == 1) n = std::strtol(PQgetvalue(r, 0, 0), nullptr, 10);
+    PQclear(r);
+  }
+  PQfinish(c);
+  return n;
+}
+
+// The server's background work that a run may meet: the vacuums and
+// analyzes autovacuum has ended in the database, its workers there now, and
+// the checkpoints begun, since the server started (-1 where unknown).
+struct Background {
+  long vacuums;
+  long vacuuming;
+  long checkpoints;
+};
+Background Background_Now(const std::string& conninfo) {
+  return Background{
+      Admin_Number(conninfo, "select coalesce(sum(autovacuum_count + autoanalyze_count), 0) from pg_stat_user_tables"),
+      Admin_Number(conninfo, "select count(*) from pg_stat_activity where backend_type = 'autovacuum worker' "
+                             "and datname = current_database()"),
+      Admin_Number(conninfo, "select checkpoints_timed + checkpoints_req from pg_stat_bgwriter")};
+}
+
 long Count(const char* text) {
   int32_t n = -1;
   int16_t ind = 0;
@@ -301,10 +330,23 @@ int main(int argc, char** argv) {
     getrusage(RUSAGE_SELF, &self0);
     getrusage(RUSAGE_CHILDREN, &children0);  // dayset-demo's, and the workers' of a run before
     const double server0 = postgres ? Server_Cpu() : 0;
+    const std::string db_admin = admin + " dbname=" + db;
+    const Background bg0 = postgres ? Background_Now(db_admin) : Background{};
     const auto t0 = std::chrono::steady_clock::now();
     rc = Dayset_Main(8, args);
     const auto t1 = std::chrono::steady_clock::now();
     const double server = postgres ? Server_Cpu() - server0 : 0;
+    // Whether autovacuum worked in the database during the run (a worker at
+    // its start or end, or a table done meanwhile) and how many checkpoints
+    // began: the server's CPU above includes theirs.
+    const Background bg1 = postgres ? Background_Now(db_admin) : Background{};
+    const bool vacuumed = bg0.vacuuming != 0 || bg1.vacuuming != 0 || bg0.vacuums != bg1.vacuums || bg0.vacuums < 0;
+    const long checkpoints = bg0.checkpoints < 0 || bg1.checkpoints < 0 ? -1 : bg1.checkpoints - bg0.checkpoints;
+    char background[80] = "";
+    if (postgres) {
+      std::snprintf(background, sizeof background, ", %s, checkpoints %ld",
+                    vacuumed ? "autovacuum during the run" : "no autovacuum", checkpoints);
+    }
     // The driver's session (the calendar phases, the split) and the workers'.
     SqlStats stats = Sql_Stats();
     if (FILE* f = std::fopen(worker_stats.c_str(), "r")) {
@@ -333,12 +375,13 @@ int main(int argc, char** argv) {
     std::printf("%s%s -j %s, persons %ld, %s: exit %d, wall %.1f s, %ld person-days, %.0f person-days/s, "
                 "%.2f statements/person-day, %.2f round trips/person-day, %.1f round trips/person, "
                 "%ld prepares, peak RSS %.1f MiB, CPU job %.1f s, server %.1f s, longest wait for an answer "
-                "%.2f s\n",
+                "%.2f s%s\n",
                 odbc ? "PostgreSQL (ODBC)" : postgres ? "PostgreSQL" : "SQLite", label.c_str(), jobs.c_str(), persons,
                 name.c_str(), rc, secs, days, days / (secs > 0 ? secs : 1),
                 double(stats.executions) * per_day, double(stats.round_trips) * per_day,
                 double(stats.round_trips) * per_person, stats.prepares, self.ru_maxrss / 1024.0, job_cpu, server,
-                static_cast<double>(stats.longest_wait_ms) / 1000.0);
+                static_cast<double>(stats.longest_wait_ms) / 1000.0,
+                background);
     std::fflush(stdout);
   }
   return rc;
