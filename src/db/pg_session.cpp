@@ -356,6 +356,37 @@ PgRun::Form* Run_Form(PgRun* run, bool solo, bool counted, size_t span) {
   return run->counted.sql.empty() ? nullptr : &run->counted;
 }
 
+// The most forms with parameters as single values that a run keeps, each
+// prepared in the session when its first run goes out; a run whose common
+// values would need another goes all in arrays. A write's runs mostly share
+// a few (the job's: those of a person's own values and the run's time).
+constexpr size_t kRunVariants = 8;
+
+// The form of kind `plain` (else counting) for `scalars`, made when new
+// and there is room; null where the run goes all in arrays (no room, or
+// the server refused that form's text).
+PgRun::Form* Run_Variant(PgRun* run, uint64_t scalars, bool plain) {
+  PgRun::Variant* v = nullptr;
+  for (PgRun::Variant& x : run->variants) {
+    if (x.scalars == scalars) v = &x;
+  }
+  if (v == nullptr) {
+    if (run->variants.size() >= kRunVariants) return nullptr;
+    // Room for all at once: the forms of a batch are held by address until its answers are in.
+    run->variants.reserve(kRunVariants);
+    const std::string n = std::to_string(run->variants.size() + 1);
+    PgRun::Variant& x = run->variants.emplace_back();
+    x.scalars = scalars;
+    x.counted.sql = Pg_Run_Sql(run->tr, run->types, scalars);
+    x.counted.name = run->counted.name + n;
+    x.plain.sql = Pg_Run_Sql_Plain(run->tr, run->types, scalars);
+    x.plain.name = run->plain.name + n;
+    v = &x;
+  }
+  PgRun::Form* f = plain ? &v->plain : &v->counted;
+  return f->sql.empty() ? nullptr : f;
+}
+
 size_t PgSession::Run_Span(size_t k) const {
   const BatchItem& b = batch_[pending_[k]];
   if (!b.write || Run_Form(b.run, b.solo, b.counted, 0) == nullptr) return 1;
@@ -466,16 +497,30 @@ bool PgSession::Send_Run(size_t k, size_t span, int* count) {
   const BatchItem& head = batch_[pending_[k]];
   PgRun* run = head.run;
   PgRun::Form* form = Run_Form(run, false, head.counted, span);
+  const bool plain = form == &run->plain;
+  const size_t np = static_cast<size_t>(head.count);
+  uint64_t scalars = Run_Scalars(k, span, np);
+  PgRun::Form* variant = scalars != 0 ? Run_Variant(run, scalars, plain) : nullptr;
+  if (variant != nullptr) {
+    form = variant;
+  } else {
+    scalars = 0;
+  }
   if (!form->prepared) {
     run_prepares_.emplace_back((*count)++, form);
     if (PQsendPrepare(conn_, form->name.c_str(), form->sql.c_str(), 0, nullptr) != 1) return false;
   }
-  const size_t np = static_cast<size_t>(head.count);
   if (arrays_.size() < np) arrays_.resize(np);
   send_values_.resize(np);
   array_lens_.assign(np, 0);
   array_formats_.assign(np, 0);
   for (size_t p = 0; p < np; ++p) {
+    if (Pg_Run_Scalar(scalars, p)) {
+      // The first item's value in its text form, as the item alone sends it.
+      const size_t q = head.first + p;
+      send_values_[p] = param_len_[q] < 0 ? nullptr : param_bytes_.data() + param_off_[q];
+      continue;
+    }
     std::string& a = arrays_[p];
     const Oid elem = p < run->elems.size() ? run->elems[p] : 0;
     if (elem != 0 && Binary_Array(k, span, p, elem, &a)) {
@@ -509,10 +554,30 @@ bool PgSession::Send_Run(size_t k, size_t span, int* count) {
   for (size_t j = k; j < k + span; ++j) {
     batch_[pending_[j]].slot = slot;
     batch_[pending_[j]].merged = true;
-    batch_[pending_[j]].plain = form == &run->plain;
+    batch_[pending_[j]].plain = plain;
   }
   return PQsendQueryPrepared(conn_, form->name.c_str(), static_cast<int>(np), send_values_.data(), array_lens_.data(),
                              array_formats_.data(), 0) == 1;
+}
+
+// The parameters from the second to the 64th (Pg_Run_Scalar) whose value
+// is the same for the run's `span` items from pending_[k] on: the same
+// bytes, or NULL for all.
+uint64_t PgSession::Run_Scalars(size_t k, size_t span, size_t params) const {
+  uint64_t scalars = 0;
+  const size_t head = batch_[pending_[k]].first;
+  for (size_t p = 1; p < params && p < 64; ++p) {
+    const int len = param_len_[head + p];
+    const char* v = param_bytes_.data() + param_off_[head + p];
+    bool same = true;
+    for (size_t j = k + 1; j < k + span && same; ++j) {
+      const size_t q = batch_[pending_[j]].first + p;
+      same = param_len_[q] == len &&
+             (len <= 0 || std::memcmp(param_bytes_.data() + param_off_[q], v, static_cast<size_t>(len)) == 0);
+    }
+    if (same) scalars |= uint64_t{1} << p;
+  }
+  return scalars;
 }
 
 // The server's binary form of a one-dimensional array: dimensions, a
@@ -910,6 +975,8 @@ int PgSession::Prepare_Once(const SqlParsed& parsed, std::unique_ptr<Statement>*
     run.plain.sql = Pg_Run_Sql_Plain(tr, params);
     run.plain.name = name + "_plain";
     run.ignore = tr.ignore;
+    run.tr = tr;
+    run.types = params;
     for (int p = 0; p < PQnparams(desc); ++p) {
       const Oid t = PQparamtype(desc, p);
       const bool binary = t == kOidInt2 || t == kOidInt4 || t == kOidInt8 || t == kOidTimestamp || t == kOidText ||

@@ -58,6 +58,17 @@ struct PgRun {
     bool prepared = false;
   };
   Form plain, counted;
+  // The same two forms for the runs whose parameters in `scalars` go as one
+  // value each (Pg_Run_Sql), made as such runs come, at most kRunVariants:
+  // the arrays that a value common to all the items would fill cost the
+  // client and the server a conversion per element.
+  struct Variant {
+    uint64_t scalars;
+    Form plain, counted;
+  };
+  std::vector<Variant> variants;
+  PgTranslation tr;                // what the variants' texts are made from
+  std::vector<std::string> types;  // the parameters' type names, as the server inferred them
   bool keys_met = false;  // a plain run met an existing key: counting from then on
   bool ignore = false;  // an insert that reports an existing key without failing
   // The element type of each parameter's array: the arrays of integers
@@ -149,6 +160,7 @@ class PgSession : public Session {
   bool Send_Item(size_t item, int* count);
   bool Send_Run(size_t k, size_t span, int* count);
   bool Binary_Array(size_t k, size_t span, size_t p, Oid elem, std::string* a);
+  uint64_t Run_Scalars(size_t k, size_t span, size_t params) const;
   std::vector<BatchItem> batch_;
   std::string param_bytes_;
   std::vector<size_t> param_off_;

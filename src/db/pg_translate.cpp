@@ -630,14 +630,20 @@ namespace {
 // missing. The arrays are unnested in the select list, where the server
 // streams their elements side by side, not in FROM, where it first copies
 // each array's elements into a store of their own (a quarter of a day
-// record insert's time).
-std::string Unnest_Rows(const std::vector<std::string>& types, bool ordinality) {
+// record insert's time). A parameter of `scalars` (Pg_Run_Sql) is one
+// value, "$k::Tk AS dayset_pk", that the select list gives every row.
+std::string Unnest_Rows(const std::vector<std::string>& types, bool ordinality, uint64_t scalars) {
   const size_t n = types.size();
   std::string rows = "(SELECT ";
   for (size_t k = 0; k < n; ++k) {
     if (types[k].empty()) return std::string();
     const std::string i = std::to_string(k + 1);
-    rows += (k > 0 ? ", unnest($" : "unnest($") + i + "::" + types[k] + "[]) AS dayset_p" + i;
+    if (k > 0) rows += ", ";
+    if (Pg_Run_Scalar(scalars, k)) {
+      rows += "$" + i + "::" + types[k] + " AS dayset_p" + i;
+    } else {
+      rows += "unnest($" + i + "::" + types[k] + "[]) AS dayset_p" + i;
+    }
   }
   if (ordinality && n > 0) rows += ", generate_series(1, cardinality($1::" + types[0] + "[])) AS dayset_k";
   rows += ") AS dayset_u";
@@ -655,11 +661,13 @@ void Run_Insert(const PgTranslation& tr, const std::string& rows, std::string* o
 
 }  // namespace
 
-std::string Pg_Run_Sql(const PgTranslation& tr, const std::vector<std::string>& types) {
+bool Pg_Run_Scalar(uint64_t scalars, size_t param) { return param > 0 && param < 64 && ((scalars >> param) & 1) != 0; }
+
+std::string Pg_Run_Sql(const PgTranslation& tr, const std::vector<std::string>& types, uint64_t scalars) {
   const size_t n = tr.params.size();
   if (tr.run == PgTranslation::kRunNone || n == 0 || types.size() != n) return std::string();
   const bool update = tr.run == PgTranslation::kRunUpdate;
-  const std::string rows = Unnest_Rows(types, update);
+  const std::string rows = Unnest_Rows(types, update, scalars);
   if (rows.empty()) return std::string();
   const std::string items = "cardinality($1::" + types[0] + "[])";
   const std::string& s = tr.sql;
@@ -680,11 +688,11 @@ std::string Pg_Run_Sql(const PgTranslation& tr, const std::vector<std::string>& 
   return out;
 }
 
-std::string Pg_Run_Sql_Plain(const PgTranslation& tr, const std::vector<std::string>& types) {
+std::string Pg_Run_Sql_Plain(const PgTranslation& tr, const std::vector<std::string>& types, uint64_t scalars) {
   if (tr.run != PgTranslation::kRunInsert || !tr.ignore || tr.params.empty() || types.size() != tr.params.size()) {
     return std::string();
   }
-  const std::string rows = Unnest_Rows(types, false);
+  const std::string rows = Unnest_Rows(types, false, scalars);
   std::string out;
   if (!rows.empty()) Run_Insert(tr, rows, &out);
   // The conflict clause the translation added goes: a plain run fails as a

@@ -17,6 +17,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -87,14 +88,22 @@ PgTranslation Pg_Translate(const SqlParsed& parsed, const PgCatalog& catalog, bo
 // finds no row while others do, two rows, or a row that another execution
 // of the run updates too. Empty when types does not give one name per
 // parameter.
-std::string Pg_Run_Sql(const PgTranslation& tr, const std::vector<std::string>& types);
+//
+// A parameter whose value is the same for every execution can go as that
+// one value: bit k of `scalars` (Pg_Run_Scalar) makes parameter k + 1 a
+// single value of its type, which every row takes, where the others are
+// arrays. The first parameter is always an array (it gives the run its
+// length), and so is every parameter from the 65th on.
+std::string Pg_Run_Sql(const PgTranslation& tr, const std::vector<std::string>& types, uint64_t scalars = 0);
+bool Pg_Run_Scalar(uint64_t scalars, size_t param);  // parameter `param` (from 0) goes as one value
 // For an insert that reports an existing key (ignore): the same run
 // without the conflict clause and the count, which the server runs at the
 // cost of a plain insert. It writes a row for every execution or fails,
 // an existing key with the unique violation; the counting form of
 // Pg_Run_Sql then tells a run of existing keys from a mixed one. Empty for
 // any other write, and where Pg_Run_Sql is.
-std::string Pg_Run_Sql_Plain(const PgTranslation& tr, const std::vector<std::string>& types);
+std::string Pg_Run_Sql_Plain(const PgTranslation& tr, const std::vector<std::string>& types,
+                             uint64_t scalars = 0);
 
 // The name as PostgreSQL folds an unquoted identifier (ASCII lower case).
 std::string Pg_Fold_Name(const std::string& name);

@@ -382,6 +382,12 @@ TEST(PgTranslate, RunOfOneWrite) {
             "dayset_u.dayset_p3::timestamp FROM (SELECT unnest($1::varchar[]) AS dayset_p1, unnest($2::int4[]) AS "
             "dayset_p2, unnest($3::timestamp[]) AS dayset_p3) AS dayset_u");
   EXPECT_EQ(sqlrt::Pg_Run_Sql_Plain(ins, {"varchar", "", "timestamp"}), "");
+  // Values common to every item go once; the first parameter stays an array
+  // (the run's length), whatever its bit says.
+  EXPECT_EQ(sqlrt::Pg_Run_Sql_Plain(ins, {"varchar", "int4", "timestamp"}, 0b111),
+            "insert into Hrs332Urv(UrvPnr,UrvJhr,UrvDat) SELECT dayset_u.dayset_p1,dayset_u.dayset_p2+1,"
+            "dayset_u.dayset_p3::timestamp FROM (SELECT unnest($1::varchar[]) AS dayset_p1, $2::int4 AS "
+            "dayset_p2, $3::timestamp AS dayset_p3) AS dayset_u");
   const PgTranslation upd = Translate(
       "update Hrs329Ztg  set ZtgAkr=:b0:b1,ZtgDat=sysdate where (ZtgPnr=:b2 and ZtgVon=TO_DATE(:b3,'yyyymmdd') "
       "and ZtgAkr<>'$1')",
@@ -390,6 +396,14 @@ TEST(PgTranslate, RunOfOneWrite) {
             "WITH dayset_w AS (update Hrs329Ztg  set ZtgAkr=dayset_u.dayset_p1,ZtgDat=dayset_u.dayset_p4::timestamp "
             " FROM (SELECT unnest($1::varchar[]) AS dayset_p1, unnest($2::varchar[]) AS dayset_p2, "
             "unnest($3::timestamp[]) AS dayset_p3, unnest($4::timestamp[]) AS dayset_p4, generate_series(1, "
+            "cardinality($1::varchar[])) AS dayset_k) AS dayset_u where (ZtgPnr=dayset_u.dayset_p2 and "
+            "ZtgVon=dayset_u.dayset_p3::timestamp and ZtgAkr<>'$1') RETURNING dayset_u.dayset_k) SELECT count(*) / "
+            "((count(*) = cardinality($1::varchar[]) AND count(DISTINCT dayset_k) = count(*)) OR count(*) = 0)::int "
+            "FROM dayset_w");
+  EXPECT_EQ(sqlrt::Pg_Run_Sql(upd, {"varchar", "varchar", "timestamp", "timestamp"}, 0b1010),
+            "WITH dayset_w AS (update Hrs329Ztg  set ZtgAkr=dayset_u.dayset_p1,ZtgDat=dayset_u.dayset_p4::timestamp "
+            " FROM (SELECT unnest($1::varchar[]) AS dayset_p1, $2::varchar AS dayset_p2, "
+            "unnest($3::timestamp[]) AS dayset_p3, $4::timestamp AS dayset_p4, generate_series(1, "
             "cardinality($1::varchar[])) AS dayset_k) AS dayset_u where (ZtgPnr=dayset_u.dayset_p2 and "
             "ZtgVon=dayset_u.dayset_p3::timestamp and ZtgAkr<>'$1') RETURNING dayset_u.dayset_k) SELECT count(*) / "
             "((count(*) = cardinality($1::varchar[]) AND count(DISTINCT dayset_k) = count(*)) OR count(*) = 0)::int "

@@ -880,6 +880,12 @@ TEST_P(SqlRtPgTest, RunOfOneWriteIsOneStatementWithTheOutcomeOfEach) {
        {{false, "", "20270101", "n", "n", 1}, {true, "0000001", "20270103", "u", "", 1},
         {false, "0000003", "20270101", "", "", 1}, {false, "0000003", "20270102", "", "", 1}},
        0, {kSqlNotNull, 0, 0, 0}, 2},
+      // Sent once for the whole run: the same rows as each alone.
+      {"values common to the run",
+       {{false, "0000005", "20270101", "q\"\\{,}", "", 1},
+        {false, "0000005", "20270102", "q\"\\{,}", "", 2},
+        {false, "0000005", "20270103", "q\"\\{,}", "", 3}},
+       0, {0, 0, 0}, 1},
       {"a stop code inside a run",
        {{false, "0000004", "20270101", "", "", 1}, {false, "", "20270102", "", "", 1},
         {false, "0000004", "20270103", "", "", 1}},
@@ -919,8 +925,25 @@ TEST_P(SqlRtPgTest, RunOfOneWriteIsOneStatementWithTheOutcomeOfEach) {
                             "to_char(ZtgDat, 'yyyymmddhh24miss') from Hrs329Ztg where ZtgPnr like '") +
                 mode + "%' order by 1, 2");
   };
-  EXPECT_EQ(rows("B").size(), 9u);
+  EXPECT_EQ(rows("B").size(), 12u);
   EXPECT_EQ(rows("B"), rows("S"));
+
+  // A value common to the run that the server refuses: each item alone
+  // meets the refusal, as it does sent alone; nothing is written.
+  const auto bad = [&](SqlBatch* b, const char* day) {
+    b->Add(kIns, {SqlStr("B0000006", 9), SqlStr(day, 9), SqlStr("", 51), SqlStr("", 51), SqlStr("1x", 3)});
+  };
+  SqlBatch b;
+  bad(&b, "20270101");
+  ASSERT_EQ(Sql_Exec_Batch(&b), 0);
+  const int alone = b.items[0].rc;
+  ASSERT_LT(alone, 0);
+  b.Clear();
+  for (const char* day : {"20270102", "20270103", "20270104"}) bad(&b, day);
+  EXPECT_EQ(Sql_Exec_Batch(&b), 0);
+  for (const auto& item : b.items) EXPECT_EQ(item.rc, alone);
+  ASSERT_EQ(Sql_Rt_Commit(), 0);
+  EXPECT_EQ(Rows("select count(*) from Hrs329Ztg where ZtgPnr = 'B0000006'"), (Rows_t{"0"}));
 }
 
 // A long run of one insert goes without the look-up of existing keys; one
