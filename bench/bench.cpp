@@ -124,19 +124,23 @@ long Admin_Number(const std::string& conninfo, const char* sql) {
 }
 
 // The server's background work that a run may meet: the vacuums and
-// analyzes autovacuum has ended in the database, its workers there now, and
-// the checkpoints begun, since the server started (-1 where unknown).
+// analyzes autovacuum has ended in the database, its workers there now, the
+// checkpoints begun and the shared buffers written out (by the background
+// writer, the checkpointer and the sessions), since the server started (-1
+// where unknown).
 struct Background {
   long vacuums;
   long vacuuming;
   long checkpoints;
+  long written;
 };
 Background Background_Now(const std::string& conninfo) {
   return Background{
       Admin_Number(conninfo, "select coalesce(sum(autovacuum_count + autoanalyze_count), 0) from pg_stat_user_tables"),
       Admin_Number(conninfo, "select count(*) from pg_stat_activity where backend_type = 'autovacuum worker' "
                              "and datname = current_database()"),
-      Admin_Number(conninfo, "select checkpoints_timed + checkpoints_req from pg_stat_bgwriter")};
+      Admin_Number(conninfo, "select checkpoints_timed + checkpoints_req from pg_stat_bgwriter"),
+      Admin_Number(conninfo, "select buffers_clean + buffers_backend + buffers_checkpoint from pg_stat_bgwriter")};
 }
 
 long Count(const char* text) {
@@ -329,9 +333,10 @@ int main(int argc, char** argv) {
     rusage self0{}, children0{};
     getrusage(RUSAGE_SELF, &self0);
     getrusage(RUSAGE_CHILDREN, &children0);  // dayset-demo's, and the workers' of a run before
-    const double server0 = postgres ? Server_Cpu() : 0;
+    // Asked before the server's CPU is read, so that its sessions count for nothing.
     const std::string db_admin = admin + " dbname=" + db;
     const Background bg0 = postgres ? Background_Now(db_admin) : Background{};
+    const double server0 = postgres ? Server_Cpu() : 0;
     const auto t0 = std::chrono::steady_clock::now();
     rc = Dayset_Main(8, args);
     const auto t1 = std::chrono::steady_clock::now();
@@ -341,11 +346,12 @@ int main(int argc, char** argv) {
     // began: the server's CPU above includes theirs.
     const Background bg1 = postgres ? Background_Now(db_admin) : Background{};
     const bool vacuumed = bg0.vacuuming != 0 || bg1.vacuuming != 0 || bg0.vacuums != bg1.vacuums || bg0.vacuums < 0;
-    const long checkpoints = bg0.checkpoints < 0 || bg1.checkpoints < 0 ? -1 : bg1.checkpoints - bg0.checkpoints;
-    char background[80] = "";
+    const auto delta = [](long a, long b) { return a < 0 || b < 0 ? -1 : b - a; };
+    char background[120] = "";
     if (postgres) {
-      std::snprintf(background, sizeof background, ", %s, checkpoints %ld",
-                    vacuumed ? "autovacuum during the run" : "no autovacuum", checkpoints);
+      std::snprintf(background, sizeof background, ", %s, checkpoints %ld, buffers written %ld",
+                    vacuumed ? "autovacuum during the run" : "no autovacuum", delta(bg0.checkpoints, bg1.checkpoints),
+                    delta(bg0.written, bg1.written));
     }
     // The driver's session (the calendar phases, the split) and the workers'.
     SqlStats stats = Sql_Stats();
