@@ -24,6 +24,7 @@
 #include <poll.h>
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -357,34 +358,42 @@ PgRun::Form* Run_Form(PgRun* run, bool solo, bool counted, size_t span) {
 }
 
 // The most forms with parameters as single values that a run keeps, each
-// prepared in the session when its first run goes out; a run whose common
-// values would need another goes all in arrays. A write's runs mostly share
-// a few (the job's: those of a person's own values and the run's time).
+// prepared in the session when its first run goes out; once they are
+// made, a run takes the one with the most of its common values (the others
+// go in arrays). A write's runs mostly share a few (the job's: a person's
+// own values and the run's time, and the assignment's where it holds all
+// year).
 constexpr size_t kRunVariants = 8;
 
-// The form of kind `plain` (else counting) for `scalars`, made when new
-// and there is room; null where the run goes all in arrays (no room, or
-// the server refused that form's text).
-PgRun::Form* Run_Variant(PgRun* run, uint64_t scalars, bool plain) {
-  PgRun::Variant* v = nullptr;
-  for (PgRun::Variant& x : run->variants) {
-    if (x.scalars == scalars) v = &x;
+// The form of kind `plain` (else counting) for a run whose parameters in
+// *scalars have one value each: that of the variant with the most of them
+// that has no other, made when new and there is room; *scalars becomes
+// its parameters. Null where none fits (the run goes all in arrays); a
+// form whose text the server refused fits nothing.
+PgRun::Form* Run_Variant(PgRun* run, uint64_t* scalars, bool plain) {
+  const auto form = [plain](PgRun::Variant& v) { return plain ? &v.plain : &v.counted; };
+  PgRun::Variant* best = nullptr;
+  bool made = false;
+  for (PgRun::Variant& v : run->variants) {
+    made = made || v.scalars == *scalars;
+    if ((v.scalars & ~*scalars) != 0 || form(v)->sql.empty()) continue;
+    if (best == nullptr || std::popcount(v.scalars) > std::popcount(best->scalars)) best = &v;
   }
-  if (v == nullptr) {
-    if (run->variants.size() >= kRunVariants) return nullptr;
+  if (!made && run->variants.size() < kRunVariants) {
     // Room for all at once: the forms of a batch are held by address until its answers are in.
     run->variants.reserve(kRunVariants);
     const std::string n = std::to_string(run->variants.size() + 1);
-    PgRun::Variant& x = run->variants.emplace_back();
-    x.scalars = scalars;
-    x.counted.sql = Pg_Run_Sql(run->tr, run->types, scalars);
-    x.counted.name = run->counted.name + n;
-    x.plain.sql = Pg_Run_Sql_Plain(run->tr, run->types, scalars);
-    x.plain.name = run->plain.name + n;
-    v = &x;
+    PgRun::Variant& v = run->variants.emplace_back();
+    v.scalars = *scalars;
+    v.counted.sql = Pg_Run_Sql(run->tr, run->types, *scalars);
+    v.counted.name = run->counted.name + n;
+    v.plain.sql = Pg_Run_Sql_Plain(run->tr, run->types, *scalars);
+    v.plain.name = run->plain.name + n;
+    if (!form(v)->sql.empty()) best = &v;
   }
-  PgRun::Form* f = plain ? &v->plain : &v->counted;
-  return f->sql.empty() ? nullptr : f;
+  if (best == nullptr) return nullptr;
+  *scalars = best->scalars;
+  return form(*best);
 }
 
 size_t PgSession::Run_Span(size_t k) const {
@@ -500,7 +509,7 @@ bool PgSession::Send_Run(size_t k, size_t span, int* count) {
   const bool plain = form == &run->plain;
   const size_t np = static_cast<size_t>(head.count);
   uint64_t scalars = Run_Scalars(k, span, np);
-  PgRun::Form* variant = scalars != 0 ? Run_Variant(run, scalars, plain) : nullptr;
+  PgRun::Form* variant = scalars != 0 ? Run_Variant(run, &scalars, plain) : nullptr;
   if (variant != nullptr) {
     form = variant;
   } else {

@@ -946,6 +946,61 @@ TEST_P(SqlRtPgTest, RunOfOneWriteIsOneStatementWithTheOutcomeOfEach) {
   EXPECT_EQ(Rows("select count(*) from Hrs329Ztg where ZtgPnr = 'B0000006'"), (Rows_t{"0"}));
 }
 
+// Runs whose common values come in more patterns than the forms kept for
+// them: each run takes a form of some of its common values, or none, and
+// writes what its items write one by one.
+TEST_P(SqlRtPgTest, RunsOfManyPatternsOfCommonValuesWriteAsEachAlone) {
+  Exec("create table dayset_stmts (n int); create function hrsystem.dayset_count() returns trigger "
+       "language plpgsql security definer as $$begin insert into hrsystem.dayset_stmts values (1); "
+       "return null; end$$; create trigger dayset_count after insert on hrsystem.hrs329ztg "
+       "for each statement execute function hrsystem.dayset_count()");
+  const auto statements = [&] { return std::stol(Rows("select count(*) from dayset_stmts")[0]); };
+  const char kIns[] =
+      "insert into Hrs329Ztg (ZtgPnr,ZtgVon,ZtgAkr,ZtgAbt,ZtgTag,ZtgDat,ZtgSta) values "
+      "(:b0,TO_DATE(:b1,'yyyymmdd'),:b2:b3,:b4:b5,:b6,sysdate,1)";
+  const char* const days[] = {"20270101", "20270102", "20270103"};
+  const char* const texts[] = {"a", "b\"", "c\\"};
+  for (bool together : {true, false}) {
+    faults::Batches_Set(together);
+    // Bit 0: the person differs by item; bits 1 to 3: the code, the
+    // department, the rotation day do. Every pattern twice: first those with
+    // the fewest common values, whose forms fill the room.
+    for (int pass = 0; pass < 2; ++pass) {
+      for (int m = 0; m < 16; ++m) {
+        const int pattern = pass == 0 ? 15 - m : m;
+        SqlBatch b;
+        std::vector<std::string> pnr;
+        std::vector<int32_t> tag;
+        for (int i = 0; i < 3; ++i) {
+          pnr.push_back(std::string(together ? "B" : "S") + std::to_string(pass) + std::to_string(pattern) + "_" +
+                        std::to_string((pattern & 1) != 0 ? i : 0));
+          tag.push_back((pattern & 8) != 0 ? i : 7);
+        }
+        for (size_t i = 0; i < 3; ++i) {
+          const size_t day = (pattern & 1) != 0 ? 0 : i;
+          b.Add(kIns, {SqlStr(pnr[i].c_str(), 9), SqlStr(days[day], 9),
+                       SqlStr((pattern & 2) != 0 ? texts[i] : "", 51), SqlStr((pattern & 4) != 0 ? texts[i] : "x", 51),
+                       SqlInt(&tag[i])});
+        }
+        const long before = statements();
+        ASSERT_EQ(Sql_Exec_Batch(&b), 0);
+        for (const auto& item : b.items) EXPECT_EQ(item.rc, 0) << pattern;
+        ASSERT_EQ(Sql_Rt_Commit(), 0);
+        // Batched, in one statement: no form failed on the server.
+        EXPECT_EQ(statements() - before, together ? 1 : 3) << pattern;
+      }
+    }
+  }
+  faults::Batches_Set(true);
+  const auto rows = [&](const char* mode) {
+    return Rows(std::string("select substr(ZtgPnr, 2), to_char(ZtgVon, 'yyyymmdd'), ZtgAkr, ZtgAbt, ZtgTag "
+                            "from Hrs329Ztg where ZtgPnr like '") +
+                mode + "%' order by 1, 2");
+  };
+  EXPECT_EQ(rows("B").size(), 96u);
+  EXPECT_EQ(rows("B"), rows("S"));
+}
+
 // A long run of one insert goes without the look-up of existing keys; one
 // that meets them goes again counting (all of them existing: each -1, in
 // one statement), then, mixed, item by item.
