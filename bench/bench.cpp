@@ -110,37 +110,34 @@ bool Admin_Exec(const std::string& conninfo, const std::string& sql) {
   return ok;
 }
 
-// The first value of a one-row query of the server's own, or -1.
-long Admin_Number(const std::string& conninfo, const char* sql) {
-  PGconn* c = PQconnectdb(conninfo.c_str());
-  long n = -1;
-  if (PQstatus(c) == CONNECTION_OK) {
-    PGresult* r = PQexec(c, sql);
-    if (PQresultStatus(r) == PGRES_TUPLES_OK && PQntuples(r) == 1) n = std::strtol(PQgetvalue(r, 0, 0), nullptr, 10);
-    PQclear(r);
-  }
-  PQfinish(c);
-  return n;
-}
-
 // The server's background work that a run may meet: the vacuums and
 // analyzes autovacuum has ended in the database, its workers there now, the
 // checkpoints begun and the shared buffers written out (by the background
 // writer, the checkpointer and the sessions), since the server started (-1
-// where unknown).
+// where unknown). One session asks for all.
 struct Background {
-  long vacuums;
-  long vacuuming;
-  long checkpoints;
-  long written;
+  long vacuums = -1;
+  long vacuuming = -1;
+  long checkpoints = -1;
+  long written = -1;
 };
 Background Background_Now(const std::string& conninfo) {
-  return Background{
-      Admin_Number(conninfo, "select coalesce(sum(autovacuum_count + autoanalyze_count), 0) from pg_stat_user_tables"),
-      Admin_Number(conninfo, "select count(*) from pg_stat_activity where backend_type = 'autovacuum worker' "
-                             "and datname = current_database()"),
-      Admin_Number(conninfo, "select checkpoints_timed + checkpoints_req from pg_stat_bgwriter"),
-      Admin_Number(conninfo, "select buffers_clean + buffers_backend + buffers_checkpoint from pg_stat_bgwriter")};
+  Background b;
+  PGconn* c = PQconnectdb(conninfo.c_str());
+  if (PQstatus(c) == CONNECTION_OK) {
+    PGresult* r = PQexec(c,
+                         "select (select coalesce(sum(autovacuum_count + autoanalyze_count), 0) from "
+                         "pg_stat_user_tables), (select count(*) from pg_stat_activity where backend_type = "
+                         "'autovacuum worker' and datname = current_database()), checkpoints_timed + "
+                         "checkpoints_req, buffers_clean + buffers_backend + buffers_checkpoint from pg_stat_bgwriter");
+    if (PQresultStatus(r) == PGRES_TUPLES_OK && PQntuples(r) == 1 && PQnfields(r) == 4) {
+      long* out[] = {&b.vacuums, &b.vacuuming, &b.checkpoints, &b.written};
+      for (int i = 0; i < 4; ++i) *out[i] = std::strtol(PQgetvalue(r, 0, i), nullptr, 10);
+    }
+    PQclear(r);
+  }
+  PQfinish(c);
+  return b;
 }
 
 long Count(const char* text) {

@@ -28,7 +28,19 @@ using Rows_t = std::vector<std::string>;
 class SqlRtTest : public DbTest {};
 // What one backend does of its own.
 class SqlRtSqliteTest : public DbTest {};
-class SqlRtPgTest : public DbTest {};
+class SqlRtPgTest : public DbTest {
+ protected:
+  // From here on the server counts the statements that write `table` on
+  // `events` ("insert", "insert or update"); a failed one's count is undone
+  // with it. Statements() gives the count so far.
+  void Count_Statements(const std::string& events, const std::string& table) {
+    Exec("create table dayset_stmts (n int); create function hrsystem.dayset_count() returns trigger "
+         "language plpgsql security definer as $$begin insert into hrsystem.dayset_stmts values (1); "
+         "return null; end$$; create trigger dayset_count after " +
+         events + " on hrsystem." + table + " for each statement execute function hrsystem.dayset_count()");
+  }
+  long Statements() { return std::stol(Rows("select count(*) from dayset_stmts")[0]); }
+};
 
 // Statement texts as the phases write them.
 const char kBakIns[] =
@@ -824,12 +836,7 @@ TEST_P(SqlRtPgTest, EachStatementCostsOneRoundTrip) {
 // one by one. Either way each gets the code and the effect it has alone:
 // the rows and codes of the same batches run one statement at a time.
 TEST_P(SqlRtPgTest, RunOfOneWriteIsOneStatementWithTheOutcomeOfEach) {
-  // The server counts the statements that write Hrs329Ztg (a failed one's
-  // count is undone with it).
-  Exec("create table dayset_stmts (n int); create function hrsystem.dayset_count() returns trigger "
-       "language plpgsql security definer as $$begin insert into hrsystem.dayset_stmts values (1); "
-       "return null; end$$; create trigger dayset_count after insert or update on hrsystem.hrs329ztg "
-       "for each statement execute function hrsystem.dayset_count()");
+  Count_Statements("insert or update", "hrs329ztg");
   const char kIns[] =
       "insert into Hrs329Ztg (ZtgPnr,ZtgVon,ZtgAkr,ZtgAbt,ZtgTag,ZtgDat,ZtgSta) values "
       "(:b0,TO_DATE(:b1,'yyyymmdd'),:b2:b3,:b4:b5,:b6,sysdate,1)";
@@ -891,14 +898,13 @@ TEST_P(SqlRtPgTest, RunOfOneWriteIsOneStatementWithTheOutcomeOfEach) {
         {false, "0000004", "20270103", "", "", 1}},
        kSqlNotNull, {0, kSqlNotNull, kSqlNotRun}, 1},
   };
-  const auto statements = [&] { return std::stol(Rows("select count(*) from dayset_stmts")[0]); };
   for (bool together : {true, false}) {
     faults::Batches_Set(together);
     for (const Case& c : cases) {
       SCOPED_TRACE(std::string(together ? "batched: " : "one by one: ") + c.what);
       std::vector<std::string> pnr;
       for (const Item& it : c.items) pnr.push_back(*it.pnr == '\0' ? "" : (together ? "B" : "S") + std::string(it.pnr));
-      const long before = statements();
+      const long before = Statements();
       SqlBatch b;
       for (size_t i = 0; i < c.items.size(); ++i) {
         const Item& it = c.items[i];
@@ -915,7 +921,7 @@ TEST_P(SqlRtPgTest, RunOfOneWriteIsOneStatementWithTheOutcomeOfEach) {
       EXPECT_EQ(rc, c.rc);
       ASSERT_EQ(Sql_Rt_Commit(), 0);
       if (together) {
-        EXPECT_EQ(statements() - before, c.statements);
+        EXPECT_EQ(Statements() - before, c.statements);
       }
     }
   }
@@ -950,11 +956,7 @@ TEST_P(SqlRtPgTest, RunOfOneWriteIsOneStatementWithTheOutcomeOfEach) {
 // them: each run takes a form of some of its common values, or none, and
 // writes what its items write one by one.
 TEST_P(SqlRtPgTest, RunsOfManyPatternsOfCommonValuesWriteAsEachAlone) {
-  Exec("create table dayset_stmts (n int); create function hrsystem.dayset_count() returns trigger "
-       "language plpgsql security definer as $$begin insert into hrsystem.dayset_stmts values (1); "
-       "return null; end$$; create trigger dayset_count after insert on hrsystem.hrs329ztg "
-       "for each statement execute function hrsystem.dayset_count()");
-  const auto statements = [&] { return std::stol(Rows("select count(*) from dayset_stmts")[0]); };
+  Count_Statements("insert", "hrs329ztg");
   const char kIns[] =
       "insert into Hrs329Ztg (ZtgPnr,ZtgVon,ZtgAkr,ZtgAbt,ZtgTag,ZtgDat,ZtgSta) values "
       "(:b0,TO_DATE(:b1,'yyyymmdd'),:b2:b3,:b4:b5,:b6,sysdate,1)";
@@ -982,12 +984,12 @@ TEST_P(SqlRtPgTest, RunsOfManyPatternsOfCommonValuesWriteAsEachAlone) {
                        SqlStr((pattern & 2) != 0 ? texts[i] : "", 51), SqlStr((pattern & 4) != 0 ? texts[i] : "x", 51),
                        SqlInt(&tag[i])});
         }
-        const long before = statements();
+        const long before = Statements();
         ASSERT_EQ(Sql_Exec_Batch(&b), 0);
         for (const auto& item : b.items) EXPECT_EQ(item.rc, 0) << pattern;
         ASSERT_EQ(Sql_Rt_Commit(), 0);
         // Batched, in one statement: no form failed on the server.
-        EXPECT_EQ(statements() - before, together ? 1 : 3) << pattern;
+        EXPECT_EQ(Statements() - before, together ? 1 : 3) << pattern;
       }
     }
   }
@@ -1005,22 +1007,18 @@ TEST_P(SqlRtPgTest, RunsOfManyPatternsOfCommonValuesWriteAsEachAlone) {
 // that meets them goes again counting (all of them existing: each -1, in
 // one statement), then, mixed, item by item.
 TEST_P(SqlRtPgTest, LongRunMeetsExistingKeysAsEachAlone) {
-  Exec("create table dayset_stmts (n int); create function hrsystem.dayset_count() returns trigger "
-       "language plpgsql security definer as $$begin insert into hrsystem.dayset_stmts values (1); "
-       "return null; end$$; create trigger dayset_count after insert on hrsystem.hrs332urv "
-       "for each statement execute function hrsystem.dayset_count()");
-  const auto statements = [&] { return std::stol(Rows("select count(*) from dayset_stmts")[0]); };
+  Count_Statements("insert", "hrs332urv");
   std::vector<int32_t> years(60);
   for (size_t i = 0; i < years.size(); ++i) years[i] = 2000 + static_cast<int32_t>(i);
   const auto run = [&](size_t from, size_t to, const char* pnr_at_30) {
     SqlBatch b;
     for (size_t i = from; i < to; ++i) b.Add(kUrvIns, {SqlStr(i == 30 ? pnr_at_30 : "00000001", 9), SqlInt(&years[i])});
-    const long before = statements();
+    const long before = Statements();
     EXPECT_EQ(Sql_Exec_Batch(&b), 0);
     EXPECT_EQ(Sql_Rt_Commit(), 0);
     std::vector<int> rc;
     for (const auto& item : b.items) rc.push_back(item.rc);
-    return std::pair{rc, statements() - before};
+    return std::pair{rc, Statements() - before};
   };
   auto [rc, n] = run(0, 40, "00000001");
   EXPECT_EQ(rc, std::vector<int>(40, 0));
