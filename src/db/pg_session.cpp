@@ -368,28 +368,41 @@ constexpr size_t kRunVariants = 8;
 // The form of kind `plain` (else counting) for a run whose parameters in
 // *scalars have one value each: that of the variant with the most of them
 // that has no other, made when new and there is room; *scalars becomes
-// its parameters. Null where none fits (the run goes all in arrays); a
-// form whose text the server refused fits nothing.
+// its parameters. A run that has the common values its rows' bounds need
+// (PgRun::keys) takes a form with them before any without, and where the
+// room is full and none has them, the form with only those, made beyond
+// the room. Null where none fits (the run goes all in arrays); a form
+// whose text the server refused fits nothing.
 PgRun::Form* Run_Variant(PgRun* run, uint64_t* scalars, bool plain) {
   const auto form = [plain](PgRun::Variant& v) { return plain ? &v.plain : &v.counted; };
-  PgRun::Variant* best = nullptr;
-  bool made = false;
-  for (PgRun::Variant& v : run->variants) {
-    made = made || v.scalars == *scalars;
-    if ((v.scalars & ~*scalars) != 0 || form(v)->sql.empty()) continue;
-    if (best == nullptr || std::popcount(v.scalars) > std::popcount(best->scalars)) best = &v;
-  }
-  if (!made && run->variants.size() < kRunVariants) {
-    // Room for all at once: the forms of a batch are held by address until its answers are in.
-    run->variants.reserve(kRunVariants);
+  const bool keyed = run->keys != 0 && (run->keys & ~*scalars) == 0;
+  const auto rank = [run, keyed](const PgRun::Variant& v) {
+    return (keyed && (run->keys & ~v.scalars) == 0 ? 64 : 0) + std::popcount(v.scalars);
+  };
+  // Room for all at once: the forms of a batch are held by address until its answers are in.
+  const auto make = [run, &form](uint64_t mask) {
+    run->variants.reserve(kRunVariants + 1);
     const std::string n = std::to_string(run->variants.size() + 1);
     PgRun::Variant& v = run->variants.emplace_back();
-    v.scalars = *scalars;
-    v.counted.sql = Pg_Run_Sql(run->tr, run->types, *scalars);
+    v.scalars = mask;
+    v.counted.sql = Pg_Run_Sql(run->tr, run->types, mask);
     v.counted.name = run->counted.name + n;
-    v.plain.sql = Pg_Run_Sql_Plain(run->tr, run->types, *scalars);
+    v.plain.sql = Pg_Run_Sql_Plain(run->tr, run->types, mask);
     v.plain.name = run->plain.name + n;
-    if (!form(v)->sql.empty()) best = &v;
+    return form(v)->sql.empty() ? nullptr : &v;
+  };
+  PgRun::Variant* best = nullptr;
+  bool made = false, keys_made = false;
+  for (PgRun::Variant& v : run->variants) {
+    made = made || v.scalars == *scalars;
+    keys_made = keys_made || v.scalars == run->keys;
+    if ((v.scalars & ~*scalars) != 0 || form(v)->sql.empty()) continue;
+    if (best == nullptr || rank(v) > rank(*best)) best = &v;
+  }
+  if (!made && run->variants.size() < kRunVariants) {
+    if (PgRun::Variant* v = make(*scalars)) best = v;
+  } else if (keyed && !keys_made && (best == nullptr || (run->keys & ~best->scalars) != 0)) {
+    if (PgRun::Variant* v = make(run->keys)) best = v;
   }
   if (best == nullptr) return nullptr;
   *scalars = best->scalars;
@@ -984,6 +997,7 @@ int PgSession::Prepare_Once(const SqlParsed& parsed, std::unique_ptr<Statement>*
     run.plain.sql = Pg_Run_Sql_Plain(tr, params);
     run.plain.name = name + "_plain";
     run.ignore = tr.ignore;
+    run.keys = Pg_Run_Keys(tr, params);
     run.tr = tr;
     run.types = params;
     for (int p = 0; p < PQnparams(desc); ++p) {

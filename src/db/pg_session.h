@@ -67,6 +67,7 @@ struct PgRun {
     Form plain, counted;
   };
   std::vector<Variant> variants;
+  uint64_t keys = 0;  // the common values that bound an update's rows (Pg_Run_Keys)
   PgTranslation tr;                // what the variants' texts are made from
   std::vector<std::string> types;  // the parameters' type names, as the server inferred them
   bool keys_met = false;  // a plain run met an existing key: counting from then on

@@ -659,9 +659,134 @@ void Run_Insert(const PgTranslation& tr, const std::string& rows, std::string* o
   Run_Params(tr.sql, tr.run_row_end + 1, tr.sql.size(), out);
 }
 
+// An equality "column = $k" of a run's update's WHERE, a cast after $k
+// allowed.
+struct RunKey {
+  std::string col;
+  size_t param;  // k - 1
+  std::string cast;  // "::type", or ""
+};
+
+// The equalities of a run's update whose WHERE is nothing but such
+// equalities joined by AND, in any parentheses; false for any other
+// clause.
+bool Run_Keys(const PgTranslation& tr, std::vector<RunKey>* keys) {
+  keys->clear();
+  if (tr.run != PgTranslation::kRunUpdate) return false;
+  const std::string& s = tr.sql;
+  size_t pos = tr.run_cut;
+  SqlToken t = Sql_Token_At(s, pos);
+  if (!Sql_Word_Is(s, t, "where")) return false;
+  pos = t.end;
+  // The next token that is not a space (nor, where `parens`, a parenthesis).
+  int depth = 0;
+  const auto next = [&](bool parens) {
+    for (;;) {
+      t = Sql_Token_At(s, pos);
+      pos = t.end;
+      if (t.kind == SqlToken::kSpace) continue;
+      if (parens && t.kind == SqlToken::kOther && (s[t.begin] == '(' || s[t.begin] == ')')) {
+        depth += s[t.begin] == '(' ? 1 : -1;
+        if (depth < 0) return false;
+        continue;
+      }
+      return true;
+    }
+  };
+  const auto other = [&](char c) { return t.kind == SqlToken::kOther && s[t.begin] == c; };
+  const auto name = [&]() { return t.kind == SqlToken::kWord || t.kind == SqlToken::kQuoted; };
+  for (bool first = true;; first = false) {
+    if (!next(true)) return false;
+    if (t.kind == SqlToken::kEnd) return !first && depth == 0;
+    if (!first && (!Sql_Word_Is(s, t, "and") || !next(true))) return false;
+    // column, or table.column
+    if (!name()) return false;
+    RunKey key;
+    const size_t col_begin = t.begin;
+    size_t col_end = t.end;
+    if (!next(false)) return false;
+    if (other('.')) {
+      if (!next(false) || !name()) return false;
+      col_end = t.end;
+      if (!next(false)) return false;
+    }
+    key.col = s.substr(col_begin, col_end - col_begin);
+    if (!other('=') || !next(false) || !other('$')) return false;
+    size_t k = 0;
+    const size_t digits = pos;
+    while (pos < s.size() && s[pos] >= '0' && s[pos] <= '9' && k <= tr.params.size()) {
+      k = k * 10 + static_cast<size_t>(s[pos++] - '0');
+    }
+    if (pos == digits || k == 0 || k > tr.params.size()) return false;
+    key.param = k - 1;
+    if (pos + 1 < s.size() && s[pos] == ':' && s[pos + 1] == ':') {
+      const size_t cast = pos;
+      pos += 2;
+      t = Sql_Token_At(s, pos);
+      if (t.kind != SqlToken::kWord) return false;
+      pos = t.end;
+      key.cast = s.substr(cast, pos - cast);
+    }
+    keys->push_back(std::move(key));
+  }
+}
+
+// Whether min and max of the type's values are the order its equality
+// and comparisons use whatever the collation: numbers and dates.
+bool Run_Bound_Type(const std::string& type) {
+  static const char* const kOrdered[] = {"int2",    "int4", "int8",      "float4",     "float8",
+                                         "numeric", "date", "timestamp", "timestamptz"};
+  for (const char* t : kOrdered) {
+    if (type == t) return true;
+  }
+  return false;
+}
+
+// For a run's update whose WHERE is equalities only (Run_Keys): bounds on
+// the rows to write, appended to the clause. A parameter common to the run
+// bounds its column to the value itself, an array of numbers or dates to
+// the range of its elements. Implied by the equalities of each row, the
+// bounds change no row written; they let the server read the run's rows in
+// one range of the key and join them all at once, instead of looking each
+// row up from the root of the index, and give it a plan that it keeps from
+// run to run. "" for any other clause, and where a parameter is an array
+// of texts (its minimum would depend on a collation): a range on a later
+// key column alone would not narrow the rows read.
+std::string Run_Bounds(const PgTranslation& tr, const std::vector<std::string>& types, uint64_t scalars) {
+  std::vector<RunKey> keys;
+  if (!Run_Keys(tr, &keys)) return std::string();
+  std::string out;
+  for (const RunKey& key : keys) {
+    const std::string& type = types[key.param];
+    const std::string param = "$" + std::to_string(key.param + 1) + "::" + type;
+    if (Pg_Run_Scalar(scalars, key.param)) {
+      out += " AND " + key.col + " = " + param + key.cast;
+    } else if (Run_Bound_Type(type)) {
+      for (const char* side : {" >= (SELECT min", " <= (SELECT max"}) {
+        out += " AND " + key.col + side + "(dayset_b" + key.cast + ") FROM unnest(" + param + "[]) AS dayset_b)";
+      }
+    } else {
+      return std::string();
+    }
+  }
+  return out;
+}
+
 }  // namespace
 
 bool Pg_Run_Scalar(uint64_t scalars, size_t param) { return param > 0 && param < 64 && ((scalars >> param) & 1) != 0; }
+
+uint64_t Pg_Run_Keys(const PgTranslation& tr, const std::vector<std::string>& types) {
+  std::vector<RunKey> keys;
+  if (types.size() != tr.params.size() || !Run_Keys(tr, &keys)) return 0;
+  uint64_t mask = 0;
+  for (const RunKey& key : keys) {
+    if (Run_Bound_Type(types[key.param])) continue;
+    if (key.param == 0 || key.param >= 64) return 0;
+    mask |= uint64_t{1} << key.param;
+  }
+  return mask;
+}
 
 std::string Pg_Run_Sql(const PgTranslation& tr, const std::vector<std::string>& types, uint64_t scalars) {
   const size_t n = tr.params.size();
@@ -679,6 +804,7 @@ std::string Pg_Run_Sql(const PgTranslation& tr, const std::vector<std::string>& 
     Run_Params(s, 0, tr.run_cut, &out);
     out += " FROM " + rows + " ";
     Run_Params(s, tr.run_cut, s.size(), &out);
+    out += Run_Bounds(tr, types, scalars);
     out += " RETURNING dayset_u.dayset_k) SELECT count(*) / ((count(*) = " + items +
            " AND count(DISTINCT dayset_k) = count(*)) OR count(*) = 0)::int FROM dayset_w";
   } else {

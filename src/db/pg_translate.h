@@ -96,6 +96,13 @@ PgTranslation Pg_Translate(const SqlParsed& parsed, const PgCatalog& catalog, bo
 // length), and so is every parameter from the 65th on.
 std::string Pg_Run_Sql(const PgTranslation& tr, const std::vector<std::string>& types, uint64_t scalars = 0);
 bool Pg_Run_Scalar(uint64_t scalars, size_t param);  // parameter `param` (from 0) goes as one value
+// An update's run whose WHERE is only equalities of columns with
+// parameters, joined by AND, also bounds its rows by them: the common
+// values as such, the arrays of numbers and dates by the range of their
+// elements, so that the server reads the rows in one range of its key.
+// That takes every other parameter of the clause (a text) to be common:
+// the scalars that it needs, or 0 where there are no bounds.
+uint64_t Pg_Run_Keys(const PgTranslation& tr, const std::vector<std::string>& types);
 // For an insert that reports an existing key (ignore): the same run
 // without the conflict clause and the count, which the server runs at the
 // cost of a plain insert. It writes a row for every execution or fails,
