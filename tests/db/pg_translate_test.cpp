@@ -408,6 +408,39 @@ TEST(PgTranslate, RunOfOneWrite) {
             "ZtgVon=dayset_u.dayset_p3::timestamp and ZtgAkr<>'$1') RETURNING dayset_u.dayset_k) SELECT count(*) / "
             "((count(*) = cardinality($1::varchar[]) AND count(DISTINCT dayset_k) = count(*)) OR count(*) = 0)::int "
             "FROM dayset_w");
+  // The job's update: a person's run bounds its rows by the person and
+  // the range of the days, whatever their order; with the person in an
+  // array, or a clause of another shape, no row is bounded.
+  const PgTranslation keyed = Translate(
+      "update Hrs329Ztg  set ZtgAkr=:b0:b1,ZtgDat=sysdate where (ZtgPnr=:b2 and ZtgVon=TO_DATE(:b3,'yyyymmdd'))",
+      kJobCatalog, false);
+  const std::vector<std::string> types = {"varchar", "text", "timestamp", "timestamp"};
+  EXPECT_EQ(sqlrt::Pg_Run_Keys(keyed, types), 0b10u);
+  EXPECT_EQ(sqlrt::Pg_Run_Sql(keyed, types, 0b1010),
+            "WITH dayset_w AS (update Hrs329Ztg  set ZtgAkr=dayset_u.dayset_p1,ZtgDat=dayset_u.dayset_p4::timestamp "
+            " FROM (SELECT unnest($1::varchar[]) AS dayset_p1, $2::text AS dayset_p2, "
+            "unnest($3::timestamp[]) AS dayset_p3, $4::timestamp AS dayset_p4, generate_series(1, "
+            "cardinality($1::varchar[])) AS dayset_k) AS dayset_u where (ZtgPnr=dayset_u.dayset_p2 and "
+            "ZtgVon=dayset_u.dayset_p3::timestamp) AND ZtgPnr = $2::text AND ZtgVon >= (SELECT "
+            "min(dayset_b::timestamp) FROM unnest($3::timestamp[]) AS dayset_b) AND ZtgVon <= (SELECT "
+            "max(dayset_b::timestamp) FROM unnest($3::timestamp[]) AS dayset_b) RETURNING dayset_u.dayset_k) SELECT "
+            "count(*) / ((count(*) = cardinality($1::varchar[]) AND count(DISTINCT dayset_k) = count(*)) OR count(*) "
+            "= 0)::int FROM dayset_w");
+  EXPECT_EQ(sqlrt::Pg_Run_Sql(keyed, types, 0b1000).find("dayset_b"), std::string::npos);
+  EXPECT_EQ(sqlrt::Pg_Run_Keys(upd, {"varchar", "varchar", "timestamp", "timestamp"}), 0u);
+  const char* const unbounded[] = {
+      "update Hrs329Ztg set ZtgAkr=:b0 where ZtgPnr=:b1 or ZtgVon=TO_DATE(:b2,'yyyymmdd')",
+      "update Hrs329Ztg set ZtgAkr=:b0 where ZtgPnr=:b1 and not ZtgVon=TO_DATE(:b2,'yyyymmdd')",
+      "update Hrs329Ztg set ZtgAkr=:b0 where (ZtgPnr=:b1 and ZtgVon=TO_DATE(:b2,'yyyymmdd')) = true",
+      "update Hrs329Ztg set ZtgAkr=:b0 where upper(ZtgPnr)=:b1 and ZtgVon=TO_DATE(:b2,'yyyymmdd')",
+      "update Hrs329Ztg set ZtgAkr=:b0 where ZtgPnr>=:b1 and ZtgVon=TO_DATE(:b2,'yyyymmdd')",
+  };
+  for (const char* text : unbounded) {
+    const PgTranslation t = Translate(text, kJobCatalog, false);
+    const std::vector<std::string> ty = {"varchar", "text", "timestamp"};
+    EXPECT_EQ(sqlrt::Pg_Run_Keys(t, ty), 0u) << text;
+    EXPECT_EQ(sqlrt::Pg_Run_Sql(t, ty, 0b110).find("dayset_b"), std::string::npos) << text;
+  }
   const char* const alone[] = {
       "insert into Hrs332Urv (UrvPnr,UrvJhr) values (:b0,1),(:b1,2)",
       "insert into Hrs332Urv (UrvPnr,UrvJhr) select PnrNum,:b0 from Hrs300Pnr",

@@ -883,6 +883,12 @@ TEST_P(SqlRtPgTest, RunOfOneWriteIsOneStatementWithTheOutcomeOfEach) {
         {true, "0000001", "20270102", "first", "", 1},
         {true, "0000001", "20270102", "second", "", 2}},
        0, {0, 0, 0}, 3},
+      // One person's rows, bounded by the range of the days, in no order.
+      {"updates of one person, out of day order",
+       {{true, "0000001", "20270103", "p", "", 4},
+        {true, "0000001", "20270101", "q", "", 5},
+        {true, "0000001", "20270105", "r", "", 6}},
+       0, {0, 0, 0}, 1},
       {"a failure, then a run",
        {{false, "", "20270101", "n", "n", 1}, {true, "0000001", "20270103", "u", "", 1},
         {false, "0000003", "20270101", "", "", 1}, {false, "0000003", "20270102", "", "", 1}},
