@@ -1007,6 +1007,64 @@ TEST_P(SqlRtPgTest, RunsOfManyPatternsOfCommonValuesWriteAsEachAlone) {
   };
   EXPECT_EQ(rows("B").size(), 96u);
   EXPECT_EQ(rows("B"), rows("S"));
+
+  // Updates: eight runs over three persons fill the room with forms that
+  // have the person in an array; the runs of one person that follow then
+  // take one more form, with the person alone, made while the batch still
+  // holds the form of the run before.
+  const char kUpd[] =
+      "update Hrs329Ztg  set ZtgAkr=:b0:b1,ZtgAbt=:b2:b3,ZtgKst=:b4:b5,ZtgKtr=:b6:b7,ZtgDat=sysdate where "
+      "(ZtgPnr=:b8 and ZtgVon=TO_DATE(:b9,'yyyymmdd'))";
+  Exec("drop trigger dayset_count on hrsystem.hrs329ztg; create trigger dayset_count after update on "
+       "hrsystem.hrs329ztg for each statement execute function hrsystem.dayset_count()");
+  for (bool together : {true, false}) {
+    faults::Batches_Set(together);
+    const std::string mode = together ? "B" : "S";
+    // Run k < 8: the persons of pattern 15 - 2k (day one each); k >= 8: the
+    // person of pattern 2k - 16 (three days). Bits 0 to 2 of k % 8: the
+    // department, the cost centre, the account code differ by item.
+    const auto add = [&](SqlBatch* b, int k, std::vector<std::string>* keep) {
+      const bool persons = k < 8;
+      const int pattern = persons ? 15 - 2 * k : 2 * k - 16;
+      for (int i = 0; i < 3; ++i) {
+        keep->push_back(mode + "0" + std::to_string(pattern) + "_" + std::to_string(persons ? i : 0));
+      }
+      for (size_t i = 0; i < 3; ++i) {
+        const auto value = [&](int bit) { return ((k % 8) & bit) != 0 ? texts[i] : "same"; };
+        b->Add(kUpd, {SqlStr(texts[i], 51), SqlStr(value(1), 51), SqlStr(value(2), 51), SqlStr(value(4), 51),
+                      SqlStr((*keep)[keep->size() - 3 + i].c_str(), 9), SqlStr(days[persons ? 0 : i], 9)});
+      }
+    };
+    for (const std::vector<int>& runs :
+         std::vector<std::vector<int>>{{0}, {1}, {2}, {3}, {4}, {5}, {6}, {7, 8}, {9, 10}, {11, 12}, {13, 14}, {15}}) {
+      SqlBatch b;
+      std::vector<std::string> keep;
+      keep.reserve(3 * runs.size());
+      char akr[51];
+      int16_t ind = 0;
+      for (size_t r = 0; r < runs.size(); ++r) {
+        // A read between parts the runs.
+        if (r > 0) b.Add("select ZtgAkr into :b0:b1 from Hrs329Ztg where ZtgPnr=:b2", {SqlStr(akr, 51, &ind), SqlStr("none", 9)});
+        add(&b, runs[r], &keep);
+      }
+      const long before = Statements();
+      ASSERT_EQ(Sql_Exec_Batch(&b), 0);
+      for (size_t i = 0; i < b.items.size(); ++i) {
+        EXPECT_EQ(b.items[i].rc, i % 4 == 3 ? kSqlNoRow : 0) << runs[0] << " " << i;
+      }
+      ASSERT_EQ(Sql_Rt_Commit(), 0);
+      EXPECT_EQ(Statements() - before, together ? static_cast<long>(runs.size()) : 3 * static_cast<long>(runs.size()))
+          << runs[0];
+    }
+  }
+  faults::Batches_Set(true);
+  const auto updated = [&](const char* mode) {
+    return Rows(std::string("select substr(ZtgPnr, 2), to_char(ZtgVon, 'yyyymmdd'), ZtgAkr, ZtgAbt, ZtgKst, ZtgKtr "
+                            "from Hrs329Ztg where ZtgKtr is not null and ZtgPnr like '") +
+                mode + "%' order by 1, 2");
+  };
+  EXPECT_EQ(updated("B").size(), 48u);
+  EXPECT_EQ(updated("B"), updated("S"));
 }
 
 // A long run of one insert goes without the look-up of existing keys; one
