@@ -1044,7 +1044,9 @@ TEST_P(SqlRtPgTest, RunsOfManyPatternsOfCommonValuesWriteAsEachAlone) {
       int16_t ind = 0;
       for (size_t r = 0; r < runs.size(); ++r) {
         // A read between parts the runs.
-        if (r > 0) b.Add("select ZtgAkr into :b0:b1 from Hrs329Ztg where ZtgPnr=:b2", {SqlStr(akr, 51, &ind), SqlStr("none", 9)});
+        if (r > 0) {
+          b.Add("select ZtgAkr into :b0:b1 from Hrs329Ztg where ZtgPnr=:b2", {SqlStr(akr, 51, &ind), SqlStr("none", 9)});
+        }
         add(&b, runs[r], &keep);
       }
       const long before = Statements();
