@@ -40,6 +40,13 @@ class SqlRtPgTest : public DbTest {
          events + " on hrsystem." + table + " for each statement execute function hrsystem.dayset_count()");
   }
   long Statements() { return std::stol(Rows("select count(*) from dayset_stmts")[0]); }
+  // The time-group rows that mode `mode` ("B" batched, "S" one by one)
+  // wrote, by person (its letter cut) and day: `columns` of those that
+  // `where` (ending in "and") picks.
+  Rows_t Mode_Rows(const std::string& columns, const char* mode, const std::string& where = "") {
+    return Rows("select substr(ZtgPnr, 2), to_char(ZtgVon, 'yyyymmdd'), " + columns + " from Hrs329Ztg where " +
+                where + "ZtgPnr like '" + mode + "%' order by 1, 2");
+  }
 };
 
 // Statement texts as the phases write them.
@@ -933,9 +940,7 @@ TEST_P(SqlRtPgTest, RunOfOneWriteIsOneStatementWithTheOutcomeOfEach) {
   }
   faults::Batches_Set(true);
   const auto rows = [&](const char* mode) {
-    return Rows(std::string("select substr(ZtgPnr, 2), to_char(ZtgVon, 'yyyymmdd'), ZtgAkr, ZtgAbt, ZtgTag, "
-                            "to_char(ZtgDat, 'yyyymmddhh24miss') from Hrs329Ztg where ZtgPnr like '") +
-                mode + "%' order by 1, 2");
+    return Mode_Rows("ZtgAkr, ZtgAbt, ZtgTag, to_char(ZtgDat, 'yyyymmddhh24miss')", mode);
   };
   EXPECT_EQ(rows("B").size(), 12u);
   EXPECT_EQ(rows("B"), rows("S"));
@@ -962,7 +967,7 @@ TEST_P(SqlRtPgTest, RunOfOneWriteIsOneStatementWithTheOutcomeOfEach) {
 // them: each run takes a form of some of its common values, or none, and
 // writes what its items write one by one.
 TEST_P(SqlRtPgTest, RunsOfManyPatternsOfCommonValuesWriteAsEachAlone) {
-  Count_Statements("insert", "hrs329ztg");
+  Count_Statements("insert or update", "hrs329ztg");
   const char kIns[] =
       "insert into Hrs329Ztg (ZtgPnr,ZtgVon,ZtgAkr,ZtgAbt,ZtgTag,ZtgDat,ZtgSta) values "
       "(:b0,TO_DATE(:b1,'yyyymmdd'),:b2:b3,:b4:b5,:b6,sysdate,1)";
@@ -1000,11 +1005,7 @@ TEST_P(SqlRtPgTest, RunsOfManyPatternsOfCommonValuesWriteAsEachAlone) {
     }
   }
   faults::Batches_Set(true);
-  const auto rows = [&](const char* mode) {
-    return Rows(std::string("select substr(ZtgPnr, 2), to_char(ZtgVon, 'yyyymmdd'), ZtgAkr, ZtgAbt, ZtgTag "
-                            "from Hrs329Ztg where ZtgPnr like '") +
-                mode + "%' order by 1, 2");
-  };
+  const auto rows = [&](const char* mode) { return Mode_Rows("ZtgAkr, ZtgAbt, ZtgTag", mode); };
   EXPECT_EQ(rows("B").size(), 96u);
   EXPECT_EQ(rows("B"), rows("S"));
 
@@ -1015,8 +1016,6 @@ TEST_P(SqlRtPgTest, RunsOfManyPatternsOfCommonValuesWriteAsEachAlone) {
   const char kUpd[] =
       "update Hrs329Ztg  set ZtgAkr=:b0:b1,ZtgAbt=:b2:b3,ZtgKst=:b4:b5,ZtgKtr=:b6:b7,ZtgDat=sysdate where "
       "(ZtgPnr=:b8 and ZtgVon=TO_DATE(:b9,'yyyymmdd'))";
-  Exec("drop trigger dayset_count on hrsystem.hrs329ztg; create trigger dayset_count after update on "
-       "hrsystem.hrs329ztg for each statement execute function hrsystem.dayset_count()");
   for (bool together : {true, false}) {
     faults::Batches_Set(together);
     const std::string mode = together ? "B" : "S";
@@ -1061,9 +1060,7 @@ TEST_P(SqlRtPgTest, RunsOfManyPatternsOfCommonValuesWriteAsEachAlone) {
   }
   faults::Batches_Set(true);
   const auto updated = [&](const char* mode) {
-    return Rows(std::string("select substr(ZtgPnr, 2), to_char(ZtgVon, 'yyyymmdd'), ZtgAkr, ZtgAbt, ZtgKst, ZtgKtr "
-                            "from Hrs329Ztg where ZtgKtr is not null and ZtgPnr like '") +
-                mode + "%' order by 1, 2");
+    return Mode_Rows("ZtgAkr, ZtgAbt, ZtgKst, ZtgKtr", mode, "ZtgKtr is not null and ");
   };
   EXPECT_EQ(updated("B").size(), 48u);
   EXPECT_EQ(updated("B"), updated("S"));
